@@ -1,0 +1,48 @@
+#include "trislip/records/fatal.hpp"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "trislip/records/unit.hpp"
+
+namespace trislip {
+namespace {
+
+struct io_state {
+  std::string_view last_format;  // empty until the first record statement
+  bool reading = false;
+};
+
+io_state state;
+
+}  // namespace
+
+void note_record_statement(std::string_view format, bool reading) {
+  state.last_format = format;
+  state.reading = reading;
+}
+
+void fatal_io(const char* context, const char* reason, int unit,
+              const char* name, bool show_format) {
+  std::fprintf(stderr, "%s: %s\n", context, reason);
+  if (name != nullptr) {
+    std::fprintf(stderr, "apparent state: unit %d named %s\n", unit, name);
+  } else {
+    std::fprintf(stderr, "apparent state: unit %d (unnamed)\n", unit);
+  }
+  if (show_format && !state.last_format.empty()) {
+    std::fprintf(stderr, "last format: %.*s\n",
+                 static_cast<int>(state.last_format.size()),
+                 state.last_format.data());
+  }
+  std::fprintf(stderr, "lately %s sequential formatted external IO\n",
+               state.reading ? "reading" : "writing");
+  std::fflush(stderr);
+  emergency_close_all_units();
+  // The abort must not be taken for an abort signal from outside.
+  std::signal(SIGABRT, SIG_DFL);
+  std::abort();
+}
+
+}  // namespace trislip

@@ -1,0 +1,48 @@
+#include "trislip/spectrum.hpp"
+
+#include <stdexcept>
+#include <string>
+
+#include "trislip/fft.hpp"
+
+namespace trislip {
+
+spectral_constants spectral_constants_for(std::int32_t nt, double dt) {
+  spectral_constants c{};
+  c.dur = static_cast<double>(nt) * dt;
+  c.dom = (pai + pai) / c.dur;
+  c.nom = nt / 2;
+  c.eom = static_cast<double>(c.nom) * c.dom;
+  return c;
+}
+
+void transform_samples(std::int32_t nt, const double* trisv, dcomplex* triamp,
+                       std::int32_t mom) {
+  if (nt < 1 || nt > mom || (nt & (nt - 1)) != 0) {
+    throw std::invalid_argument("spectrum: cannot transform " +
+                                std::to_string(nt) +
+                                " samples: the length must be a power of two "
+                                "from 1 to " + std::to_string(mom));
+  }
+  for (std::int32_t i = 0; i < nt; ++i) triamp[i] = {trisv[i], 0.0};
+  dwvfast(nt, triamp, mom, -1);
+}
+
+void amplitude_spectrum(std::int32_t nt, double dt, dcomplex* triamp,
+                        amp_record_sink& out) {
+  const spectral_constants c = spectral_constants_for(nt, dt);
+  out.record(0.0, 1.0, 0.0);
+  for (std::int32_t io = 2; io <= c.nom; ++io) {
+    const double om = static_cast<double>(io - 1) * c.dom;
+    const double freq = om / (pai + pai);
+    // The conjugate times (dt, 0) as a full complex product.
+    dcomplex& z = triamp[io - 1];
+    const double ar = z.re;
+    const double ai = -z.im;
+    z = {ar * dt - ai * 0.0, ar * 0.0 + ai * dt};
+    const double amp = c_abs(z);
+    out.record(freq, amp, amp * om);
+  }
+}
+
+}  // namespace trislip

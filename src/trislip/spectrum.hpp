@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+
+#include "trislip/complex.hpp"
+
+namespace trislip {
+
+// The frequency grid of a record of nt samples dt apart.
+struct spectral_constants {
+  double dur;        // record length nt*dt, s
+  double dom;        // angular frequency step (pai+pai)/dur, rad/s
+  std::int32_t nom;  // number of spectrum records, nt/2
+  double eom;        // nom*dom, rad/s
+};
+
+spectral_constants spectral_constants_for(std::int32_t nt, double dt);
+
+// Receives the spectrum records in order: frequency in Hz, amplitude of
+// the velocity and of the acceleration.
+class amp_record_sink {
+ public:
+  virtual void record(double freq, double vel, double acc) = 0;
+
+ protected:
+  ~amp_record_sink() = default;
+};
+
+// Copies trisv[0 .. nt-1] into triamp (mom elements) as real values and
+// transforms them forward in place. Throws std::invalid_argument when nt
+// is not a power of two or exceeds mom.
+void transform_samples(std::int32_t nt, const double* trisv, dcomplex* triamp,
+                       std::int32_t mom);
+
+// From the transformed samples: record 1 is the fixed 0, 1, 0 (the
+// normalised spectrum at zero frequency); record io = 2 .. nom gives
+// (io-1)*dom/(pai+pai) Hz, |conj(triamp[io-1]) * dt| and that times the
+// angular frequency. Scales triamp[1 .. nom-1] in place.
+void amplitude_spectrum(std::int32_t nt, double dt, dcomplex* triamp,
+                        amp_record_sink& out);
+
+}  // namespace trislip

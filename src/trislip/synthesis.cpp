@@ -1,0 +1,103 @@
+#include "trislip/synthesis.hpp"
+
+#include <charconv>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "trislip/power.hpp"
+
+namespace trislip {
+namespace {
+
+// The quantities of one pulse; they depend on its index alone, so they are
+// worked out once rather than at every sample (the same operations on the
+// same operands, hence the same bits).
+struct pulse {
+  double tauj;   // duration
+  double arj;    // weight
+  double tau1j;  // rise time, the time of the peak
+  double a1j;    // slope of the rise
+  double a2j;    // magnitude of the slope of the fall
+};
+
+pulse make_pulse(const slip_params& p, std::int32_t j) {
+  pulse q{};
+  q.tauj = p.taumin * ipow(p.tr, j - 1);
+  q.arj = ipow(p.ar, j - 1);
+  q.tau1j = q.tauj / p.tr;
+  const double tau2j = q.tauj - q.tau1j;
+  const double vj = 2.0 / q.tauj;
+  q.a1j = vj / q.tau1j;
+  q.a2j = vj / tau2j;
+  return q;
+}
+
+// Value of a pulse at time t, before weighting. A sample exactly on the
+// peak takes the rising side; one exactly on the end the falling side (0).
+double svj(const pulse& q, double t) {
+  if (t <= q.tau1j) return q.a1j * t;
+  if (t <= q.tauj) return q.a2j * (q.tauj - t);
+  return 0.0;
+}
+
+// Shortest text that reads back as x.
+std::string text_of(double x) {
+  char buf[32];
+  return std::string(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
+}
+
+[[noreturn]] void reject(const char* name, const std::string& value,
+                         const std::string& rule) {
+  throw std::invalid_argument(std::string("slip synthesis: ") + name + " = " +
+                              value + ", must be " + rule);
+}
+
+}  // namespace
+
+void check_slip_params(const slip_params& p, std::int32_t capacity) {
+  // Written as negations so that a not-a-number fails every test.
+  if (!(p.dt > 0)) reject("dt", text_of(p.dt), "> 0");
+  if (!(p.taumin > 0)) reject("taumin", text_of(p.taumin), "> 0");
+  if (!(p.tr > 1)) reject("tr", text_of(p.tr), "> 1");
+  if (!(p.ar >= 0)) reject("ar", text_of(p.ar), ">= 0");
+  if (p.nv < 1) reject("nv", std::to_string(p.nv), ">= 1");
+  if (p.nt < 1 || p.nt > capacity) {
+    reject("nt", std::to_string(p.nt),
+           "between 1 and " + std::to_string(capacity));
+  }
+}
+
+void synthesize(const slip_params& p, double* trisv, std::int32_t capacity,
+                slip_record_sink& out) {
+  check_slip_params(p, capacity);
+
+  std::vector<pulse> pulses;
+  pulses.reserve(static_cast<std::size_t>(p.nv));
+  double arsum = 0.0;
+  for (std::int32_t j = 1; j <= p.nv; ++j) {
+    pulses.push_back(make_pulse(p, j));
+    arsum = arsum + pulses.back().arj;
+  }
+
+  trisv[0] = 0.0;
+  out.record(0.0, trisv[0], 0.0, 0.0);
+
+  double tris = 0.0;
+  for (std::int32_t i = 2; i <= p.nt; ++i) {
+    // Time afresh from the index, never accumulated.
+    const double t = static_cast<double>(i - 1) * p.dt;
+    double v = 0.0;
+    for (const pulse& q : pulses) v = v + svj(q, t) * q.arj;
+    v = (v * p.dmax) / arsum;
+    const double previous = trisv[i - 2];
+    trisv[i - 1] = v;
+    // Trapezoidal displacement and backward-difference acceleration; the
+    // sample before the first is 0, so sample 2 needs no form of its own.
+    tris = tris + ((v + previous) * p.dt) / 2.0;
+    const double tria = (v - previous) / p.dt;
+    out.record(t, v, tris, tria);
+  }
+}
+
+}  // namespace trislip

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+
+namespace trislip {
+
+// The multi-triangle slip velocity: nv triangular pulses that all start at
+// time 0, pulse j lasting taumin*tr^(j-1), peaking at duration/tr and
+// weighted ar^(j-1), their sum normalised to the final slip dmax.
+struct slip_params {
+  double dmax;         // final slip
+  double dt;           // sample spacing, s
+  std::int32_t nt;     // number of samples, time 0 included
+  double tr;           // duration ratio of successive pulses and duration/rise
+  double ar;           // weight ratio of successive pulses
+  std::int32_t nv;     // number of pulses
+  double taumin;       // duration of the first pulse, s
+};
+
+// Receives one sample at a time, in order: time, velocity, displacement
+// (trapezoidal integral of the velocity) and acceleration (backward
+// difference).
+class slip_record_sink {
+ public:
+  virtual void record(double t, double v, double d, double a) = 0;
+
+ protected:
+  ~slip_record_sink() = default;
+};
+
+// Throws std::invalid_argument naming the parameter when p is outside the
+// range the synthesis handles: dt > 0, taumin > 0, tr > 1, ar >= 0,
+// nv >= 1 and 1 <= nt <= capacity.
+void check_slip_params(const slip_params& p, std::int32_t capacity);
+
+// Fills trisv[0 .. nt-1] (which holds capacity elements) with the velocity
+// samples and hands every sample to out as it is finished.
+void synthesize(const slip_params& p, double* trisv, std::int32_t capacity,
+                slip_record_sink& out);
+
+}  // namespace trislip
