@@ -8,30 +8,26 @@
 #include "trislip/power.hpp"
 
 namespace trislip {
-namespace {
 
-// The quantities of one pulse; they depend on its index alone, so they are
-// worked out once rather than at every sample (the same operations on the
-// same operands, hence the same bits).
-struct pulse {
-  double tauj;   // duration
-  double arj;    // weight
-  double tau1j;  // rise time, the time of the peak
-  double a1j;    // slope of the rise
-  double a2j;    // magnitude of the slope of the fall
-};
+namespace detail {
 
 pulse make_pulse(const slip_params& p, std::int32_t j) {
   pulse q{};
   q.tauj = p.taumin * ipow(p.tr, j - 1);
   q.arj = ipow(p.ar, j - 1);
   q.tau1j = q.tauj / p.tr;
-  const double tau2j = q.tauj - q.tau1j;
-  const double vj = 2.0 / q.tauj;
-  q.a1j = vj / q.tau1j;
-  q.a2j = vj / tau2j;
+  q.tau2j = q.tauj - q.tau1j;
+  q.vj = 2.0 / q.tauj;
+  q.a1j = q.vj / q.tau1j;
+  q.a2j = q.vj / q.tau2j;
   return q;
 }
+
+}  // namespace detail
+
+namespace {
+
+using detail::pulse;
 
 // Value of a pulse at time t, before weighting. A sample exactly on the
 // peak takes the rising side; one exactly on the end the falling side (0).
@@ -76,7 +72,7 @@ void synthesize(const slip_params& p, double* trisv, std::int32_t capacity,
   pulses.reserve(static_cast<std::size_t>(p.nv));
   double arsum = 0.0;
   for (std::int32_t j = 1; j <= p.nv; ++j) {
-    pulses.push_back(make_pulse(p, j));
+    pulses.push_back(detail::make_pulse(p, j));
     arsum = arsum + pulses.back().arj;
   }
 

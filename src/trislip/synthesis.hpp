@@ -35,6 +35,26 @@ void check_slip_params(const slip_params& p, std::int32_t capacity);
 
 // Fills trisv[0 .. nt-1] (which holds capacity elements) with the velocity
 // samples and hands every sample to out as it is finished.
+namespace detail {
+
+// The quantities of one pulse. They depend on its index alone, so the
+// synthesis works them out once rather than at every sample: the same
+// operations on the same operands, hence the same bits.
+struct pulse {
+  double tauj;   // duration
+  double arj;    // weight
+  double tau1j;  // rise time, the time of the peak
+  double tau2j;  // fall time
+  double vj;     // peak before weighting
+  double a1j;    // slope of the rise
+  double a2j;    // magnitude of the slope of the fall
+};
+
+// Pulse j, counted from 1.
+pulse make_pulse(const slip_params& p, std::int32_t j);
+
+}  // namespace detail
+
 void synthesize(const slip_params& p, double* trisv, std::int32_t capacity,
                 slip_record_sink& out);
 

@@ -1,0 +1,158 @@
+#include "trislip/fft.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+using trislip::dcomplex;
+using trislip::dwvfast;
+
+std::vector<dcomplex> real_values(std::initializer_list<double> xs) {
+  std::vector<dcomplex> a;
+  for (double x : xs) a.push_back({x, 0.0});
+  return a;
+}
+
+void transform(std::vector<dcomplex>& a, int ind) {
+  dwvfast(static_cast<int>(a.size()), a.data(), static_cast<int>(a.size()), ind);
+}
+
+TEST(dwvfast, two_points_are_exact) {
+  auto a = real_values({1, 2});
+  transform(a, -1);
+  EXPECT_EQ(a[0].re, 3.0);
+  EXPECT_EQ(a[0].im, 0.0);
+  EXPECT_EQ(a[1].re, -1.0);
+  EXPECT_EQ(a[1].im, 0.0);
+}
+
+TEST(dwvfast, four_point_reordering_swaps_the_middle_pair) {
+  // With input (0, 1, 0, 0) the first stage sees the reordered (0, 0, 1, 0);
+  // a missing swap would put the impulse in the other half.
+  auto a = real_values({0, 1, 0, 0});
+  transform(a, -1);
+  const double c = std::cos(trislip::pai / 2);  // not 0: pai exceeds pi
+  EXPECT_NEAR(c, -2.0510e-10, 1e-14);
+  EXPECT_EQ(a[0].re, 1.0);
+  EXPECT_EQ(a[0].im, 0.0);
+  EXPECT_EQ(a[1].re, c);
+  EXPECT_EQ(a[1].im, -1.0);
+  EXPECT_EQ(a[2].re, -1.0);
+  EXPECT_EQ(a[3].re, -c);
+  EXPECT_EQ(a[3].im, 1.0);
+}
+
+TEST(dwvfast, constant_input_goes_to_the_zero_frequency) {
+  for (int n : {4, 8, 16}) {
+    std::vector<dcomplex> a(static_cast<std::size_t>(n), dcomplex{2.5, 0.0});
+    transform(a, -1);
+    EXPECT_EQ(a[0].re, 2.5 * n);
+    for (int i = 1; i < n; ++i) {
+      EXPECT_NEAR(a[static_cast<std::size_t>(i)].re, 0.0, 1e-8) << n << " " << i;
+      EXPECT_NEAR(a[static_cast<std::size_t>(i)].im, 0.0, 1e-8) << n << " " << i;
+    }
+  }
+}
+
+TEST(dwvfast, eight_point_ramp) {
+  auto a = real_values({1, 2, 3, 4, 5, 6, 7, 8});
+  transform(a, -1);
+  const double expect_im[] = {0, 9.656854, 4, 1.656854, 0, -1.656854, -4, -9.656854};
+  EXPECT_EQ(a[0].re, 36.0);
+  EXPECT_EQ(a[4].re, -4.0);
+  EXPECT_EQ(a[4].im, 0.0);
+  for (std::size_t i = 1; i < 8; ++i) {
+    EXPECT_NEAR(a[i].re, -4.0, 1e-8) << i;
+    EXPECT_NEAR(a[i].im, expect_im[i], 1e-6) << i;
+  }
+}
+
+TEST(dwvfast, leaves_elements_beyond_n_alone) {
+  std::vector<dcomplex> a(16, dcomplex{9.0, -9.0});
+  for (std::size_t i = 0; i < 8; ++i) a[i] = {static_cast<double>(i), 0.0};
+  dwvfast(8, a.data(), 16, -1);
+  for (std::size_t i = 8; i < 16; ++i) {
+    EXPECT_EQ(a[i].re, 9.0);
+    EXPECT_EQ(a[i].im, -9.0);
+  }
+}
+
+TEST(dwvfast, forward_then_inverse_returns_n_times_the_input) {
+  std::mt19937_64 rng(12345);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (int n = 1; n <= 16384; n *= 2) {
+    std::vector<dcomplex> in(static_cast<std::size_t>(n));
+    for (auto& z : in) z = {u(rng), u(rng)};
+    auto a = in;
+    transform(a, -1);
+    transform(a, +1);
+    double worst = 0.0;
+    for (std::size_t i = 0; i < in.size(); ++i) {
+      worst = std::fmax(worst, std::hypot(a[i].re / n - in[i].re, a[i].im / n - in[i].im));
+    }
+    // Rounding grows with log2(n); a few units of 1e-16 per stage.
+    EXPECT_LT(worst, 1e-15 * (1 + std::log2(n))) << "n = " << n;
+  }
+}
+
+// The exact result of the procedure with pai: each butterfly stage turns by
+// a multiple of pai/2^s, while the sign changes stay exact half turns.
+TEST(dwvfast, matches_a_direct_sum_with_the_same_pai) {
+  std::mt19937_64 rng(777);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (int n : {2, 16, 128, 1024}) {
+    int bits = 0;
+    while ((1 << bits) < n) ++bits;
+    std::vector<dcomplex> in(static_cast<std::size_t>(n));
+    for (auto& z : in) z = {u(rng), u(rng)};
+    for (int ind : {-1, 1}) {
+      auto a = in;
+      transform(a, ind);
+      double worst = 0.0, largest = 0.0;
+      for (int p = 0; p < n; ++p) {
+        long double re = 0, im = 0;
+        for (int q = 0; q < n; ++q) {
+          int sigma = 0;
+          long double phi = 0;
+          for (int t = 0; t < bits; ++t) {
+            if (((q >> t) & 1) == 0) continue;
+            const int s = bits - 1 - t;
+            sigma += (p >> s) & 1;
+            phi += static_cast<long double>(p % (1 << s)) / (1 << s);
+          }
+          const long double ang = ind * static_cast<long double>(trislip::pai) * phi;
+          const long double sign = (sigma % 2) ? -1.0L : 1.0L;
+          const long double c = std::cos(ang), sn = std::sin(ang);
+          const dcomplex x = in[static_cast<std::size_t>(q)];
+          re += sign * (x.re * c - x.im * sn);
+          im += sign * (x.re * sn + x.im * c);
+        }
+        const dcomplex got = a[static_cast<std::size_t>(p)];
+        worst = std::fmax(worst, std::hypot(static_cast<double>(got.re - re),
+                                            static_cast<double>(got.im - im)));
+        largest = std::fmax(largest, std::hypot(static_cast<double>(re), static_cast<double>(im)));
+      }
+      EXPECT_LT(worst / largest, 1e-12) << "n = " << n << ", ind = " << ind;
+    }
+  }
+}
+
+TEST(dwvfast, rejects_calls_it_cannot_serve) {
+  std::vector<dcomplex> a(16, dcomplex{1.0, 0.0});
+  EXPECT_THROW(dwvfast(12, a.data(), 16, -1), std::invalid_argument);
+  EXPECT_THROW(dwvfast(32, a.data(), 16, -1), std::invalid_argument);
+  EXPECT_THROW(dwvfast(8, a.data(), 16, 0), std::invalid_argument);
+  EXPECT_THROW(dwvfast(8, a.data(), 16, 2), std::invalid_argument);
+  for (int n : {-4, 0, 1}) {
+    dwvfast(n, a.data(), 16, -1);
+    EXPECT_EQ(a[0].re, 1.0);
+    EXPECT_EQ(a[1].re, 1.0);
+  }
+}
+
+}  // namespace
