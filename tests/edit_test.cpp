@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <random>
 #include <string>
 
 namespace {
@@ -132,6 +135,67 @@ TEST(list_integer, one_blank_then_the_digits) {
   EXPECT_EQ(trislip::list_integer(0), " 0");
   EXPECT_EQ(trislip::list_integer(-5), " -5");
   EXPECT_EQ(trislip::list_integer(std::numeric_limits<std::int32_t>::min()), " -2147483648");
+}
+
+}  // namespace
+
+namespace {
+
+// The C library's exact conversions as an independent reference for the
+// editors, over magnitudes and exact ties that the program never meets.
+std::string reference_f(double x, int w, int d) {
+  char digits[400];
+  std::snprintf(digits, sizeof digits, "%.*f", d, std::fabs(x));
+  std::string text = digits;
+  const bool minus = x < 0 && text.find_first_not_of("0.") != std::string::npos;
+  if (minus) text.insert(0, "-");
+  if (text.size() > static_cast<std::size_t>(w)) {
+    const std::size_t zero = minus ? 1 : 0;
+    if (text.size() == static_cast<std::size_t>(w) + 1 && text[zero] == '0') {
+      text.erase(zero, 1);
+    } else {
+      return std::string(static_cast<std::size_t>(w), '*');
+    }
+  }
+  return std::string(static_cast<std::size_t>(w) - text.size(), ' ') + text;
+}
+
+std::string reference_e(double x, int w, int d) {
+  char sci[64];
+  std::snprintf(sci, sizeof sci, "%.*E", d - 1, std::fabs(x));
+  std::string digits;
+  const char* p = sci;
+  for (; *p != 'E'; ++p) {
+    if (*p != '.') digits += *p;
+  }
+  const int e = x == 0 ? 0 : std::atoi(p + 1) + 1;
+  char exponent[16];
+  if (e >= -99 && e <= 99) {
+    std::snprintf(exponent, sizeof exponent, "E%c%02d", e < 0 ? '-' : '+', std::abs(e));
+  } else {
+    std::snprintf(exponent, sizeof exponent, "%c%03d", e < 0 ? '-' : '+', std::abs(e));
+  }
+  const std::string text = std::string(x < 0 ? "-" : "") + "0." + digits + exponent;
+  return std::string(static_cast<std::size_t>(w) - text.size(), ' ') + text;
+}
+
+TEST(editors, agree_with_the_c_library_over_many_values) {
+  std::mt19937_64 rng(20261208);
+  std::uniform_real_distribution<double> exponent(-30.0, 30.0);
+  std::uniform_int_distribution<std::int64_t> numerator(-(std::int64_t{1} << 40), std::int64_t{1} << 40);
+  std::uniform_int_distribution<int> shift(0, 40);
+  for (int i = 0; i < 300000; ++i) {
+    // Alternately a value of any magnitude and a short binary fraction,
+    // which is often an exact tie at the last digit.
+    const double x = (i % 2 == 0)
+                         ? std::copysign(std::pow(10.0, exponent(rng)), static_cast<double>(numerator(rng)))
+                         : std::ldexp(static_cast<double>(numerator(rng) >> shift(rng)), -shift(rng));
+    ASSERT_EQ(f(x, 15, 7), reference_f(x, 15, 7)) << std::hexfloat << x;
+    ASSERT_EQ(f(x, 8, 4), reference_f(x, 8, 4)) << std::hexfloat << x;
+    ASSERT_EQ(f(x, 30, 12), reference_f(x, 30, 12)) << std::hexfloat << x;
+    ASSERT_EQ(e(x, 12, 4), reference_e(x, 12, 4)) << std::hexfloat << x;
+    ASSERT_EQ(e(x, 25, 17), reference_e(x, 25, 17)) << std::hexfloat << x;
+  }
 }
 
 }  // namespace
