@@ -51,7 +51,11 @@ int os_truncate(int fd, offset pos) { return _chsize_s(fd, pos) == 0 ? 0 : -1; }
 
 // Console signal handlers run on a thread of their own on Windows; there
 // is no mask to set.
-class signal_block {};
+class signal_block {
+ public:
+  signal_block() {}
+  ~signal_block() {}
+};
 #else
 using offset = off_t;
 int os_open(const char* name, int how) {

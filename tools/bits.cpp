@@ -1,0 +1,75 @@
+// Digests of the exact bits of every intermediate result of a run: the
+// samples with their displacement and acceleration, the transform, and the
+// spectrum. The result files show rounded digits only; these digests show
+// whether two builds compute the very same doubles, which is what pinning
+// the floating-point behaviour of a build is meant to guarantee.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "trislip/fft.hpp"
+#include "trislip/spectrum.hpp"
+#include "trislip/synthesis.hpp"
+
+namespace {
+
+// The program's parameters (src/main.cpp).
+constexpr std::int32_t MOM = 16400;
+constexpr trislip::slip_params fixed{1.0, 0.005, 4096, 1.633, 0.95, 8, 1.0 / 10.0};
+
+double trisv[MOM];
+trislip::dcomplex triamp[MOM];
+
+// 64-bit FNV-1a over the bit patterns of doubles.
+struct digest {
+  std::uint64_t h = 0xcbf29ce484222325u;
+  void add(double x) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    for (int i = 0; i < 8; ++i) h = (h ^ ((bits >> (8 * i)) & 0xffu)) * 0x100000001b3u;
+  }
+};
+
+struct slip_digest final : trislip::slip_record_sink {
+  digest d;
+  void record(double t, double v, double s, double a) override {
+    d.add(t);
+    d.add(v);
+    d.add(s);
+    d.add(a);
+  }
+};
+
+struct amp_digest final : trislip::amp_record_sink {
+  digest d;
+  void record(double f, double v, double a) override {
+    d.add(f);
+    d.add(v);
+    d.add(a);
+  }
+};
+
+void show(const char* what, const digest& d) {
+  std::printf("%-10s %016llx\n", what, static_cast<unsigned long long>(d.h));
+}
+
+}  // namespace
+
+int main() {
+  slip_digest slip;
+  trislip::synthesize(fixed, trisv, MOM, slip);
+  show("synthesis", slip.d);
+
+  trislip::transform_samples(fixed.nt, trisv, triamp, MOM);
+  digest transform;
+  for (std::int32_t i = 0; i < fixed.nt; ++i) {
+    transform.add(triamp[i].re);
+    transform.add(triamp[i].im);
+  }
+  show("transform", transform);
+
+  amp_digest amp;
+  trislip::amplitude_spectrum(fixed.nt, fixed.dt, triamp, amp);
+  show("spectrum", amp.d);
+  return 0;
+}
