@@ -166,7 +166,7 @@ void file_unit::open() {
     }
     err = errno;
     fd_ = fd;
-    wrote_ = false;
+    wrote_ = 0;
     pending_ = 0;
     if (fd >= 0) connect(this);
   }
@@ -175,7 +175,7 @@ void file_unit::open() {
 
 void file_unit::start_write(const char* context) {
   if (!writable_) fatal_io(context, "can't write file", number_, name_, true);
-  wrote_ = true;
+  wrote_ = 1;
 }
 
 void file_unit::put_record(std::string_view record) {

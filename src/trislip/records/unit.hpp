@@ -61,8 +61,10 @@ class file_unit final : public record_sink {
   const char* name_;
   int fd_ = -1;
   bool writable_ = false;
-  bool wrote_ = false;
-  // Bytes of whole records in buffer_; read by signal handlers.
+  // Whether the last transfer was a write, and the bytes of whole records
+  // in buffer_: both change between records and are read by the signal
+  // handlers.
+  volatile std::sig_atomic_t wrote_ = 0;
   volatile std::sig_atomic_t pending_ = 0;
   char buffer_[buffer_size];
 };
