@@ -230,51 +230,48 @@ void file_unit::flush_or_die() {
   if (err != 0) fatal_io("write", std::strerror(err), number_, name_, true);
 }
 
+file_unit::settled file_unit::settle(int& err) noexcept {
+  err = write_all(fd_, buffer_, static_cast<std::size_t>(pending_));
+  pending_ = 0;
+  if (err != 0) return settled::write_failed;
+  if (!wrote_) return settled::ok;
+  // Cut off the tail of an older, longer file.
+  const offset end = os_tell(fd_);
+  const int longer = end < 0 ? -1 : os_longer_than(fd_, end);
+  if (longer < 0 || (longer > 0 && os_truncate(fd_, end) != 0)) {
+    return settled::truncation_failed;
+  }
+  return settled::ok;
+}
+
 void file_unit::close() {
   if (!connected()) return;
-  const char* context = nullptr;
-  const char* reason = nullptr;
   int err = 0;
+  settled result;
   {
     signal_block hold;
-    err = write_all(fd_, buffer_, static_cast<std::size_t>(pending_));
-    pending_ = 0;
-    if (err != 0) {
-      context = "close";
-    } else if (wrote_) {
-      // Cut off the tail of an older, longer file.
-      const offset end = os_tell(fd_);
-      const int longer = end < 0 ? -1 : os_longer_than(fd_, end);
-      if (longer < 0 || (longer > 0 && os_truncate(fd_, end) != 0)) {
-        context = "endfile";
-        reason = "truncation failed in endfile";
-      }
-    }
-    if (os_close(fd_) != 0 && context == nullptr) {
+    result = settle(err);
+    if (os_close(fd_) != 0 && result == settled::ok) {
       err = errno;
-      context = "close";
+      result = settled::write_failed;
     }
     fd_ = -1;
     disconnect(this);
   }
-  if (context != nullptr) {
-    fatal_io(context, reason != nullptr ? reason : std::strerror(err), number_,
-             name_, false);
+  if (result == settled::truncation_failed) {
+    fatal_io("endfile", "truncation failed in endfile", number_, name_, false);
+  }
+  if (result == settled::write_failed) {
+    fatal_io("close", std::strerror(err), number_, name_, false);
   }
 }
 
 void file_unit::emergency_close() noexcept {
-  const int fd = fd_;
-  if (fd < 0) return;
+  if (fd_ < 0) return;
   std::atomic_signal_fence(std::memory_order_acquire);
-  auto n = static_cast<std::size_t>(pending_);
-  bool ok = write_all(fd, buffer_, n) == 0;
-  pending_ = 0;
-  if (ok && wrote_) {
-    const offset end = os_tell(fd);
-    if (end >= 0 && os_longer_than(fd, end) > 0) os_truncate(fd, end);
-  }
-  os_close(fd);
+  int err = 0;
+  settle(err);
+  os_close(fd_);
   fd_ = -1;
   disconnect(this);
 }

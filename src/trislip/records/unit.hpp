@@ -57,6 +57,11 @@ class file_unit final : public record_sink {
   void append(const char* text, std::size_t n);
   void flush_or_die();
 
+  // Writes the buffered records and cuts off what an older, longer file
+  // has beyond them; err is the errno of a failed write.
+  enum class settled { ok, write_failed, truncation_failed };
+  settled settle(int& err) noexcept;
+
   int number_;
   const char* name_;
   int fd_ = -1;
