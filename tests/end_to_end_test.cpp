@@ -354,6 +354,17 @@ TEST_F(end_to_end, interrupt_and_termination_during_the_wait) {
   }
 }
 
+TEST_F(end_to_end, abort_and_floating_point_signals_end_abnormally_with_one_message) {
+  const std::pair<int, const char*> cases[] = {{SIGABRT, "IOT Trap\n"},
+                                               {SIGFPE, "Floating Exception\n"}};
+  for (const auto& [sig, message] : cases) {
+    const outcome r = run("", signal_at_prompt(sig));
+    EXPECT_TRUE(r.aborted()) << r.status;
+    EXPECT_EQ(r.err, message);
+    expect_complete_amp();
+  }
+}
+
 TEST_F(end_to_end, an_interrupt_ignored_at_start_stays_ignored) {
   const outcome r = run("", signal_at_prompt(SIGINT, true));
   // The interrupt has no effect; the closed input then ends the wait.
