@@ -6,7 +6,7 @@
 
 #include "trislip/fft.hpp"
 #include "trislip/records/edit.hpp"
-#include "trislip/spectrum.hpp"
+#include "trislip/amplitude.hpp"
 #include "trislip/synthesis.hpp"
 
 namespace {

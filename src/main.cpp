@@ -12,7 +12,7 @@
 #include "trislip/records/unit.hpp"
 #include "trislip/result_files.hpp"
 #include "trislip/runtime.hpp"
-#include "trislip/spectrum.hpp"
+#include "trislip/amplitude.hpp"
 
 namespace {
 

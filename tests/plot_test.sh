@@ -25,11 +25,11 @@ mkdir "$work/run"
 cp "$work/run/Tri_Slip.csv" "$work/run/Tri_Amp.csv" "$work"
 "$plot" "$work/run" >/dev/null || fail "plot of a real run exited $?"
 [[ $(png_size "$work/run/slip_functions.png") == 900x900 ]] || fail "slip_functions.png is not a 900x900 PNG"
-[[ $(png_size "$work/run/amplitude_spectra.png") == 900x600 ]] || fail "amplitude_spectra.png is not a 900x600 PNG"
-for f in slip_functions.png amplitude_spectra.png; do
+[[ $(png_size "$work/run/fourier_amplitudes.png") == 900x600 ]] || fail "fourier_amplitudes.png is not a 900x600 PNG"
+for f in slip_functions.png fourier_amplitudes.png; do
   (($(wc -c <"$work/run/$f") > 10000)) || fail "$f is nearly empty"
 done
-for f in slip_functions.svg amplitude_spectra.svg; do
+for f in slip_functions.svg fourier_amplitudes.svg; do
   grep -q '</svg>' "$work/run/$f" || fail "$f is not a complete SVG"
 done
 cmp -s "$work/Tri_Slip.csv" "$work/run/Tri_Slip.csv" || fail "Tri_Slip.csv was changed"

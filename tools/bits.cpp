@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "trislip/fft.hpp"
-#include "trislip/spectrum.hpp"
+#include "trislip/amplitude.hpp"
 #include "trislip/synthesis.hpp"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "trislip/result_files.hpp"
 
-#include "trislip/spectrum.hpp"
+#include "trislip/amplitude.hpp"
 
 namespace trislip {
 namespace {

@@ -1,4 +1,4 @@
-#include "trislip/spectrum.hpp"
+#include "trislip/amplitude.hpp"
 
 #include <stdexcept>
 #include <string>
