@@ -87,7 +87,7 @@ TEST_F(file_unit_test, closing_twice_and_closing_unopened_units_do_nothing) {
   EXPECT_EQ(contents(), "");
 }
 
-// Writes a header and n time-series records to unit 11 on name and ends
+// Writes a header and n time-series records through unit on name and ends
 // the process normally, which the tests below must never see.
 void write_and_exit(const char* name, int unit, int n) {
   trislip::console().put_record("");

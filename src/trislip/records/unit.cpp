@@ -233,7 +233,7 @@ void file_unit::flush_or_die() {
 file_unit::settled file_unit::settle(int& err) noexcept {
   err = write_all(fd_, buffer_, static_cast<std::size_t>(pending_));
   pending_ = 0;
-  if (err != 0) return settled::write_failed;
+  if (err != 0) return settled::failed;
   if (!wrote_) return settled::ok;
   // Cut off the tail of an older, longer file.
   const offset end = os_tell(fd_);
@@ -253,7 +253,7 @@ void file_unit::close() {
     result = settle(err);
     if (os_close(fd_) != 0 && result == settled::ok) {
       err = errno;
-      result = settled::write_failed;
+      result = settled::failed;
     }
     fd_ = -1;
     disconnect(this);
@@ -261,7 +261,7 @@ void file_unit::close() {
   if (result == settled::truncation_failed) {
     fatal_io("endfile", "truncation failed in endfile", number_, name_, false);
   }
-  if (result == settled::write_failed) {
+  if (result == settled::failed) {
     fatal_io("close", std::strerror(err), number_, name_, false);
   }
 }

@@ -58,8 +58,8 @@ class file_unit final : public record_sink {
   void flush_or_die();
 
   // Writes the buffered records and cuts off what an older, longer file
-  // has beyond them; err is the errno of a failed write.
-  enum class settled { ok, write_failed, truncation_failed };
+  // has beyond them; on failure err is the errno.
+  enum class settled { ok, failed, truncation_failed };
   settled settle(int& err) noexcept;
 
   int number_;
