@@ -1,5 +1,9 @@
-// Times whole runs of two programs in alternation and prints the median
-// wall time of each, their ratio and the peak resident memory.
+// Times whole runs of two programs in alternation and prints the minimum,
+// median and maximum wall time of each, the ratio of the medians and the
+// peak resident memory. A measurement that cannot be right (the program
+// faster than the reference, which only writes the program's bytes, or
+// runs so noisy that a median lies more than half above its minimum) is
+// named as such instead of giving a ratio.
 //
 //   trislip_whole_run RUNS DIR PROGRAM REFERENCE
 //
@@ -48,10 +52,14 @@ sample run_once(const char* program, const char* dir) {
           usage.ru_maxrss};
 }
 
-double median(std::vector<double> v) {
+struct spread {
+  double min, median, max;
+};
+
+spread spread_of(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   const std::size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+  return {v.front(), n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2, v.back()};
 }
 
 }  // namespace
@@ -61,24 +69,40 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s RUNS DIR PROGRAM REFERENCE\n", argv[0]);
     return 2;
   }
-  const int runs = std::atoi(argv[1]);
+  char* end = nullptr;
+  const long runs = std::strtol(argv[1], &end, 10);
+  if (end == argv[1] || *end != '\0' || runs < 1 || runs > 100000) {
+    std::fprintf(stderr, "%s: RUNS must be a whole number from 1 to 100000, not '%s'\n",
+                 argv[0], argv[1]);
+    return 2;
+  }
   const char* dir = argv[2];
   const char* programs[2] = {argv[3], argv[4]};
   std::vector<double> seconds[2];
   long rss[2] = {0, 0};
-  for (int i = 0; i < runs; ++i) {
+  for (long i = 0; i < runs; ++i) {
     // Alternate which goes first, so that neither always follows the other.
     for (int j = 0; j < 2; ++j) {
-      const int which = (i + j) % 2;
+      const auto which = static_cast<std::size_t>((i + j) % 2);
       const sample s = run_once(programs[which], dir);
       seconds[which].push_back(s.seconds);
       rss[which] = std::max(rss[which], s.max_rss_kib);
     }
   }
-  const double program = median(seconds[0]), reference = median(seconds[1]);
-  std::printf("runs each:            %d\n", runs);
-  std::printf("program median:       %.3f ms, peak RSS %ld KiB\n", program * 1e3, rss[0]);
-  std::printf("reference median:     %.3f ms, peak RSS %ld KiB\n", reference * 1e3, rss[1]);
-  std::printf("ratio:                %.2f\n", program / reference);
+  const spread program = spread_of(seconds[0]), reference = spread_of(seconds[1]);
+  std::printf("runs each:            %ld\n", runs);
+  std::printf("program   min/median/max: %.3f / %.3f / %.3f ms, peak RSS %ld KiB\n",
+              program.min * 1e3, program.median * 1e3, program.max * 1e3, rss[0]);
+  std::printf("reference min/median/max: %.3f / %.3f / %.3f ms, peak RSS %ld KiB\n",
+              reference.min * 1e3, reference.median * 1e3, reference.max * 1e3, rss[1]);
+  if (program.median < reference.median) {
+    std::printf("ratio:                none: the program was faster than the process that only "
+                "writes its bytes, so the measurement is wrong\n");
+  } else if (program.median > 1.5 * program.min || reference.median > 1.5 * reference.min) {
+    std::printf("ratio:                none: the runs were too noisy (a median more than half "
+                "above its minimum); measure again on a quiet machine\n");
+  } else {
+    std::printf("ratio:                %.2f\n", program.median / reference.median);
+  }
   return 0;
 }
