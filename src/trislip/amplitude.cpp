@@ -18,21 +18,32 @@ spectral_constants spectral_constants_for(std::int32_t nt, double dt) {
 
 void transform_samples(std::int32_t nt, const double* trisv, dcomplex* triamp,
                        std::int32_t mom) {
-  if (nt < 1 || nt > mom || (nt & (nt - 1)) != 0) {
+  transform_padded(nt, nt, trisv, triamp, mom);
+}
+
+void transform_padded(std::int32_t nt, std::int32_t nfast, const double* trisv,
+                      dcomplex* triamp, std::int32_t mom) {
+  if (nfast < 1 || nfast > mom || (nfast & (nfast - 1)) != 0 || nt < 0 || nt > nfast) {
     throw std::invalid_argument("spectrum: cannot transform " +
-                                std::to_string(nt) +
-                                " samples: the length must be a power of two "
+                                std::to_string(nt) + " samples in a length of " +
+                                std::to_string(nfast) +
+                                ": the length must be a power of two "
                                 "from 1 to " + std::to_string(mom));
   }
   for (std::int32_t i = 0; i < nt; ++i) triamp[i] = {trisv[i], 0.0};
-  dwvfast(nt, triamp, mom, -1);
+  for (std::int32_t i = nt; i < nfast; ++i) triamp[i] = {0.0, 0.0};
+  dwvfast(nfast, triamp, mom, -1);
 }
 
 void amplitude_spectrum(std::int32_t nt, double dt, dcomplex* triamp,
-                        amp_record_sink& out) {
+                        amp_record_sink& out, zero_frequency first) {
   const spectral_constants c = spectral_constants_for(nt, dt);
-  out.record(0.0, 1.0, 0.0);
-  for (std::int32_t io = 2; io <= c.nom; ++io) {
+  std::int32_t io = 1;
+  if (first == zero_frequency::normalised) {
+    out.record(0.0, 1.0, 0.0);
+    io = 2;
+  }
+  for (; io <= c.nom; ++io) {
     const double om = static_cast<double>(io - 1) * c.dom;
     const double freq = om / (pai + pai);
     // The conjugate times (dt, 0) as a full complex product.

@@ -32,11 +32,21 @@ class amp_record_sink {
 void transform_samples(std::int32_t nt, const double* trisv, dcomplex* triamp,
                        std::int32_t mom);
 
-// From the transformed samples: record 1 is the fixed 0, 1, 0 (the
-// normalised spectrum at zero frequency); record io = 2 .. nom gives
+// The same for nt samples padded with zeros to nfast, a power of two no
+// larger than mom (std::invalid_argument otherwise).
+void transform_padded(std::int32_t nt, std::int32_t nfast, const double* trisv,
+                      dcomplex* triamp, std::int32_t mom);
+
+// What the first record, at 0 Hz, holds: the program writes the fixed
+// normalised 0, 1, 0; the library computes it like every other record.
+enum class zero_frequency { normalised, computed };
+
+// From the transform of nt (padded) samples: record io = 1 .. nt/2 gives
 // (io-1)*dom/(pai+pai) Hz, |conj(triamp[io-1]) * dt| and that times the
-// angular frequency. Scales triamp[1 .. nom-1] in place.
+// angular frequency, except record 1 when it is normalised. Scales
+// triamp[0 .. nt/2-1] in place (from 1 on when record 1 is normalised).
 void amplitude_spectrum(std::int32_t nt, double dt, dcomplex* triamp,
-                        amp_record_sink& out);
+                        amp_record_sink& out,
+                        zero_frequency first = zero_frequency::normalised);
 
 }  // namespace trislip

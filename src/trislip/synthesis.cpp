@@ -51,6 +51,10 @@ std::string text_of(double x) {
 
 }  // namespace
 
+slip_params slip_params_of(const parameters& p) {
+  return {p.dmax, p.dt, p.nt, p.tr, p.ar, p.nv, 1.0 / p.fmax};
+}
+
 void check_slip_params(const slip_params& p, std::int32_t capacity) {
   // Written as negations so that a not-a-number fails every test.
   if (!(p.dt > 0)) reject("dt", text_of(p.dt), "> 0");

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "trislip/trislip.hpp"
+
 namespace trislip {
 
 // The multi-triangle slip velocity: nv triangular pulses that all start at
@@ -16,6 +18,9 @@ struct slip_params {
   std::int32_t nv;     // number of pulses
   double taumin;       // duration of the first pulse, s
 };
+
+// The synthesis parameters of the library's: taumin = 1/fmax.
+slip_params slip_params_of(const parameters& p);
 
 // Receives one sample at a time, in order: time, velocity, displacement
 // (trapezoidal integral of the velocity) and acceleration (backward
@@ -33,8 +38,6 @@ class slip_record_sink {
 // nv >= 1 and 1 <= nt <= capacity.
 void check_slip_params(const slip_params& p, std::int32_t capacity);
 
-// Fills trisv[0 .. nt-1] (which holds capacity elements) with the velocity
-// samples and hands every sample to out as it is finished.
 namespace detail {
 
 // The quantities of one pulse. They depend on its index alone, so the
@@ -55,6 +58,8 @@ pulse make_pulse(const slip_params& p, std::int32_t j);
 
 }  // namespace detail
 
+// Fills trisv[0 .. nt-1] (which holds capacity elements) with the velocity
+// samples and hands every sample to out as it is finished.
 void synthesize(const slip_params& p, double* trisv, std::int32_t capacity,
                 slip_record_sink& out);
 

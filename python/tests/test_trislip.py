@@ -1,0 +1,69 @@
+"""The Python module against its contract: keyword-only parameters with the
+program's defaults, read-only float64 arrays, the padded spectrum, and
+errors that name the parameter."""
+import math
+
+import numpy as np
+import pytest
+
+import trislip
+
+DEFAULTS = dict(dt=0.005, nt=4096, dmax=1.0, fmax=10.0, tr=1.633, ar=0.95, nv=8)
+
+
+def test_defaults_are_the_programs_and_arrays_are_read_only():
+    s = trislip.synthesize()
+    assert trislip.__version__ == "1.1.0"
+    assert s.parameters == DEFAULTS
+    for name in ("time", "velocity", "displacement", "acceleration"):
+        a = getattr(s, name)
+        assert isinstance(a, np.ndarray) and a.dtype == np.float64 and a.shape == (4096,)
+        with pytest.raises(ValueError):
+            a[0] = 1.0
+    # Sample 101 (t = 0.5 s) of Tri_Slip.csv, "0.4670853", as its exact double.
+    assert s.velocity[100] == float.fromhex("0x1.de4b9b80ca4b6p-2")
+    assert s.time[4095] == 4095 * 0.005
+    a = trislip.amplitude_spectrum(s)
+    assert a.frequency.shape == a.velocity.shape == a.acceleration.shape == (2048,)
+    assert not a.velocity.flags.writeable
+    # Record 86 of Tri_Amp.csv: 4.1504 Hz, 0.1891, 4.930.
+    assert (round(a.frequency[85], 4), round(a.velocity[85], 4), round(a.acceleration[85], 3)) == (
+        4.1504, 0.1891, 4.930)
+
+
+def test_padding_to_a_power_of_two_and_the_computed_zero_frequency():
+    s = trislip.synthesize(nt=6000, dt=0.0025, tr=1.5, ar=0.9, nv=6)
+    assert s.velocity.shape == (6000,)
+    a = trislip.amplitude_spectrum(s)
+    assert a.frequency.shape == (4096,)
+    assert a.frequency[1] == pytest.approx(1 / (8192 * 0.0025), rel=1e-9)
+    assert a.velocity[0] == pytest.approx(abs(math.fsum(s.velocity)) * 0.0025, rel=1e-12)
+    assert a.acceleration[0] == 0.0
+
+
+@pytest.mark.parametrize("change, says", [
+    (dict(dt=0.0), "dt = 0: must be finite and > 0"),
+    (dict(dt=math.inf), "dt = inf: must be finite and > 0"),
+    (dict(nt=1), "nt = 1: must be from 2 to 67108864"),
+    (dict(nt=2**40), "nt = 1099511627776: must be from 2 to 67108864"),
+    (dict(dmax=-1.0), "dmax = -1: must be finite and > 0"),
+    (dict(fmax=math.nan), "fmax = nan: must be finite and > 0"),
+    (dict(tr=1.0), "tr = 1: must be finite and > 1"),
+    (dict(ar=-0.5), "ar = -0.5: must be finite and >= 0"),
+    (dict(nv=0), "nv = 0: must be from 1 to 64"),
+    (dict(nv=65), "nv = 65: must be from 1 to 64"),
+])
+def test_bad_values_raise_value_error_naming_the_parameter(change, says):
+    with pytest.raises(ValueError, match="^" + says.replace("+", r"\+") + "$"):
+        trislip.synthesize(**change)
+
+
+@pytest.mark.parametrize("call", [
+    lambda: trislip.synthesize(0.005),  # keyword-only
+    lambda: trislip.synthesize(dt="0.005"),
+    lambda: trislip.synthesize(nt=4096.0),
+    lambda: trislip.amplitude_spectrum(np.zeros(8)),
+])
+def test_wrong_types_raise_type_error(call):
+    with pytest.raises(TypeError):
+        call()
