@@ -7,8 +7,6 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +16,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "files.hpp"
 
 namespace {
 
@@ -51,17 +51,6 @@ std::string report(const char* cause, int unit, const char* name, bool format) {
   return std::string(cause) + "\napparent state: unit " + std::to_string(unit) + " named " +
          name + "\n" + (format ? "last format: list io\n" : "") +
          "lately writing sequential formatted external IO\n";
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
 }
 
 std::vector<std::string> lines_of(const std::string& text) {

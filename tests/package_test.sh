@@ -43,7 +43,7 @@ if [[ -z $deb ]]; then
   fail "no .deb made"
 else
   dpkg-deb -c "$deb" | awk '{print $NF}' >"$work/contents"
-  for f in ./usr/bin/trislip ./usr/include/trislip/trislip.hpp /libtrislip.a /cmake/trislip/trislipConfig.cmake \
+  for f in ./usr/bin/trislip ./usr/bin/trislip-custom ./usr/include/trislip/trislip.hpp /libtrislip.a /cmake/trislip/trislipConfig.cmake \
     /cmake/trislip/trislipConfigVersion.cmake /pkgconfig/trislip.pc ./usr/lib/python3/dist-packages/trislip; do
     grep -q -F -- "$f" "$work/contents" || fail "the package lacks $f"
   done
@@ -55,6 +55,10 @@ else
   (cd "$work/run-build" && "$build/trislip" </dev/null >console.txt)
   for f in console.txt Tri_Slip.csv Tri_Amp.csv; do
     cmp -s "$work/run-deb/$f" "$work/run-build/$f" || fail "packaged trislip writes another $f"
+  done
+  "$work/root/usr/bin/trislip-custom" --quiet --output-dir "$work/run-deb/custom" || fail "packaged trislip-custom failed"
+  for f in Tri_Slip.csv Tri_Amp.csv; do
+    cmp -s "$work/run-deb/custom/$f" "$work/run-build/$f" || fail "packaged trislip-custom writes another $f"
   done
   v=$(PYTHONPATH=$work/root/usr/lib/python3/dist-packages "$python" -c "import trislip; print(trislip.__version__)" 2>&1)
   [[ $v == 1.1.0 ]] || fail "packaged Python module: $v"

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The plot command on a real run, and on inputs that are not the program's.
-#   plot_test.sh TRISLIP PLOT
+# The plot command on a real run, on a full-precision trislip-custom run,
+# and on inputs that are not the program's.
+#   plot_test.sh TRISLIP PLOT [TRISLIP-CUSTOM]
 set -euo pipefail
 trislip=$1
 plot=$2
+custom=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -25,7 +27,7 @@ mkdir "$work/run"
 cp "$work/run/Tri_Slip.csv" "$work/run/Tri_Amp.csv" "$work"
 "$plot" "$work/run" >/dev/null || fail "plot of a real run exited $?"
 [[ $(png_size "$work/run/slip_functions.png") == 900x900 ]] || fail "slip_functions.png is not a 900x900 PNG"
-[[ $(png_size "$work/run/fourier_amplitudes.png") == 900x600 ]] || fail "fourier_amplitudes.png is not a 900x600 PNG"
+[[ $(png_size "$work/run/fourier_amplitudes.png") == 900x650 ]] || fail "fourier_amplitudes.png is not a 900x650 PNG"
 for f in slip_functions.png fourier_amplitudes.png; do
   (($(wc -c <"$work/run/$f") > 10000)) || fail "$f is nearly empty"
 done
@@ -34,6 +36,13 @@ for f in slip_functions.svg fourier_amplitudes.svg; do
 done
 cmp -s "$work/Tri_Slip.csv" "$work/run/Tri_Slip.csv" || fail "Tri_Slip.csv was changed"
 cmp -s "$work/Tri_Amp.csv" "$work/run/Tri_Amp.csv" || fail "Tri_Amp.csv was changed"
+
+if [[ -n $custom ]]; then
+  "$custom" --quiet --format full --nt 6000 --dt 0.0025 --fmax 5 --output-dir "$work/full"
+  "$plot" "$work/full" >/dev/null || fail "plot of a full-precision run exited $?"
+  [[ $(png_size "$work/full/fourier_amplitudes.png") == 900x650 ]] || fail "full run: no spectrum figure"
+  grep -q 'fmax = 5 Hz' "$work/full/fourier_amplitudes.svg" || fail "full run: fmax from trislip.json not marked"
+fi
 
 # expect_rejected NAME: plot must fail with a message and write no figure.
 expect_rejected() {

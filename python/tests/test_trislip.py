@@ -67,3 +67,24 @@ def test_bad_values_raise_value_error_naming_the_parameter(change, says):
 def test_wrong_types_raise_type_error(call):
     with pytest.raises(TypeError):
         call()
+
+
+def test_values_are_the_cpp_librarys_bit_for_bit(tmp_path):
+    """trislip-custom --format full writes the C++ library's doubles as texts
+    that read back exactly; the module must give the same bits."""
+    import os
+    import subprocess
+    program = os.environ.get("TRISLIP_CUSTOM")
+    if not program:
+        pytest.skip("TRISLIP_CUSTOM is not set")
+    args = dict(nt=8192, dt=0.0025, tr=1.5, ar=0.9, nv=6)
+    subprocess.run([program, "--format", "full", "--quiet", "--output-dir", str(tmp_path)]
+                   + [f"--{k}={v}" for k, v in args.items()], check=True)
+    s = trislip.synthesize(**args)
+    a = trislip.amplitude_spectrum(s)
+    slip = np.loadtxt(tmp_path / "Tri_Slip.csv", delimiter=",", skiprows=1)
+    amp = np.loadtxt(tmp_path / "Tri_Amp.csv", delimiter=",", skiprows=1)
+    for got, column in [(s.time, slip[:, 0]), (s.velocity, slip[:, 1]), (s.displacement, slip[:, 2]),
+                        (s.acceleration, slip[:, 3]), (a.frequency, amp[:, 0]),
+                        (a.velocity, amp[:, 1]), (a.acceleration, amp[:, 2])]:
+        assert np.array_equal(got.view(np.uint64), column.view(np.uint64))

@@ -14,7 +14,7 @@ namespace {
 // Shortest text that reads back as x.
 std::string text_of(double x) {
   char buf[32];
-  return std::string(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
+  return std::string(buf, std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general).ptr);
 }
 
 void require(bool ok, const char* name, double value, const char* rule) {

@@ -1,0 +1,73 @@
+// trislip-custom: the trislip run with the user's own parameters. Writes
+// Tri_Slip.csv, Tri_Amp.csv and trislip.json into the output folder and
+// ends without waiting for input.
+//   exit 0: all three files written; 2: bad input, nothing written;
+//   1: writing failed or the run was interrupted, no file changed.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <exception>
+#include <map>
+#include <string>
+
+#include "trislip/custom/custom_run.hpp"
+#include "trislip/custom/staged_file.hpp"
+#include "trislip/trislip.hpp"
+
+int main(int argc, char** argv) {
+  trislip::custom_options o;
+  trislip::parameters& p = o.p;
+  CLI::App app{
+      "The regularized triangle slip velocity function with your own parameters: writes\n"
+      "Tri_Slip.csv, Tri_Amp.csv and trislip.json into the output folder.",
+      "trislip-custom"};
+  app.set_version_flag("--version", std::string("trislip-custom ") + trislip::version);
+  app.add_option("--dt", p.dt, "sample spacing, s (> 0)")->capture_default_str();
+  app.add_option("--nt", p.nt, "number of samples, time 0 included (2 to 67108864)")
+      ->capture_default_str();
+  app.add_option("--dmax", p.dmax, "final slip, m (> 0)")->capture_default_str();
+  app.add_option("--fmax", p.fmax, "highest source frequency, Hz; the first pulse lasts 1/fmax s (> 0)")
+      ->capture_default_str();
+  app.add_option("--tr", p.tr, "duration ratio of successive pulses, and duration/rise time (> 1)")
+      ->capture_default_str();
+  app.add_option("--ar", p.ar, "weight ratio of successive pulses (>= 0)")->capture_default_str();
+  app.add_option("--nv", p.nv, "number of pulses (1 to 64)")->capture_default_str();
+  app.add_option("--output-dir", o.output_dir, "folder for the files, created when missing")
+      ->capture_default_str();
+  const std::map<std::string, trislip::layout> formats{{"fixed", trislip::layout::fixed},
+                                                       {"full", trislip::layout::full}};
+  std::string format = "fixed";
+  app.add_option("--format", format,
+                 "fixed: trislip's layout (4 decimals of time, 7 of slip, 4 digits of spectrum);\n"
+                 "full: every value to the last bit, comma-separated")
+      ->check(CLI::IsMember({"fixed", "full"}))
+      ->capture_default_str();
+  app.add_flag("--quiet", o.quiet, "no parameter report on standard output");
+  app.footer(
+      "Exit status: 0 when all three files are written; 2 for bad input, with nothing written;\n"
+      "1 when writing fails or the run is interrupted, with no file changed.");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "trislip-custom: %s (see --help)\n", e.what());
+    return 2;
+  }
+  o.format = formats.at(format);
+
+  trislip::discard_staged_files_on_signals("trislip-custom");
+  try {
+    trislip::run_custom(o);
+  } catch (const trislip::refusal& e) {
+    std::fprintf(stderr, "trislip-custom: %s\n", e.what());
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "trislip-custom: %s; no file written\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,214 @@
+#include "trislip/custom/custom_run.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "trislip/amplitude.hpp"
+#include "trislip/custom/staged_file.hpp"
+#include "trislip/fft.hpp"
+#include "trislip/power.hpp"
+#include "trislip/records/list_record.hpp"
+#include "trislip/records/unit.hpp"
+#include "trislip/synthesis.hpp"
+
+namespace trislip {
+namespace {
+
+// A parameter as the user would write it: the shortest text that reads
+// back as the value.
+std::string text_of(double x) {
+  char buf[32];
+  return std::string(buf, std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general).ptr);
+}
+
+// A result for a message: nine significant digits, as the report prints.
+std::string rounded(double x) {
+  char buf[32];
+  return std::string(buf, std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general, 9).ptr);
+}
+
+// The extremes of each column of the time series, found before anything
+// is written so that a layout that cannot hold them is refused in time.
+class column_ranges final : public slip_record_sink {
+ public:
+  void record(double, double v, double d, double a) override {
+    const double values[] = {v, d, a};
+    for (int c = 0; c < 3; ++c) {
+      if (!std::isfinite(values[c]) && non_finite < 0) non_finite = c;
+      lo[c] = std::fmin(lo[c], values[c]);
+      hi[c] = std::fmax(hi[c], values[c]);
+    }
+  }
+  int non_finite = -1;  // the first column with a value beyond a double
+  double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+};
+
+const char* const column_names[] = {"slip velocity", "slip", "slip acceleration"};
+const char* const column_units[] = {"m/s", "m", "m/s^2"};
+
+// The options that a column's size follows: the acceleration grows with
+// dmax/dt, the others with dmax.
+std::string scaled_by(const parameters& p, int column) {
+  std::string s = "--dmax " + text_of(p.dmax);
+  if (column == 2) s += " with --dt " + text_of(p.dt);
+  return s;
+}
+
+void check_layout(const custom_options& o, const column_ranges& r, std::int32_t nfast) {
+  const parameters& p = o.p;
+  if (r.non_finite >= 0) {
+    throw refusal(scaled_by(p, r.non_finite) + ": the " + column_names[r.non_finite] +
+                  " goes beyond the range of a double");
+  }
+  if (o.format != layout::fixed) return;
+  const std::string hint = "; --format full writes any value";
+  // Fixed times have 4 decimals: closer steps would print equal times.
+  if (p.dt < 0.0001) {
+    throw refusal("--dt " + text_of(p.dt) +
+                  ": the fixed layout writes times with 4 decimals, so a step below 0.0001 s "
+                  "prints equal times" + hint);
+  }
+  const double last_time = static_cast<double>(p.nt - 1) * p.dt;
+  if (!fits_f(last_time, 8, 4)) {
+    throw refusal("--nt " + std::to_string(p.nt) + " with --dt " + text_of(p.dt) +
+                  ": times reach " + rounded(last_time) +
+                  " s, and the fixed layout holds times below 1000 s" + hint);
+  }
+  const spectral_constants c = spectral_constants_for(nfast, p.dt);
+  const double last_freq = (static_cast<double>(c.nom - 1) * c.dom) / (pai + pai);
+  if (!fits_f(last_freq, 8, 4)) {
+    throw refusal("--dt " + text_of(p.dt) + ": frequencies reach " + rounded(last_freq) +
+                  " Hz, and the fixed layout holds frequencies below 1000 Hz" + hint);
+  }
+  for (int k = 0; k < 3; ++k) {
+    for (double x : {r.lo[k], r.hi[k]}) {
+      if (!fits_f(x, 15, 7)) {
+        throw refusal(scaled_by(p, k) + ": the " + column_names[k] + " reaches " + rounded(x) +
+                      " " + column_units[k] + ", beyond what the fixed layout's F15.7 fields hold" +
+                      hint);
+      }
+    }
+  }
+}
+
+void make_folder(const std::string& dir) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec || !std::filesystem::is_directory(dir, ec)) {
+    throw refusal("--output-dir " + dir + ": cannot create the folder: " +
+                  (ec ? ec.message() : "a file of that name is in the way"));
+  }
+}
+
+class slip_writer final : public slip_record_sink {
+ public:
+  slip_writer(staged_file& f, layout l) : f_(f), l_(l) {}
+  void record(double t, double v, double d, double a) override {
+    f_.commit(edit_slip_record(l_, t, v, d, a, f_.reserve(max_record)));
+  }
+
+ private:
+  staged_file& f_;
+  layout l_;
+};
+
+class amp_writer final : public amp_record_sink {
+ public:
+  amp_writer(staged_file& f, layout l) : f_(f), l_(l) {}
+  void record(double freq, double vel, double acc) override {
+    f_.commit(edit_amp_record(l_, freq, vel, acc, f_.reserve(max_record)));
+  }
+
+ private:
+  staged_file& f_;
+  layout l_;
+};
+
+std::string json_of(const custom_options& o, std::int32_t nfast) {
+  const parameters& p = o.p;
+  nlohmann::ordered_json j;
+  j["program"] = "trislip-custom";
+  j["version"] = version;
+  j["format"] = o.format == layout::fixed ? "fixed" : "full";
+  j["parameters"] = {{"dt", p.dt}, {"nt", p.nt},     {"dmax", p.dmax}, {"fmax", p.fmax},
+                     {"tr", p.tr}, {"ar", p.ar},     {"nv", p.nv}};
+  j["nfast"] = nfast;
+  j["files"] = {{"slip", "Tri_Slip.csv"}, {"spectrum", "Tri_Amp.csv"}};
+  return j.dump(2) + "\n";
+}
+
+}  // namespace
+
+void run_custom(const custom_options& o) {
+  const parameters& p = o.p;
+  try {
+    check(p);
+  } catch (const parameter_error& e) {
+    throw refusal("--" + e.name() + " " + e.value() + ": must be " + e.rule());
+  }
+  const std::int32_t nfast = transform_length(p.nt);
+  const slip_params sp = slip_params_of(p);
+  const auto n = static_cast<std::size_t>(p.nt);
+
+  // First pass: the samples alone, to see whether the layout holds them.
+  std::vector<double> trisv(n);
+  column_ranges ranges;
+  synthesize(sp, trisv.data(), p.nt, ranges);
+  check_layout(o, ranges, nfast);
+  make_folder(o.output_dir);
+
+  record_sink& out = console();
+  if (!o.quiet) {
+    const double taumin = 1.0 / p.fmax;
+    const double taumax = ipow(p.tr, p.nv - 1) / p.fmax;
+    list_writer(out).end();
+    list_writer(out).text("Regularized Triangle Slip Velocity Function").end();
+    list_writer(out).end();
+    list_writer(out).text(" dt,nt=").real(p.dt).integer(p.nt).end();
+    list_writer(out).text(" Dmax,fmax,Tr,Ar=").real(p.dmax).real(p.fmax).real(p.tr).real(p.ar).end();
+    list_writer(out).text(" TauMin,TauMax=").real(taumin).real(taumax).end();
+    list_writer(out).end();
+    list_writer(out).text(" Slip functions are stored in Tri_Slip.csv").end();
+    list_writer(out).text(" Fourier spectrum of slip velocity is stored in Tri_Amp.csv").end();
+  }
+
+  char line[max_record];
+  staged_file slip(o.output_dir, "Tri_Slip.csv");
+  slip.put(line, edit_slip_header(o.format, line));
+  slip_writer slip_records(slip, o.format);
+  synthesize(sp, trisv.data(), p.nt, slip_records);
+  slip.finish();
+
+  if (!o.quiet) {
+    const spectral_constants c = spectral_constants_for(nfast, p.dt);
+    list_writer(out).end();
+    list_writer(out).text(" DUR,DOM,NOM,EOM=").real(c.dur).real(c.dom).integer(c.nom).real(c.eom).end();
+    list_writer(out).text(" Highest Frequency (hz)=").real(c.eom / 6.283185307).end();
+  }
+
+  std::vector<dcomplex> triamp(static_cast<std::size_t>(nfast));
+  transform_padded(p.nt, nfast, trisv.data(), triamp.data(), nfast);
+  std::vector<double>().swap(trisv);
+  staged_file amp(o.output_dir, "Tri_Amp.csv");
+  amp.put(line, edit_amp_header(o.format, line));
+  amp_writer amp_records(amp, o.format);
+  amplitude_spectrum(nfast, p.dt, triamp.data(), amp_records,
+                     o.format == layout::fixed ? zero_frequency::normalised
+                                               : zero_frequency::computed);
+  amp.finish();
+
+  staged_file json(o.output_dir, "trislip.json");
+  const std::string text = json_of(o, nfast);
+  json.put(text.data(), text.size());
+  json.finish();
+
+  publish_staged_files();
+}
+
+}  // namespace trislip

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "trislip/custom/layouts.hpp"
+#include "trislip/trislip.hpp"
+
+// A run of trislip-custom: the program's run with the user's parameters,
+// written into a folder of the user's choice, without waiting for input.
+namespace trislip {
+
+struct custom_options {
+  parameters p;
+  layout format = layout::fixed;
+  std::string output_dir = ".";
+  bool quiet = false;
+};
+
+// Input that cannot give the files asked for; what() names the option and
+// the rule. Raised before anything is written.
+class refusal : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Checks the parameters and what the chosen layout can hold, creates the
+// output folder, prints the parameter report (unless quiet) and writes
+// Tri_Slip.csv, Tri_Amp.csv and trislip.json, all three or none. Throws
+// refusal for bad input and std::runtime_error when writing fails.
+void run_custom(const custom_options& o);
+
+}  // namespace trislip

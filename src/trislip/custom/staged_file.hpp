@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Result files that are complete or absent. Each is written under a
+// temporary name beside its final one and renamed into place, together with
+// the others, only once all of them are complete. A failure, or a signal
+// that ends the run, removes the temporary files and leaves any older file
+// of the final name untouched.
+namespace trislip {
+
+class staged_file {
+ public:
+  // Creates dir/.NAME.tmpPID (exclusively) for writing. Throws
+  // std::runtime_error naming the file and the system's reason.
+  staged_file(const std::string& dir, const std::string& name);
+  // Removes the temporary file unless it has been published.
+  ~staged_file();
+  staged_file(const staged_file&) = delete;
+  staged_file& operator=(const staged_file&) = delete;
+
+  // Room for n more bytes in the buffer (n <= buffer_size); write them,
+  // then commit(n).
+  char* reserve(std::size_t n) {
+    if (used_ + n > buffer_size) flush();
+    return buffer_ + used_;
+  }
+  void commit(std::size_t n) { used_ += n; }
+  void put(const char* text, std::size_t n);
+
+  // Writes what is buffered and closes the temporary file.
+  void finish();
+
+  static constexpr std::size_t buffer_size = 1 << 20;
+
+ private:
+  void flush();
+
+  std::string final_path_;
+  int slot_ = -1;  // in the registry of temporary names
+  int fd_ = -1;
+  std::size_t used_ = 0;
+  char* buffer_;
+};
+
+// Renames every finished staged file into place, with the ending signals
+// held so that no signal can leave some renamed and others not.
+void publish_staged_files();
+
+// Removes every temporary file still registered, with async-signal-safe
+// calls only: for the signal handlers.
+void discard_staged_files() noexcept;
+
+// Installs handlers for SIGINT, SIGTERM and SIGHUP that discard the staged
+// files, print "PROGRAM: interrupted, no file written" and exit with
+// status 1. A write that would exceed a file-size limit fails with an error
+// instead of killing the process.
+void discard_staged_files_on_signals(const char* program);
+
+}  // namespace trislip
