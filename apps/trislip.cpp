@@ -63,6 +63,7 @@ void run() {
   list_writer(out).end();
   list_writer(out).text("Hit any key to stop").end();
   trislip::final_read();
+  trislip::stop();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "trislip/records/fatal.hpp"
+#include "trislip/runtime.hpp"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -38,14 +39,25 @@ int os_open(const char* name, int how) {
 long long os_write(int fd, const char* p, std::size_t n) {
   return _write(fd, p, static_cast<unsigned>(n));
 }
+// Text mode turns each line feed into two bytes, so the file offset after
+// a write is asked for, and a partial write at an offset counts as none.
+long long os_write_at(int fd, const char* p, std::size_t n, offset at) {
+  if (_lseeki64(fd, at, SEEK_SET) < 0) return -1;
+  const long long w = _write(fd, p, static_cast<unsigned>(n));
+  return w == static_cast<long long>(n) ? w : 0;
+}
+offset os_advance(int fd, offset, std::size_t) { return _lseeki64(fd, 0, SEEK_CUR); }
 int os_read(int fd, char* c) { return _read(fd, c, 1); }
 int os_close(int fd) { return _close(fd); }
-offset os_tell(int fd) { return _lseeki64(fd, 0, SEEK_CUR); }
-// -1: cannot tell, 0: nothing beyond pos, 1: a regular file longer than pos.
+bool os_is_regular(int fd) {
+  struct _stat64 st;
+  return _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFREG);
+}
+// -1: cannot tell, 0: nothing beyond pos, 1: longer than pos.
 int os_longer_than(int fd, offset pos) {
   struct _stat64 st;
   if (_fstat64(fd, &st) != 0) return -1;
-  return (st.st_mode & _S_IFREG) && st.st_size > pos ? 1 : 0;
+  return st.st_size > pos ? 1 : 0;
 }
 int os_truncate(int fd, offset pos) { return _chsize_s(fd, pos) == 0 ? 0 : -1; }
 
@@ -66,26 +78,32 @@ int os_open(const char* name, int how) {
   }
 }
 long long os_write(int fd, const char* p, std::size_t n) { return ::write(fd, p, n); }
+long long os_write_at(int fd, const char* p, std::size_t n, offset at) {
+  return ::pwrite(fd, p, n, at);
+}
+offset os_advance(int, offset at, std::size_t n) { return at + static_cast<offset>(n); }
 int os_read(int fd, char* c) { return static_cast<int>(::read(fd, c, 1)); }
 int os_close(int fd) { return ::close(fd); }
-offset os_tell(int fd) { return ::lseek(fd, 0, SEEK_CUR); }
+bool os_is_regular(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
 int os_longer_than(int fd, offset pos) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return -1;
-  return S_ISREG(st.st_mode) && st.st_size > pos ? 1 : 0;
+  return st.st_size > pos ? 1 : 0;
 }
 int os_truncate(int fd, offset pos) { return ::ftruncate(fd, pos); }
 
-// Holds off the asynchronous signals whose handlers close the units, while
-// a unit's descriptor, buffer or registration is changing.
+// Holds off the signals whose handlers close the units, while a unit's
+// descriptor, bookkeeping or registration is changing. Never held across
+// a write that can block.
 class signal_block {
  public:
   signal_block() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGABRT);
+    add_handled_signals(set);
     sigprocmask(SIG_BLOCK, &set, &old_);
   }
   ~signal_block() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
@@ -137,9 +155,12 @@ void disconnect(file_unit* u) {
 
 void console_unit::put_record(std::string_view record) {
   note_record_statement("list io", false);
-  std::fwrite(record.data(), 1, record.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  // Record and line end in one write, so that a pipe gets whole lines.
+  std::string line;
+  line.reserve(record.size() + 1);
+  line.append(record).push_back('\n');
+  const int err = write_all(1, line.data(), line.size());
+  if (err != 0 && failure_ == 0) failure_ = err;
 }
 
 console_unit& console() {
@@ -166,8 +187,10 @@ void file_unit::open() {
     }
     err = errno;
     fd_ = fd;
+    regular_ = fd >= 0 && os_is_regular(fd);
     wrote_ = 0;
     pending_ = 0;
+    buffer_start_ = 0;
     if (fd >= 0) connect(this);
   }
   if (fd_ < 0) fatal_io("open", std::strerror(err), number_, name_, true);
@@ -203,14 +226,13 @@ void file_unit::append(const char* text, std::size_t n) {
     used = 0;
   }
   if (n + 1 > buffer_size) {
-    // Longer than the buffer: straight to the file, under the same guard.
-    int err = 0;
-    {
-      signal_block hold;
-      err = write_all(fd_, text, n);
-      if (err == 0) err = write_all(fd_, "\n", 1);
-    }
+    // Longer than the buffer: straight to the file. A handler that runs
+    // meanwhile cuts the file back to buffer_start_, before the record.
+    int err = write_all(fd_, text, n);
+    if (err == 0) err = write_all(fd_, "\n", 1);
     if (err != 0) fatal_io("write", std::strerror(err), number_, name_, true);
+    signal_block hold;
+    buffer_start_ = os_advance(fd_, buffer_start_, n + 1);
     return;
   }
   std::memcpy(buffer_ + used, text, n);
@@ -221,56 +243,67 @@ void file_unit::append(const char* text, std::size_t n) {
 }
 
 void file_unit::flush_or_die() {
-  int err = 0;
-  {
-    signal_block hold;
-    err = write_all(fd_, buffer_, static_cast<std::size_t>(pending_));
-    pending_ = 0;
-  }
+  const int err = flush();
   if (err != 0) fatal_io("write", std::strerror(err), number_, name_, true);
 }
 
-file_unit::settled file_unit::settle(int& err) noexcept {
-  err = write_all(fd_, buffer_, static_cast<std::size_t>(pending_));
+int file_unit::flush() noexcept {
+  const auto n = static_cast<std::size_t>(pending_);
+  // A handler that runs during the write finds the buffer and its offset
+  // unchanged and writes the same bytes at the same place.
+  const int err = write_all(fd_, buffer_, n);
+  if (err != 0) return err;
+  signal_block hold;
+  buffer_start_ = os_advance(fd_, buffer_start_, n);
   pending_ = 0;
-  if (err != 0) return settled::failed;
-  if (!wrote_) return settled::ok;
-  // Cut off the tail of an older, longer file.
-  const offset end = os_tell(fd_);
-  const int longer = end < 0 ? -1 : os_longer_than(fd_, end);
-  if (longer < 0 || (longer > 0 && os_truncate(fd_, end) != 0)) {
-    return settled::truncation_failed;
-  }
-  return settled::ok;
+  return 0;
 }
 
 void file_unit::close() {
   if (!connected()) return;
-  int err = 0;
-  settled result;
+  int err = flush();
+  if (err != 0) fatal_io("close", std::strerror(err), number_, name_, false);
+  bool cut_failed = false;
   {
     signal_block hold;
-    result = settle(err);
-    if (os_close(fd_) != 0 && result == settled::ok) {
-      err = errno;
-      result = settled::failed;
+    // Cut off the tail of an older, longer file. Pipes, terminals and
+    // devices have no tail and cannot be cut.
+    if (regular_ && wrote_) {
+      const int longer = os_longer_than(fd_, buffer_start_);
+      cut_failed = longer < 0 || (longer > 0 && os_truncate(fd_, buffer_start_) != 0);
     }
+    if (os_close(fd_) != 0) err = errno;
     fd_ = -1;
     disconnect(this);
   }
-  if (result == settled::truncation_failed) {
-    fatal_io("endfile", "truncation failed in endfile", number_, name_, false);
-  }
-  if (result == settled::failed) {
-    fatal_io("close", std::strerror(err), number_, name_, false);
-  }
+  if (cut_failed) fatal_io("endfile", "truncation failed in endfile", number_, name_, false);
+  if (err != 0) fatal_io("close", std::strerror(err), number_, name_, false);
 }
 
 void file_unit::emergency_close() noexcept {
   if (fd_ < 0) return;
   std::atomic_signal_fence(std::memory_order_acquire);
-  int err = 0;
-  settle(err);
+  if (regular_ && wrote_) {
+    const auto n = static_cast<std::size_t>(pending_);
+    std::size_t done = 0;
+    while (done < n) {
+      const long long w = os_write_at(fd_, buffer_ + done, n - done,
+                                      buffer_start_ + static_cast<offset>(done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) break;
+      done += static_cast<std::size_t>(w);
+    }
+    // Only whole records stay: a write that failed part way is cut back
+    // to the last line end that reached the file.
+    offset end = buffer_start_;
+    if (done == n) {
+      end = os_advance(fd_, buffer_start_, n);
+    } else {
+      while (done > 0 && buffer_[done - 1] != '\n') --done;
+      end = buffer_start_ + static_cast<offset>(done);
+    }
+    os_truncate(fd_, end);
+  }
   os_close(fd_);
   fd_ = -1;
   disconnect(this);
@@ -283,6 +316,10 @@ void close_all_units() {
 }
 
 void emergency_close_all_units() noexcept {
+  static volatile std::sig_atomic_t started = 0;
+  signal_block hold;
+  if (started) return;
+  started = 1;
   for (file_unit* u : connected_units) {
     if (u != nullptr) u->emergency_close();
   }
@@ -295,6 +332,14 @@ void final_read() {
     const int r = os_read(0, &c);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0 || c == '\n') return;
+  }
+}
+
+void stop() {
+  if (const int err = console().first_failure(); err != 0) {
+    // The report is of the failed console write, not of the read.
+    note_record_statement("list io", false);
+    fatal_io("write", std::strerror(err), 6, nullptr, true);
   }
 }
 

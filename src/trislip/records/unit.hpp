@@ -13,12 +13,17 @@
 // line end as CR LF the stream does that, not this code.
 namespace trislip {
 
-// Standard output. Each record is flushed as it ends so that a prompt is
-// visible before the program waits. Console writes are not checked: there
-// is nowhere better to report a failure.
+// Standard output. Each record is written as it ends so that a prompt is
+// visible before the program waits. A failed write does not stop the run;
+// the first failure is kept for the stop (stop() below).
 class console_unit final : public record_sink {
  public:
   void put_record(std::string_view record) override;
+  // The errno of the first failed write, 0 while none failed.
+  int first_failure() const { return failure_; }
+
+ private:
+  int failure_ = 0;
 };
 
 console_unit& console();
@@ -46,8 +51,12 @@ class file_unit final : public record_sink {
   int number() const { return number_; }
   const char* name() const { return name_; }
 
-  // Writes the whole records still buffered, cuts the file after them and
-  // closes it, using only async-signal-safe calls and reporting nothing.
+  // For a regular file: writes the whole records still buffered, exactly
+  // once at the offset where the buffer starts (however much an
+  // interrupted write had already written), then cuts the file after the
+  // last whole record that reached it. A pipe, terminal or device gets
+  // nothing more. Then closes, using only async-signal-safe calls, never
+  // blocking and reporting nothing.
   void emergency_close() noexcept;
 
   static constexpr std::size_t buffer_size = 1 << 16;
@@ -56,32 +65,38 @@ class file_unit final : public record_sink {
   void start_write(const char* context);
   void append(const char* text, std::size_t n);
   void flush_or_die();
-
-  // Writes the buffered records and cuts off what an older, longer file
-  // has beyond them; on failure err is the errno.
-  enum class settled { ok, failed, truncation_failed };
-  settled settle(int& err) noexcept;
+  // Writes the buffered records; returns 0 or the errno of the failure.
+  // Signals are not held during the write, which may block on a pipe.
+  int flush() noexcept;
 
   int number_;
   const char* name_;
   int fd_ = -1;
   bool writable_ = false;
+  bool regular_ = false;  // a regular file, which can be cut
   // Whether the last transfer was a write, and the bytes of whole records
   // in buffer_: both change between records and are read by the signal
   // handlers.
   volatile std::sig_atomic_t wrote_ = 0;
   volatile std::sig_atomic_t pending_ = 0;
+  // The file offset of buffer_[0]; changes only while signals are held.
+  long long buffer_start_ = 0;
   char buffer_[buffer_size];
 };
 
 // Closes every connected file unit by the normal rule (the exit hook).
 void close_all_units();
-// The same with async-signal-safe calls only, for signal handlers and the
-// fatal error report.
+// The emergency rule for every connected unit, for signal handlers and
+// the fatal error report: async-signal-safe, with the handled signals held,
+// and done once only however often it is called.
 void emergency_close_all_units() noexcept;
 
 // Reads and discards standard input up to and including the first line
 // feed; the end of input or a failed read ends it as well.
 void final_read();
+
+// The stop. A run whose console writes failed does not end as a success:
+// it ends through the fatal error report for unit 6.
+void stop();
 
 }  // namespace trislip
