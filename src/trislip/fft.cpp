@@ -2,6 +2,11 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace trislip {
 
@@ -39,22 +44,48 @@ void dwvfast(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind) {
   }
 
   // Butterfly stages. The twiddle of one k is the same for all of its
-  // butterflies, so it is evaluated once per k: the same bits as evaluating
-  // it for every butterfly.
+  // butterflies, and the angle (k-1)*ind*pai/kmax of a span kmax is, bit for
+  // bit, the angle of (k-1)*(n/2/kmax) in the last span n/2: the factors
+  // differ by exact powers of two. So the n/2 twiddles of the last span are
+  // evaluated once and every stage reads its own at a stride.
+  const std::int32_t half = n / 2;
+  std::vector<dcomplex> w(static_cast<std::size_t>(half));
+  for (std::int32_t k = 0; k < half; ++k) {
+    const double phi = static_cast<double>(k * ind) * pai / static_cast<double>(half);
+    w[static_cast<std::size_t>(k)] = c_exp({0.0, phi});
+  }
   for (std::int32_t kmax = 1; kmax < n; kmax *= 2) {
     const std::int32_t istep = 2 * kmax;
+    const std::int32_t stride = half / kmax;
     for (std::int32_t k = 1; k <= kmax; ++k) {
-      const double phi = static_cast<double>((k - 1) * ind) * pai /
-                         static_cast<double>(kmax);
-      const dcomplex w = c_exp({0.0, phi});
+      const dcomplex wk = w[static_cast<std::size_t>((k - 1) * stride)];
+#if defined(__SSE2__)
+      // Both parts of a value in one register. temp = (hr*wr + hi*(-wi),
+      // hr*wi + hi*wr): adding the exact negation of a product is the same
+      // rounding as subtracting it, so these are the bits of the written
+      // out complex product below.
+      const __m128d w_ri = _mm_set_pd(wk.im, wk.re);
+      const __m128d w_nr = _mm_set_pd(wk.re, -wk.im);
+      for (std::int32_t i = k; i <= n; i += istep) {
+        double* lo = &a[i - 1].re;
+        double* hi = &a[i + kmax - 1].re;
+        const __m128d l = _mm_loadu_pd(lo);
+        const __m128d h = _mm_loadu_pd(hi);
+        const __m128d temp = _mm_add_pd(_mm_mul_pd(_mm_unpacklo_pd(h, h), w_ri),
+                                        _mm_mul_pd(_mm_unpackhi_pd(h, h), w_nr));
+        _mm_storeu_pd(hi, _mm_sub_pd(l, temp));
+        _mm_storeu_pd(lo, _mm_add_pd(l, temp));
+      }
+#else
       for (std::int32_t i = k; i <= n; i += istep) {
         dcomplex& lo = a[i - 1];
         dcomplex& hi = a[i + kmax - 1];
-        const dcomplex temp = {hi.re * w.re - hi.im * w.im,
-                               hi.re * w.im + hi.im * w.re};
+        const dcomplex temp = {hi.re * wk.re - hi.im * wk.im,
+                               hi.re * wk.im + hi.im * wk.re};
         hi = {lo.re - temp.re, lo.im - temp.im};
         lo = {lo.re + temp.re, lo.im + temp.im};
       }
+#endif
     }
   }
 }

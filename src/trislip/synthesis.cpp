@@ -84,11 +84,16 @@ void synthesize(const slip_params& p, double* trisv, std::int32_t capacity,
   out.record(0.0, trisv[0], 0.0, 0.0);
 
   double tris = 0.0;
+  // Pulses before `first` have ended: each would add 0.0 * arj = +0.0 to a
+  // sum that is never -0.0, which leaves it unchanged, so they are skipped.
+  // Time only grows, so an ended pulse stays ended.
+  std::size_t first = 0;
   for (std::int32_t i = 2; i <= p.nt; ++i) {
     // Time afresh from the index, never accumulated.
     const double t = static_cast<double>(i - 1) * p.dt;
+    while (first < pulses.size() && t > pulses[first].tauj) ++first;
     double v = 0.0;
-    for (const pulse& q : pulses) v = v + svj(q, t) * q.arj;
+    for (std::size_t j = first; j < pulses.size(); ++j) v = v + svj(pulses[j], t) * pulses[j].arj;
     v = (v * p.dmax) / arsum;
     const double previous = trisv[i - 2];
     trisv[i - 1] = v;

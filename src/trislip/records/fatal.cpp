@@ -7,21 +7,8 @@
 #include "trislip/records/unit.hpp"
 
 namespace trislip {
-namespace {
 
-struct io_state {
-  std::string_view last_format;  // empty until the first record statement
-  bool reading = false;
-};
-
-io_state state;
-
-}  // namespace
-
-void note_record_statement(std::string_view format, bool reading) {
-  state.last_format = format;
-  state.reading = reading;
-}
+io_state last_statement;
 
 void fatal_io(const char* context, const char* reason, int unit,
               const char* name, bool show_format) {
@@ -31,13 +18,13 @@ void fatal_io(const char* context, const char* reason, int unit,
   } else {
     std::fprintf(stderr, "apparent state: unit %d (unnamed)\n", unit);
   }
-  if (show_format && !state.last_format.empty()) {
+  if (show_format && !last_statement.last_format.empty()) {
     std::fprintf(stderr, "last format: %.*s\n",
-                 static_cast<int>(state.last_format.size()),
-                 state.last_format.data());
+                 static_cast<int>(last_statement.last_format.size()),
+                 last_statement.last_format.data());
   }
   std::fprintf(stderr, "lately %s sequential formatted external IO\n",
-               state.reading ? "reading" : "writing");
+               last_statement.reading ? "reading" : "writing");
   std::fflush(stderr);
   emergency_close_all_units();
   // The abort must not be taken for an abort signal from outside.

@@ -7,8 +7,19 @@
 // that the report can describe the most recent one.
 namespace trislip {
 
+// The most recent record statement, for the report.
+struct io_state {
+  std::string_view last_format;  // empty until the first record statement
+  bool reading = false;
+};
+extern io_state last_statement;
+
 // "list io" for list-directed records, otherwise the FORMAT as written.
-void note_record_statement(std::string_view format, bool reading);
+// Inline: every record notes itself.
+inline void note_record_statement(std::string_view format, bool reading) {
+  last_statement.last_format = format;
+  last_statement.reading = reading;
+}
 
 // Writes the report to standard error, closes every connected unit and
 // terminates abnormally. name is null for a unit not connected to a file.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "trislip/records/fast_record.hpp"
 #include "trislip/records/fatal.hpp"
 #include "trislip/runtime.hpp"
 
@@ -191,6 +192,7 @@ void file_unit::open() {
     wrote_ = 0;
     pending_ = 0;
     buffer_start_ = 0;
+    memo_ = record_memo{};
     if (fd >= 0) connect(this);
   }
   if (fd_ < 0) fatal_io("open", std::strerror(err), number_, name_, true);
@@ -211,11 +213,22 @@ void file_unit::write(const record_format& fmt, const double* items,
                       std::size_t count) {
   note_record_statement(fmt.text, false);
   start_write("write start");
-  char text[256];
-  if (fmt.max_length() > sizeof text) {
-    fatal_io("write start", "record too long", number_, name_, true);
+  if (!connected()) fatal_io("write start", "unit not connected", number_, name_, true);
+  // The record is edited straight into the buffer, after the whole
+  // records; it counts only once its line end is in place.
+  const std::size_t room = fmt.max_length() + 1;
+  if (room > buffer_size) fatal_io("write start", "record too long", number_, name_, true);
+  auto used = static_cast<std::size_t>(pending_);
+  if (used + room > buffer_size) {
+    flush_or_die();
+    used = 0;
   }
-  append(text, edit_record(fmt, items, count, text));
+  char* at = buffer_ + used;
+  std::size_t n = edit_program_record(fmt, items, count, at, &memo_);
+  if (n == 0) n = edit_record(fmt, items, count, at, &memo_);
+  at[n] = '\n';
+  std::atomic_signal_fence(std::memory_order_release);
+  pending_ = static_cast<std::sig_atomic_t>(used + n + 1);
 }
 
 void file_unit::append(const char* text, std::size_t n) {
@@ -256,6 +269,7 @@ int file_unit::flush() noexcept {
   signal_block hold;
   buffer_start_ = os_advance(fd_, buffer_start_, n);
   pending_ = 0;
+  memo_.fmt = nullptr;  // the last record's text has left the buffer
   return 0;
 }
 

@@ -81,6 +81,7 @@ class file_unit final : public record_sink {
   volatile std::sig_atomic_t pending_ = 0;
   // The file offset of buffer_[0]; changes only while signals are held.
   long long buffer_start_ = 0;
+  record_memo memo_;
   char buffer_[buffer_size];
 };
 
