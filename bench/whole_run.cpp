@@ -1,13 +1,15 @@
-// Times whole runs of two programs in alternation and prints the minimum,
+// Times whole runs of two programs in alternation, each from an empty
+// folder, and prints the minimum,
 // median and maximum wall time of each, the ratio of the medians and the
 // peak resident memory. A measurement that cannot be right (the program
 // faster than the reference, which only writes the program's bytes, or
 // runs so noisy that a median lies more than half above its minimum) is
 // named as such instead of giving a ratio.
 //
-//   trislip_whole_run RUNS DIR PROGRAM REFERENCE
+//   trislip_whole_run RUNS DIR PROGRAM REFERENCE [ARG...]
 //
-// Each run starts in DIR with standard input and output on /dev/null.
+// Each run starts in DIR with standard input and output on /dev/null; the
+// ARGs go to PROGRAM only (the reference writes fixed bytes).
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -27,7 +30,29 @@ struct sample {
   long max_rss_kib;
 };
 
-sample run_once(const char* program, const char* dir) {
+// Dropping the files of the last run frees their pages; the next run
+// should not pay for that, nor for writing them back.
+void sync_written() { sync(); }
+
+// Every run starts from an empty folder, so that each writes its files
+// anew: what an earlier run left would otherwise be overwritten in place
+// by one program and truncated first by another, which costs differently.
+void empty_folder(const char* dir) {
+  DIR* d = opendir(dir);
+  if (d == nullptr) return;
+  while (const dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.' && (e->d_name[1] == '\0' || (e->d_name[1] == '.' && e->d_name[2] == '\0'))) {
+      continue;
+    }
+    unlinkat(dirfd(d), e->d_name, 0);
+  }
+  closedir(d);
+}
+
+sample run_once(char* const* argv, const char* dir) {
+  const char* program = argv[0];
+  empty_folder(dir);
+  sync_written();
   timespec start{}, end{};
   clock_gettime(CLOCK_MONOTONIC, &start);
   const pid_t pid = fork();
@@ -36,7 +61,7 @@ sample run_once(const char* program, const char* dir) {
     dup2(null_fd, 0);
     dup2(null_fd, 1);
     if (chdir(dir) != 0) _exit(126);
-    execl(program, program, static_cast<char*>(nullptr));
+    execv(program, argv);
     _exit(127);
   }
   int status = 0;
@@ -65,8 +90,8 @@ spread spread_of(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: %s RUNS DIR PROGRAM REFERENCE\n", argv[0]);
+  if (argc < 5) {
+    std::fprintf(stderr, "usage: %s RUNS DIR PROGRAM REFERENCE [ARG...]\n", argv[0]);
     return 2;
   }
   char* end = nullptr;
@@ -77,7 +102,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   const char* dir = argv[2];
-  const char* programs[2] = {argv[3], argv[4]};
+  // The program with its arguments, and the reference alone.
+  std::vector<char*> program_argv{argv[3]};
+  for (int i = 5; i < argc; ++i) program_argv.push_back(argv[i]);
+  program_argv.push_back(nullptr);
+  char* reference_argv[] = {argv[4], nullptr};
+  char* const* programs[2] = {program_argv.data(), reference_argv};
   std::vector<double> seconds[2];
   long rss[2] = {0, 0};
   for (long i = 0; i < runs; ++i) {

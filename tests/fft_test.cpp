@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -139,6 +140,19 @@ TEST(dwvfast, matches_a_direct_sum_with_the_same_pai) {
       }
       EXPECT_LT(worst / largest, 1e-12) << "n = " << n << ", ind = " << ind;
     }
+  }
+}
+
+TEST(dwvfast, room_to_spread_a_long_transform_changes_no_bit) {
+  for (const std::int32_t n : {trislip::spread_from, 4 * trislip::spread_from}) {
+    const std::int32_t room = trislip::spread_capacity(n);
+    std::vector<dcomplex> tight(static_cast<std::size_t>(n)), roomy(static_cast<std::size_t>(room));
+    for (std::int32_t i = 0; i < n; ++i) {
+      tight[static_cast<std::size_t>(i)] = roomy[static_cast<std::size_t>(i)] = {std::sin(i * 0.01) / (1 + i % 7), i % 5 * 0.25};
+    }
+    dwvfast(n, tight.data(), n, -1);
+    dwvfast(n, roomy.data(), room, -1);
+    EXPECT_EQ(std::memcmp(tight.data(), roomy.data(), tight.size() * sizeof(dcomplex)), 0) << n;
   }
 }
 

@@ -30,9 +30,13 @@ void transform_padded(std::int32_t nt, std::int32_t nfast, const double* trisv,
                                 ": the length must be a power of two "
                                 "from 1 to " + std::to_string(mom));
   }
+  load_samples(nt, nfast, trisv, triamp);
+  dwvfast(nfast, triamp, mom, -1);
+}
+
+void load_samples(std::int32_t nt, std::int32_t nfast, const double* trisv, dcomplex* triamp) {
   for (std::int32_t i = 0; i < nt; ++i) triamp[i] = {trisv[i], 0.0};
   for (std::int32_t i = nt; i < nfast; ++i) triamp[i] = {0.0, 0.0};
-  dwvfast(nfast, triamp, mom, -1);
 }
 
 void amplitude_spectrum(std::int32_t nt, double dt, dcomplex* triamp,

@@ -37,6 +37,10 @@ void transform_samples(std::int32_t nt, const double* trisv, dcomplex* triamp,
 void transform_padded(std::int32_t nt, std::int32_t nfast, const double* trisv,
                       dcomplex* triamp, std::int32_t mom);
 
+// Its first half: triamp[0 .. nfast-1] = the samples as real values, then
+// zeros.
+void load_samples(std::int32_t nt, std::int32_t nfast, const double* trisv, dcomplex* triamp);
+
 // What the first record, at 0 Hz, holds: the program writes the fixed
 // normalised 0, 1, 0; the library computes it like every other record.
 enum class zero_frequency { normalised, computed };

@@ -14,9 +14,18 @@ inline constexpr double pai = 3.141592654;
 // In-place, unnormalised, radix-2 decimation-in-time transform of
 // a[0 .. n-1]: bit-reversal reordering, then butterfly stages from span 1
 // up, with twiddles exp(i * ind * pai * (k-1) / kmax). ind = -1 is the
-// forward transform. a holds mom elements; nothing beyond a[n-1] is
-// touched. n must be a power of two no larger than mom and ind must be
-// +1 or -1 (std::invalid_argument otherwise); n <= 1 leaves a unchanged.
+// forward transform. a holds mom elements. n must be a power of two no
+// larger than mom and ind must be +1 or -1 (std::invalid_argument
+// otherwise); n <= 1 leaves a unchanged. Nothing beyond a[n-1] is touched,
+// unless n >= spread_from and mom >= spread_capacity(n): then a long
+// transform uses a[n .. spread_capacity(n)-1] as room to run faster, with
+// the same result.
 void dwvfast(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind);
+
+// From this length on a transform can use spare room in its array.
+inline constexpr std::int32_t spread_from = 1 << 15;
+// The room that a transform of n values can use to run faster: n plus a
+// few values per thousand.
+std::int32_t spread_capacity(std::int32_t n);
 
 }  // namespace trislip

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "trislip/records/edit.hpp"
+#include "trislip/records/fast_record.hpp"
 #include "trislip/records/formatted.hpp"
 #include "trislip/result_files.hpp"
 
@@ -22,36 +23,45 @@ std::size_t header(layout l, const char* text, char* out) {
   return n;
 }
 
-std::size_t fixed_record(const record_format& fmt, const double* items, std::size_t count,
-                         char* out) {
-  const std::size_t n = edit_record(fmt, items, count, out);
-  out[n] = '\n';
-  return n + 1;
-}
-
-std::size_t full_record(const double* items, std::size_t count, char* out) {
-  char* p = out;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (i > 0) *p++ = ',';
-    p = std::to_chars(p, out + max_record, items[i]).ptr;
-  }
-  *p++ = '\n';
-  return static_cast<std::size_t>(p - out);
-}
-
 }  // namespace
 
 std::size_t edit_slip_header(layout l, char* out) { return header(l, slip_header, out); }
 std::size_t edit_amp_header(layout l, char* out) { return header(l, amp_header, out); }
 
-std::size_t edit_slip_record(layout l, double t, double v, double d, double a, char* out) {
+std::size_t record_editor::slip(double t, double v, double d, double a, char* out) {
   const double items[] = {t, v, d, a};
-  return l == layout::fixed ? fixed_record(format_1000, items, 4, out) : full_record(items, 4, out);
+  if (layout_ == layout::full) return full(items, 4, out);
+  std::size_t n = edit_program_record(format_1000, items, 4, out, &fixed_);
+  out[n++] = '\n';
+  return n;
 }
 
-std::size_t edit_amp_record(layout l, double freq, double vel, double acc, char* out) {
+std::size_t record_editor::amp(double freq, double vel, double acc, char* out) {
   const double items[] = {freq, vel, acc};
-  return l == layout::fixed ? fixed_record(format_1100, items, 3, out) : full_record(items, 3, out);
+  if (layout_ == layout::full) return full(items, 3, out);
+  std::size_t n = edit_program_record(format_1100, items, 3, out, &fixed_);
+  out[n++] = '\n';
+  return n;
+}
+
+std::size_t record_editor::full(const double* items, std::size_t count, char* out) {
+  char* p = out;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) *p++ = ',';
+    char* const start = p;
+    if (full_known_ && std::memcmp(&items[i], &full_items_[i], sizeof(double)) == 0) {
+      std::memcpy(p, full_field_[i], full_length_[i]);
+      p += full_length_[i];
+    } else {
+      p = std::to_chars(p, out + max_record, items[i]).ptr;
+    }
+    full_field_[i] = start;
+    full_length_[i] = static_cast<std::size_t>(p - start);
+  }
+  std::memcpy(full_items_, items, count * sizeof(double));
+  full_known_ = true;
+  *p++ = '\n';
+  return static_cast<std::size_t>(p - out);
 }
 
 bool fits_f(double x, int w, int d) {

@@ -27,6 +27,8 @@ class staged_file {
     return buffer_ + used_;
   }
   void commit(std::size_t n) { used_ += n; }
+  // Bytes waiting in the buffer; 0 right after a flush.
+  std::size_t buffered() const { return used_; }
   void put(const char* text, std::size_t n);
 
   // Writes what is buffered and closes the temporary file.
