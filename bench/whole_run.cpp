@@ -1,10 +1,10 @@
 // Times whole runs of two programs in alternation, each from an empty
 // folder, and prints the minimum,
 // median and maximum wall time of each, the ratio of the medians and the
-// peak resident memory. A measurement that cannot be right (the program
-// faster than the reference, which only writes the program's bytes, or
-// runs so noisy that a median lies more than half above its minimum) is
-// named as such instead of giving a ratio.
+// peak resident memory. A measurement that cannot be right (the program's
+// median below every run of the reference, which only writes the
+// program's bytes, or runs so noisy that a median lies more than half
+// above its minimum) is named as such instead of giving a ratio.
 //
 //   trislip_whole_run RUNS DIR PROGRAM REFERENCE [ARG...]
 //
@@ -125,9 +125,9 @@ int main(int argc, char** argv) {
               program.min * 1e3, program.median * 1e3, program.max * 1e3, rss[0]);
   std::printf("reference min/median/max: %.3f / %.3f / %.3f ms, peak RSS %ld KiB\n",
               reference.min * 1e3, reference.median * 1e3, reference.max * 1e3, rss[1]);
-  if (program.median < reference.median) {
-    std::printf("ratio:                none: the program was faster than the process that only "
-                "writes its bytes, so the measurement is wrong\n");
+  if (program.median < reference.min) {
+    std::printf("ratio:                none: the program was faster than every run of the "
+                "process that only writes its bytes, so the measurement is wrong\n");
   } else if (program.median > 1.5 * program.min || reference.median > 1.5 * reference.min) {
     std::printf("ratio:                none: the runs were too noisy (a median more than half "
                 "above its minimum); measure again on a quiet machine\n");
