@@ -19,7 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "files.hpp"
+#include "scratch.hpp"
 #include "trislip/trislip.hpp"
 
 namespace {
@@ -30,18 +30,8 @@ struct outcome {
   bool exited_with(int code) const { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
 };
 
-class custom : public ::testing::Test {
+class custom : public scratch_test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/trislip-custom-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    chmod(dir_.c_str(), 0777);
-  }
-  void TearDown() override { std::system(("chmod -R u+w '" + dir_ + "'; rm -rf '" + dir_ + "'").c_str()); }
-
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
   // Runs PROGRAM with args in the scratch folder, as nobody when asked;
   // interrupt_when names a file ("{pid}" standing for the child's process
   // number) whose appearance triggers SIGINT.
@@ -99,8 +89,6 @@ class custom : public ::testing::Test {
     }
     return names;
   }
-
-  std::string dir_;
 };
 
 // The comma-separated numbers of a full-layout file, header skipped.

@@ -17,7 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "files.hpp"
+#include "scratch.hpp"
 
 namespace {
 

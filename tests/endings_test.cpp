@@ -17,7 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "files.hpp"
+#include "scratch.hpp"
 
 namespace {
 
@@ -46,12 +46,10 @@ const char* const unit_6_report =
     "last format: list io\n"
     "lately writing sequential formatted external IO\n";
 
-class endings : public ::testing::Test {
+class endings : public scratch_test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/trislip-endings-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    scratch_test::SetUp();
     // The correct files, from an undisturbed run.
     ASSERT_TRUE(run({}).exited_with(0));
     slip_ = read_file(path("Tri_Slip.csv"));
@@ -60,9 +58,6 @@ class endings : public ::testing::Test {
     unlink(path("Tri_Slip.csv").c_str());
     unlink(path("Tri_Amp.csv").c_str());
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-  std::string path(const char* name) const { return dir_ + "/" + name; }
 
   outcome run(const setup& s) const {
     int out_pipe[2] = {-1, -1};
@@ -125,7 +120,7 @@ class endings : public ::testing::Test {
     EXPECT_TRUE(text.empty() || text.back() == '\n') << "ends in a broken record";
   }
 
-  std::string dir_, slip_, amp_;
+  std::string slip_, amp_;
 };
 
 TEST_F(endings, signals_during_the_writes_leave_whole_records_of_this_run) {
