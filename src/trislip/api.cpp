@@ -1,25 +1,20 @@
 // The public library: parameters checked once here, then the same
 // synthesis, transform and spectrum that the programs run.
-#include <charconv>
 #include <cmath>
 #include <string>
 
 #include "trislip/amplitude.hpp"
 #include "trislip/fft.hpp"
 #include "trislip/synthesis.hpp"
+#include "trislip/text.hpp"
 #include "trislip/trislip.hpp"
 
 namespace trislip {
 namespace {
 
-// Shortest text that reads back as x.
-std::string text_of(double x) {
-  char buf[32];
-  return std::string(buf, std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general).ptr);
-}
 
 void require(bool ok, const char* name, double value, const char* rule) {
-  if (!ok) throw parameter_error(name, text_of(value), rule);
+  if (!ok) throw parameter_error(name, shortest_text(value), rule);
 }
 
 void require(bool ok, const char* name, std::int32_t value, const std::string& rule) {

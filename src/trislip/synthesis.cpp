@@ -1,11 +1,11 @@
 #include "trislip/synthesis.hpp"
 
-#include <charconv>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "trislip/power.hpp"
+#include "trislip/text.hpp"
 
 namespace trislip {
 
@@ -37,11 +37,6 @@ double svj(const pulse& q, double t) {
   return 0.0;
 }
 
-// Shortest text that reads back as x.
-std::string text_of(double x) {
-  char buf[32];
-  return std::string(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
-}
 
 [[noreturn]] void reject(const char* name, const std::string& value,
                          const std::string& rule) {
@@ -57,10 +52,10 @@ slip_params slip_params_of(const parameters& p) {
 
 void check_slip_params(const slip_params& p, std::int32_t capacity) {
   // Written as negations so that a not-a-number fails every test.
-  if (!(p.dt > 0)) reject("dt", text_of(p.dt), "> 0");
-  if (!(p.taumin > 0)) reject("taumin", text_of(p.taumin), "> 0");
-  if (!(p.tr > 1)) reject("tr", text_of(p.tr), "> 1");
-  if (!(p.ar >= 0)) reject("ar", text_of(p.ar), ">= 0");
+  if (!(p.dt > 0)) reject("dt", shortest_text(p.dt), "> 0");
+  if (!(p.taumin > 0)) reject("taumin", shortest_text(p.taumin), "> 0");
+  if (!(p.tr > 1)) reject("tr", shortest_text(p.tr), "> 1");
+  if (!(p.ar >= 0)) reject("ar", shortest_text(p.ar), ">= 0");
   if (p.nv < 1) reject("nv", std::to_string(p.nv), ">= 1");
   if (p.nt < 1 || p.nt > capacity) {
     reject("nt", std::to_string(p.nt),

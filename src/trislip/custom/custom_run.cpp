@@ -19,16 +19,11 @@
 #include "trislip/records/list_record.hpp"
 #include "trislip/records/unit.hpp"
 #include "trislip/synthesis.hpp"
+#include "trislip/text.hpp"
 
 namespace trislip {
 namespace {
 
-// A parameter as the user would write it: the shortest text that reads
-// back as the value.
-std::string text_of(double x) {
-  char buf[32];
-  return std::string(buf, std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general).ptr);
-}
 
 // A result for a message: nine significant digits, as the report prints.
 std::string rounded(double x) {
@@ -58,8 +53,8 @@ const char* const column_units[] = {"m/s", "m", "m/s^2"};
 // The options that a column's size follows: the acceleration grows with
 // dmax/dt, the others with dmax.
 std::string scaled_by(const parameters& p, int column) {
-  std::string s = "--dmax " + text_of(p.dmax);
-  if (column == 2) s += " with --dt " + text_of(p.dt);
+  std::string s = "--dmax " + shortest_text(p.dmax);
+  if (column == 2) s += " with --dt " + shortest_text(p.dt);
   return s;
 }
 
@@ -73,20 +68,20 @@ void check_layout(const custom_options& o, const column_ranges& r, std::int32_t 
   const std::string hint = "; --format full writes any value";
   // Fixed times have 4 decimals: closer steps would print equal times.
   if (p.dt < 0.0001) {
-    throw refusal("--dt " + text_of(p.dt) +
+    throw refusal("--dt " + shortest_text(p.dt) +
                   ": the fixed layout writes times with 4 decimals, so a step below 0.0001 s "
                   "prints equal times" + hint);
   }
   const double last_time = static_cast<double>(p.nt - 1) * p.dt;
   if (!fits_f(last_time, 8, 4)) {
-    throw refusal("--nt " + std::to_string(p.nt) + " with --dt " + text_of(p.dt) +
+    throw refusal("--nt " + std::to_string(p.nt) + " with --dt " + shortest_text(p.dt) +
                   ": times reach " + rounded(last_time) +
                   " s, and the fixed layout holds times below 1000 s" + hint);
   }
   const spectral_constants c = spectral_constants_for(nfast, p.dt);
   const double last_freq = (static_cast<double>(c.nom - 1) * c.dom) / (pai + pai);
   if (!fits_f(last_freq, 8, 4)) {
-    throw refusal("--dt " + text_of(p.dt) + ": frequencies reach " + rounded(last_freq) +
+    throw refusal("--dt " + shortest_text(p.dt) + ": frequencies reach " + rounded(last_freq) +
                   " Hz, and the fixed layout holds frequencies below 1000 Hz" + hint);
   }
   for (int k = 0; k < 3; ++k) {
