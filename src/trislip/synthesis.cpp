@@ -37,7 +37,6 @@ double svj(const pulse& q, double t) {
   return 0.0;
 }
 
-
 [[noreturn]] void reject(const char* name, const std::string& value,
                          const std::string& rule) {
   throw std::invalid_argument(std::string("slip synthesis: ") + name + " = " +
@@ -88,7 +87,9 @@ void synthesize(const slip_params& p, double* trisv, std::int32_t capacity,
     const double t = static_cast<double>(i - 1) * p.dt;
     while (first < pulses.size() && t > pulses[first].tauj) ++first;
     double v = 0.0;
-    for (std::size_t j = first; j < pulses.size(); ++j) v = v + svj(pulses[j], t) * pulses[j].arj;
+    for (std::size_t j = first; j < pulses.size(); ++j) {
+      v = v + svj(pulses[j], t) * pulses[j].arj;
+    }
     v = (v * p.dmax) / arsum;
     const double previous = trisv[i - 2];
     trisv[i - 1] = v;

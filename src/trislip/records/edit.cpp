@@ -96,8 +96,8 @@ void edit_e(char* field, double x, int w, int d) {
     fill(field, w, '*');
     return;
   }
-  // Collect d significant digits and the decimal exponent e of 0.d1d2...
   if (d == 4 && w == 12 && fast_e4<12>(field, x)) return;
+  // Collect d significant digits and the decimal exponent e of 0.d1d2...
   char mantissa[digit_room];
   int e = 0;
   const double mag = std::fabs(x);

@@ -16,7 +16,7 @@ namespace trislip::edit_fast {
 
 inline constexpr char blanks[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
 
-// A field of 8 to 16 characters all blank, in two stores.
+// A field of 8 to 16 characters all blank, in two overlapping stores.
 inline void blank_field(char* field, int w) {
   std::memcpy(field, blanks, 8);
   std::memcpy(field + w - 8, blanks, 8);
@@ -83,8 +83,9 @@ inline bool round_scaled_exactly(double, int, std::uint64_t&) { return false; }
 #endif
 
 // 10^k as doubles, all exact.
-inline constexpr double pow10_double[20] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
-                                     1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+inline constexpr double pow10_double[20] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
+                                            1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13,
+                                            1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
 
 // The same rounding, mostly without 128-bit arithmetic: y = mag * 10^k in
 // double differs from the exact product by at most half a unit in its last
@@ -176,7 +177,7 @@ inline bool fixed_field(char* field, double x) {
   const auto fraction = static_cast<std::uint32_t>(q - integer * pow10[D]);
   const bool minus = x < 0 && q != 0;
   if (integer >= pow10[Z - (minus ? 1 : 0)]) return false;
-  std::memcpy(field, blanks, 8);  // W >= 8
+  std::memcpy(field, blanks, 8);  // the Z <= 8 columns before the point
   put_fixed<D>(field + Z + 1, fraction);
   field[Z] = '.';
   char* start = field + Z;
@@ -258,8 +259,7 @@ inline bool fast_e4(char* field, double x) {
   std::uint64_t q = 0;
   int e = 0;
   if (mag != 0.0 && !significant(mag, 4, q, e)) return false;
-  std::memcpy(field, blanks, 8);
-  std::memcpy(field + W - 8, blanks, 8);
+  blank_field(field, W);
   char* p = field + W - 10;  // "0.dddd" and "E+ee"
   if (x < 0) p[-1] = '-';    // negative zero is edited as zero
   p[0] = '0';

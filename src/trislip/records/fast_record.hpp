@@ -50,8 +50,8 @@ TRISLIP_ALWAYS_INLINE void field(const double* items, std::size_t i, char* out,
 // A record of FORMAT 1000 (F8.4 then three F15.7, 56 characters) or 1100
 // (F8.4, two E12.4 and the group's last comma, 35 characters).
 template <bool spectrum>
-TRISLIP_ALWAYS_INLINE std::size_t fast_record(const record_format& fmt, const double* items, char* out,
-                        record_memo* memo) {
+TRISLIP_ALWAYS_INLINE std::size_t fast_record(const record_format& fmt, const double* items,
+                                              char* out, record_memo* memo) {
   const record_memo* known = memo != nullptr && memo->fmt == &fmt ? memo : nullptr;
   field<0, 8, 4, 'F'>(items, 0, out, known);
   out[8] = ',';

@@ -34,11 +34,7 @@ std::size_t edit_record(const record_format& fmt, const double* items,
   if (count == 0) return 0;
   p = edit(fmt.first, items[0], p);
   for (int r = 0; r < fmt.repeat; ++r) {
-    if (fmt.literal.size() == 1) {
-      *p = fmt.literal[0];
-    } else {
-      std::memcpy(p, fmt.literal.data(), fmt.literal.size());
-    }
+    std::memcpy(p, fmt.literal.data(), fmt.literal.size());
     p += fmt.literal.size();
     const std::size_t next = static_cast<std::size_t>(r) + 1;
     if (next >= count) break;
