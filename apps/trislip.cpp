@@ -7,12 +7,12 @@
 #include <exception>
 
 #include "trislip/fft.hpp"
-#include "trislip/power.hpp"
 #include "trislip/records/list_record.hpp"
 #include "trislip/records/unit.hpp"
+#include "trislip/report.hpp"
 #include "trislip/result_files.hpp"
 #include "trislip/runtime.hpp"
-#include "trislip/amplitude.hpp"
+#include "trislip/synthesis.hpp"
 
 namespace {
 
@@ -36,27 +36,12 @@ void run() {
   const double tr = 1.633;     // duration ratio of successive pulses
   const double ar = 0.95;      // weight ratio of successive pulses
   const std::int32_t nv = 8;   // number of pulses
-  const double taumin = 1.0 / fmax;
-  const double taumax = trislip::ipow(tr, nv - 1) / fmax;
+  const trislip::parameters p{dmax, dt, nt, fmax, tr, ar, nv};
 
-  list_writer(out).end();
-  list_writer(out).text("Regularized Triangle Slip Velocity Function").end();
-  list_writer(out).end();
-  list_writer(out).text(" dt,nt=").real(dt).integer(nt).end();
-  list_writer(out).text(" Dmax,fmax,Tr,Ar=").real(dmax).real(fmax).real(tr).real(ar).end();
-  list_writer(out).text(" TauMin,TauMax=").real(taumin).real(taumax).end();
-
-  list_writer(out).end();
-  list_writer(out).text(" Slip functions are stored in Tri_Slip.csv").end();
-  list_writer(out).text(" Fourier spectrum of slip velocity is stored in Tri_Amp.csv").end();
-
-  trislip::write_slip_file(slip_unit, {dmax, dt, nt, tr, ar, nv, taumin}, trisv, MOM);
-
-  const trislip::spectral_constants c = trislip::spectral_constants_for(nt, dt);
-  list_writer(out).end();
-  list_writer(out).text(" DUR,DOM,NOM,EOM=").real(c.dur).real(c.dom).integer(c.nom).real(c.eom).end();
-  // The divisor is its own ten-digit constant, not pai + pai.
-  list_writer(out).text(" Highest Frequency (hz)=").real(c.eom / 6.283185307).end();
+  trislip::report_parameters(out, p);
+  // The synthesis's taumin is 1/fmax, as the report's.
+  trislip::write_slip_file(slip_unit, trislip::slip_params_of(p), trisv, MOM);
+  trislip::report_spectrum(out, nt, dt);
 
   trislip::write_amp_file(amp_unit, out, nt, dt, trisv, triamp, MOM);
 

@@ -15,9 +15,8 @@
 #include "trislip/amplitude.hpp"
 #include "trislip/custom/staged_file.hpp"
 #include "trislip/fft.hpp"
-#include "trislip/power.hpp"
-#include "trislip/records/list_record.hpp"
 #include "trislip/records/unit.hpp"
+#include "trislip/report.hpp"
 #include "trislip/synthesis.hpp"
 #include "trislip/text.hpp"
 
@@ -134,27 +133,6 @@ class amp_writer final : public amp_record_sink {
   record_editor editor_;
 };
 
-// Records 1 to 12 of the program's report, with these parameters; the
-// spectral constants are those of the nfast samples transformed.
-void print_report(const parameters& p, std::int32_t nfast) {
-  record_sink& out = console();
-  const double taumin = 1.0 / p.fmax;
-  const double taumax = ipow(p.tr, p.nv - 1) / p.fmax;
-  list_writer(out).end();
-  list_writer(out).text("Regularized Triangle Slip Velocity Function").end();
-  list_writer(out).end();
-  list_writer(out).text(" dt,nt=").real(p.dt).integer(p.nt).end();
-  list_writer(out).text(" Dmax,fmax,Tr,Ar=").real(p.dmax).real(p.fmax).real(p.tr).real(p.ar).end();
-  list_writer(out).text(" TauMin,TauMax=").real(taumin).real(taumax).end();
-  list_writer(out).end();
-  list_writer(out).text(" Slip functions are stored in Tri_Slip.csv").end();
-  list_writer(out).text(" Fourier spectrum of slip velocity is stored in Tri_Amp.csv").end();
-  const spectral_constants c = spectral_constants_for(nfast, p.dt);
-  list_writer(out).end();
-  list_writer(out).text(" DUR,DOM,NOM,EOM=").real(c.dur).real(c.dom).integer(c.nom).real(c.eom).end();
-  list_writer(out).text(" Highest Frequency (hz)=").real(c.eom / 6.283185307).end();
-}
-
 // A thread that is joined however the scope is left.
 class joined_thread {
  public:
@@ -204,7 +182,12 @@ void run_custom(const custom_options& o) {
   check_layout(o, ranges, nfast);
   make_folder(o.output_dir);
 
-  if (!o.quiet) print_report(p, nfast);
+  if (!o.quiet) {
+    // Records 1 to 12 of the program's report, the spectral constants those
+    // of the nfast samples transformed.
+    report_parameters(console(), p);
+    report_spectrum(console(), nfast, p.dt);
+  }
 
   // The spectrum is worked out and written on a second thread while this
   // one writes the time series: the files are independent, and on two
