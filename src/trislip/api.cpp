@@ -12,7 +12,6 @@
 namespace trislip {
 namespace {
 
-
 void require(bool ok, const char* name, double value, const char* rule) {
   if (!ok) throw parameter_error(name, shortest_text(value), rule);
 }
