@@ -1,41 +1,100 @@
 # Shared by the scripts: installs missing Debian/Ubuntu packages and
 # configures the build tree. Source it; do not run it.
+#
+# Tests never install anything: scripts/test installs what every test needs
+# before ctest starts and runs the tests with TRISLIP_NO_INSTALL=1, under
+# which a script that finds a package missing stops at once and names it.
 
-# install_missing PACKAGE:TEST ...  installs each PACKAGE whose TEST (a
-# command name, or a path starting with /) is not there.
-install_missing() {
-  local want=() item pkg probe
+# missing PACKAGE:TEST ...  prints each PACKAGE whose TEST (a command name,
+# or a path starting with /) is not there, one a line.
+missing() {
+  local item pkg probe
   for item in "$@"; do
     pkg=${item%%:*}
     probe=${item#*:}
     if [[ $probe == /* ]]; then
-      [[ -e $probe ]] || want+=("$pkg")
+      [[ -e $probe ]] || echo "$pkg"
     else
-      command -v "$probe" >/dev/null 2>&1 || want+=("$pkg")
+      command -v "$probe" >/dev/null 2>&1 || echo "$pkg"
     fi
   done
-  ((${#want[@]})) || return 0
-  local sudo=()
-  if [[ $(id -u) -ne 0 ]]; then
-    command -v sudo >/dev/null 2>&1 || { echo "need root or sudo to install: ${want[*]}" >&2; return 1; }
-    sudo=(sudo)
-  fi
-  echo "installing: ${want[*]}" >&2
-  "${sudo[@]}" apt-get update -qq </dev/null >&2
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${want[@]}" </dev/null >&2
 }
 
-install_build_tools() {
-  install_missing cmake:cmake g++:g++ make:make
+# as_root COMMAND...  runs COMMAND as root, through sudo when not root.
+as_root() {
+  if [[ $(id -u) -eq 0 ]]; then
+    "$@"
+  elif command -v sudo >/dev/null 2>&1; then
+    sudo "$@"
+  else
+    echo "need root or sudo for: $*" >&2
+    return 1
+  fi
 }
+
+# apt_install PACKAGE...  installs the packages in one apt-get call. The
+# package manager's lock is waited for, not failed on: another install
+# (a second script started by hand, the system's own updates) may hold it.
+# Our own scripts queue on a lock of their own first, since apt-get update
+# fails at once on a held lists lock.
+apt_install() {
+  (($#)) || return 0
+  if [[ ${TRISLIP_NO_INSTALL:-} == 1 ]]; then
+    echo "missing package(s): $* (scripts/test installs them; tests never install)" >&2
+    return 1
+  fi
+  local wait=(-o DPkg::Lock::Timeout=1800) try
+  echo "installing: $*" >&2
+  (
+    flock -w 3600 9 || { echo "timed out waiting for another trislip script's install" >&2; exit 1; }
+    for try in 1 2 3 4 5 6; do
+      as_root apt-get "${wait[@]}" update -qq </dev/null >&2 && break
+      ((try < 6)) || exit 1
+      echo "apt-get update failed (try $try); waiting for the package lists' lock" >&2
+      sleep 10
+    done
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get "${wait[@]}" install -y -qq --no-install-recommends \
+      "$@" </dev/null >&2
+  ) 9>>"${TMPDIR:-/tmp}/trislip-apt-$(id -u).lock"
+}
+
+# install_missing PACKAGE:TEST ...  installs each PACKAGE whose TEST fails.
+install_missing() {
+  local want
+  mapfile -t want < <(missing "$@")
+  apt_install "${want[@]}"
+}
+
+build_tools=(cmake:cmake g++:g++ make:make)
 
 # What the library, trislip-custom and the Python module build on, for
 # Debian's /usr/bin/python3 (the interpreter the module is made for).
+library_packages=(libcli11-dev:/usr/include/CLI/CLI.hpp nlohmann-json3-dev:/usr/include/nlohmann/json.hpp
+  python3:/usr/bin/python3 python3-dev:/usr/bin/python3-config pybind11-dev:/usr/include/pybind11/pybind11.h
+  python3-pybind11:/usr/lib/python3/dist-packages/pybind11
+  python3-numpy:/usr/lib/python3/dist-packages/numpy)
+
+# The compilers and runners of scripts/check-portability. Wine's 64-bit
+# loader runs the x86_64 Windows build; its 32-bit half, from the i386
+# archive, is added by that script only where 32-bit programs can run.
+portability_packages=(clang:clang++ g++-aarch64-linux-gnu:aarch64-linux-gnu-g++ qemu-user:qemu-aarch64
+  g++-mingw-w64-x86-64-posix:x86_64-w64-mingw32-g++-posix
+  g++-mingw-w64-i686-posix:i686-w64-mingw32-g++-posix
+  wine:wine wine64:/usr/lib/wine/wine64)
+
+# Everything a test of scripts/test uses beyond the build: GoogleTest,
+# pytest, the package tools, gnuplot for the plot test and the portability
+# tools for the scripts test.
+test_packages=(libgtest-dev:/usr/include/gtest/gtest.h python3-pytest:/usr/lib/python3/dist-packages/pytest
+  pkgconf:pkg-config dpkg-dev:dpkg-shlibdeps gnuplot-nox:gnuplot
+  "${portability_packages[@]}")
+
+install_build_tools() {
+  install_missing "${build_tools[@]}"
+}
+
 install_library_packages() {
-  install_missing libcli11-dev:/usr/include/CLI/CLI.hpp nlohmann-json3-dev:/usr/include/nlohmann/json.hpp \
-    python3:/usr/bin/python3 python3-dev:/usr/bin/python3-config pybind11-dev:/usr/include/pybind11/pybind11.h \
-    python3-pybind11:/usr/lib/python3/dist-packages/pybind11 \
-    python3-numpy:/usr/lib/python3/dist-packages/numpy
+  install_missing "${library_packages[@]}"
 }
 
 # configure BUILD_DIR [cmake options...]

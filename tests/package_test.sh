@@ -14,6 +14,9 @@ fail() {
   echo "FAIL: $*" >&2
   failures=$((failures + 1))
 }
+source "$src/scripts/lib.sh"
+absent=$(missing pkgconf:pkg-config dpkg-dev:dpkg-shlibdeps | tr '\n' ' ')
+[[ -z $absent ]] || { echo "FAIL: missing package(s): $absent(scripts/test installs them)" >&2; exit 1; }
 python=$(sed -n 's/^Python_EXECUTABLE:FILEPATH=//p' "$build/CMakeCache.txt")
 python=${python:-/usr/bin/python3}
 
