@@ -58,6 +58,16 @@ apt_install() {
   ) 9>>"${TMPDIR:-/tmp}/trislip-apt-$(id -u).lock"
 }
 
+# require_packages PACKAGE:TEST ...  fails, naming them, if any are missing:
+# what a test calls instead of installing.
+require_packages() {
+  local want
+  mapfile -t want < <(missing "$@")
+  ((${#want[@]} == 0)) && return 0
+  echo "missing package(s): ${want[*]} (scripts/test installs them; tests never install)" >&2
+  return 1
+}
+
 # install_missing PACKAGE:TEST ...  installs each PACKAGE whose TEST fails.
 install_missing() {
   local want

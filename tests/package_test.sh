@@ -15,8 +15,7 @@ fail() {
   failures=$((failures + 1))
 }
 source "$src/scripts/lib.sh"
-absent=$(missing pkgconf:pkg-config dpkg-dev:dpkg-shlibdeps | tr '\n' ' ')
-[[ -z $absent ]] || { echo "FAIL: missing package(s): $absent(scripts/test installs them)" >&2; exit 1; }
+require_packages pkgconf:pkg-config dpkg-dev:dpkg-shlibdeps || exit 1
 python=$(sed -n 's/^Python_EXECUTABLE:FILEPATH=//p' "$build/CMakeCache.txt")
 python=${python:-/usr/bin/python3}
 

@@ -6,6 +6,8 @@ set -euo pipefail
 trislip=$1
 plot=$2
 custom=${3:-}
+source "$(dirname "$plot")/lib.sh"
+require_packages gnuplot-nox:gnuplot || exit 1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0

@@ -6,6 +6,8 @@
 #   scripts_test.sh SOURCE-DIR
 set -uo pipefail
 root=$1
+source "$root/scripts/lib.sh"
+require_packages "${build_tools[@]}" "${portability_packages[@]}" || exit 1
 failures=0
 fail() {
   echo "FAIL: $*" >&2
