@@ -65,8 +65,11 @@ int main(int argc, char** argv) {
   } catch (const trislip::refusal& e) {
     std::fprintf(stderr, "trislip-custom: %s\n", e.what());
     return 2;
+  } catch (const trislip::publish_incomplete& e) {
+    std::fprintf(stderr, "trislip-custom: %s\n", e.what());
+    return 1;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "trislip-custom: %s; no file written\n", e.what());
+    std::fprintf(stderr, "trislip-custom: %s; no file changed\n", e.what());
     return 1;
   }
   return 0;

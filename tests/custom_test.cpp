@@ -3,16 +3,20 @@
 // interrupted.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,46 +30,72 @@ namespace {
 
 struct outcome {
   int status = -1;
-  std::string err;
+  std::string out, err;
   bool exited_with(int code) const { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+};
+
+// How a run is started and disturbed.
+struct how {
+  bool as_nobody = false;      // as the unprivileged user, from a copy it can reach
+  std::string signal_when;     // a file ("{pid}" the child's number) whose appearance
+  int sig = SIGINT;            // ... triggers this signal
+  bool ignore_sighup = false;  // as nohup starts it
+  rlim_t file_limit = RLIM_INFINITY;
+  std::string stale_files;     // a folder given temporary files of the run's own process number
+  std::string fail_close, fail_rename;  // the dynamic build, with these calls failing
 };
 
 class custom : public scratch_test {
  protected:
-  // Runs PROGRAM with args in the scratch folder, as nobody when asked;
-  // interrupt_when names a file ("{pid}" standing for the child's process
-  // number) whose appearance triggers SIGINT.
-  outcome run(const char* program, std::vector<std::string> args, bool as_nobody = false,
-              const std::string& interrupt_when = "") const {
-    const std::string err_path = path("stderr");
+  outcome run(const char* program, std::vector<std::string> args, const how& h = {}) const {
+    static std::atomic<int> runs{0};
+    const std::string tag = std::to_string(runs++);
+    const std::string out_path = path("stdout" + tag), err_path = path("stderr" + tag);
     // nobody may not reach the build tree (a checkout in a folder of mode
     // 0700): it runs a copy in the scratch folder.
     std::string copy;
-    if (as_nobody) {
+    if (h.as_nobody) {
       copy = path(".program");
       write_file(copy, read_file(program));
       chmod(copy.c_str(), 0755);
       program = copy.c_str();
     }
+    if (!h.fail_close.empty() || !h.fail_rename.empty()) program = TRISLIP_CUSTOM_DYNAMIC_BINARY;
     const pid_t pid = fork();
     if (pid == 0) {
-      const int in = open("/dev/null", O_RDONLY), out = open("/dev/null", O_WRONLY);
+      const int in = open("/dev/null", O_RDONLY);
+      const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
       const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
       dup2(in, 0);
       dup2(out, 1);
       dup2(err, 2);
-      if (as_nobody && geteuid() == 0 &&
+      if (!h.stale_files.empty()) {
+        // Longer than the results, so that a reused file shows its tail.
+        const std::string junk(400000, '#'), own = std::to_string(getpid());
+        for (const char* name : {"Tri_Slip.csv", "Tri_Amp.csv", "trislip.json"}) {
+          write_file(path(h.stale_files + "/." + name + ".tmp" + own), junk);
+        }
+      }
+      if (h.as_nobody && geteuid() == 0 &&
           (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
         _exit(126);
       }
       if (chdir(dir_.c_str()) != 0) _exit(126);
+      if (h.ignore_sighup) signal(SIGHUP, SIG_IGN);
+      const rlimit fsize{h.file_limit, h.file_limit};
+      setrlimit(RLIMIT_FSIZE, &fsize);
+      if (!h.fail_close.empty()) setenv("TRISLIP_FAIL_CLOSE", h.fail_close.c_str(), 1);
+      if (!h.fail_rename.empty()) setenv("TRISLIP_FAIL_RENAME", h.fail_rename.c_str(), 1);
+      if (program == std::string(TRISLIP_CUSTOM_DYNAMIC_BINARY)) {
+        setenv("LD_PRELOAD", TRISLIP_FAILING_CALLS_SHIM, 1);
+      }
       std::vector<char*> argv{const_cast<char*>(program)};
       for (auto& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
       execv(program, argv.data());
       _exit(127);
     }
-    std::string trigger = interrupt_when;
+    std::string trigger = h.signal_when;
     if (const auto at = trigger.find("{pid}"); at != std::string::npos) {
       trigger.replace(at, 5, std::to_string(pid));
     }
@@ -73,21 +103,23 @@ class custom : public scratch_test {
     bool signalled = trigger.empty();
     while (waitpid(pid, &r.status, WNOHANG) == 0) {
       if (!signalled && access(trigger.c_str(), F_OK) == 0) {
-        kill(pid, SIGINT);
+        kill(pid, h.sig);
         signalled = true;
       }
       usleep(1000);
     }
+    r.out = read_file(out_path);
     r.err = read_file(err_path);
+    unlink(out_path.c_str());
     unlink(err_path.c_str());
     return r;
   }
-  outcome custom_run(std::vector<std::string> args, bool as_nobody = false,
-                     const std::string& interrupt_when = "") const {
-    return run(TRISLIP_CUSTOM_BINARY, std::move(args), as_nobody, interrupt_when);
+  outcome custom_run(std::vector<std::string> args, const how& h = {}) const {
+    return run(TRISLIP_CUSTOM_BINARY, std::move(args), h);
   }
 
-  // The names in a folder of the scratch tree, "." and ".." left out.
+  // The names in a folder of the scratch tree, "." and ".." left out,
+  // sorted.
   std::vector<std::string> names_in(const std::string& sub) const {
     std::vector<std::string> names;
     if (DIR* d = opendir(path(sub).c_str())) {
@@ -96,7 +128,25 @@ class custom : public scratch_test {
       }
       closedir(d);
     }
+    std::sort(names.begin(), names.end());
     return names;
+  }
+  bool exists(const std::string& sub) const { return access(path(sub).c_str(), F_OK) == 0; }
+
+  // Older result files in sub, with the lock file of earlier runs.
+  void older_files(const std::string& sub) const {
+    mkdir(path(sub).c_str(), 0777);
+    write_file(path(sub + "/Tri_Slip.csv"), "old slip\n");
+    write_file(path(sub + "/Tri_Amp.csv"), "old spectrum\n");
+    write_file(path(sub + "/trislip.json"), "{}\n");
+    write_file(path(sub + "/.trislip.lock"), "");
+  }
+  void expect_older_files(const std::string& sub) const {
+    EXPECT_EQ(names_in(sub), (std::vector<std::string>{".trislip.lock", "Tri_Amp.csv", "Tri_Slip.csv",
+                                                       "trislip.json"}));
+    EXPECT_EQ(read_file(path(sub + "/Tri_Slip.csv")), "old slip\n");
+    EXPECT_EQ(read_file(path(sub + "/Tri_Amp.csv")), "old spectrum\n");
+    EXPECT_EQ(read_file(path(sub + "/trislip.json")), "{}\n");
   }
 };
 
@@ -133,11 +183,22 @@ TEST_F(custom, defaults_write_the_programs_files_and_a_parameter_record) {
 }
 
 TEST_F(custom, full_layout_reads_back_as_the_librarys_doubles) {
-  const outcome r = custom_run({"--nt", "6000", "--dt", "0.0025", "--tr", "1.5", "--ar", "0.9",
-                                "--nv", "6", "--format", "full", "--output-dir", "o2", "--quiet"});
+  // Both files over the 1 MiB buffer; nt not a power of two, so the report
+  // gives DUR and NOM of nfast = 65536.
+  const outcome r = custom_run({"--nt", "50000", "--dt", "0.0025", "--tr", "1.5", "--ar", "0.9",
+                                "--nv", "6", "--format", "full", "--output-dir", "o2"});
   ASSERT_TRUE(r.exited_with(0)) << r.err;
+  EXPECT_EQ(r.out,
+            "\n Regularized Triangle Slip Velocity Function\n\n"
+            "  dt,nt=  0.0025 50000\n"
+            "  Dmax,fmax,Tr,Ar=  1.  10.  1.5  0.9\n"
+            "  TauMin,TauMax=  0.1  0.759375\n\n"
+            "  Slip functions are stored in Tri_Slip.csv\n"
+            "  Fourier spectrum of slip velocity is stored in Tri_Amp.csv\n\n"
+            "  DUR,DOM,NOM,EOM=  163.84  0.0383495197 32768  1256.63706\n"
+            "  Highest Frequency (hz)=  200.\n");
   trislip::parameters p;
-  p.nt = 6000;
+  p.nt = 50000;
   p.dt = 0.0025;
   p.tr = 1.5;
   p.ar = 0.9;
@@ -146,17 +207,24 @@ TEST_F(custom, full_layout_reads_back_as_the_librarys_doubles) {
   const trislip::spectrum a = trislip::amplitude_spectrum(s, p);
   const std::string slip = read_file(path("o2/Tri_Slip.csv"));
   const std::string amp = read_file(path("o2/Tri_Amp.csv"));
+  EXPECT_GT(slip.size(), std::size_t{1} << 20);
+  EXPECT_GT(amp.size(), std::size_t{1} << 20);
   EXPECT_EQ(slip.substr(0, slip.find('\n')), "time(s),velocity,displacement,acceleration");
   EXPECT_EQ(amp.substr(0, amp.find('\n')), "freq(Hz),abs(vel),abs(acc)");
   const auto sc = columns_of(slip, 4);
-  EXPECT_EQ(sc[0].size(), 6000u);
+  EXPECT_EQ(sc[0].size(), 50000u);
   EXPECT_TRUE(same_bits(sc[0], s.time) && same_bits(sc[1], s.velocity) &&
               same_bits(sc[2], s.displacement) && same_bits(sc[3], s.acceleration));
   const auto ac = columns_of(amp, 3);
-  EXPECT_EQ(ac[0].size(), 4096u);
+  EXPECT_EQ(ac[0].size(), 32768u);
   EXPECT_TRUE(same_bits(ac[0], a.frequency) && same_bits(ac[1], a.velocity) &&
               same_bits(ac[2], a.acceleration));
-  EXPECT_EQ(nlohmann::json::parse(read_file(path("o2/trislip.json")))["nfast"], 8192);
+  EXPECT_EQ(nlohmann::json::parse(read_file(path("o2/trislip.json")))["nfast"], 65536);
+
+  // A C++ caller's series of the wrong length is refused, not read past.
+  trislip::slip_series short_series = s;
+  short_series.velocity.resize(49999);
+  EXPECT_THROW(trislip::amplitude_spectrum(short_series, p), std::invalid_argument);
 }
 
 TEST_F(custom, bad_input_is_refused_by_name_with_nothing_written) {
@@ -169,9 +237,14 @@ TEST_F(custom, bad_input_is_refused_by_name_with_nothing_written) {
       {{"--tr", "1"}, "--tr 1: must be finite and > 1"},
       {{"--nv", "65"}, "--nv 65: must be from 1 to 64"},
       {{"--format", "csv"}, "--format"},
-      {{"--dt", "0.00005"}, "--format full"},
+      {{"--dt", "0.00009"}, "a step below 0.0001 s"},
+      {{"--dt", "0.0001"}, "frequencies reach 4997.55859 Hz"},
+      {{"--nt", "4001", "--dt", "0.25"}, "times reach 1000 s"},
       {{"--nt", "300000"}, "--format full"},
       {{"--dmax", "1e10"}, "--format full"},
+      // Only the lowest acceleration, -1494519.98 m/s^2, overflows F15.7.
+      {{"--dmax", "30000"}, "the slip acceleration reaches -1494519.98"},
+      {{"--dt", "1e305", "--format", "full"}, "--dt 1e+305: times go beyond the range of a double"},
       {{"--output-dir", "a_file/out"}, "--output-dir"},
   };
   for (const auto& [args, says] : cases) {
@@ -181,7 +254,16 @@ TEST_F(custom, bad_input_is_refused_by_name_with_nothing_written) {
     EXPECT_TRUE(r.exited_with(2)) << args[0] << ": " << r.status;
     EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "not one line: " << r.err;
-    EXPECT_EQ(names_in("out").size(), 0u) << args[0];
+    EXPECT_FALSE(exists("out")) << args[0] << ": the folder was created";
+  }
+  // The limits themselves are accepted: times to 999.75 s, frequencies to
+  // 999.5 Hz.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--nt", "4000", "--dt", "0.25"}, {"--dt", "0.0005"}}) {
+    std::vector<std::string> all = args;
+    all.insert(all.end(), {"--output-dir", "ok", "--quiet"});
+    const outcome r = custom_run(all);
+    EXPECT_TRUE(r.exited_with(0)) << args[1] << ": " << r.err;
   }
 }
 
@@ -189,22 +271,118 @@ TEST_F(custom, failed_and_interrupted_runs_leave_older_files_untouched) {
   mkdir(path("ro").c_str(), 0755);
   write_file(path("ro/Tri_Slip.csv"), "old\n");
   chmod(path("ro").c_str(), 0555);
-  outcome r = custom_run({"--output-dir", "ro", "--quiet"}, true);
+  how nobody;
+  nobody.as_nobody = true;
+  outcome r = custom_run({"--output-dir", "ro", "--quiet"}, nobody);
   EXPECT_TRUE(r.exited_with(1)) << r.status;
   EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
   EXPECT_EQ(names_in("ro"), std::vector<std::string>{"Tri_Slip.csv"});
 
-  // Interrupted while the time series is being written.
-  mkdir(path("big").c_str(), 0755);
-  write_file(path("big/Tri_Slip.csv"), "old slip\n");
-  write_file(path("big/Tri_Amp.csv"), "old spectrum\n");
-  r = custom_run({"--nt", "4194304", "--format", "full", "--output-dir", "big", "--quiet"}, false,
-                 path("big/.Tri_Slip.csv.tmp{pid}"));
-  EXPECT_TRUE(r.exited_with(1)) << r.status;
-  EXPECT_EQ(r.err, "trislip-custom: interrupted, unfinished files removed\n");
-  EXPECT_EQ(names_in("big").size(), 2u);
-  EXPECT_EQ(read_file(path("big/Tri_Slip.csv")), "old slip\n");
-  EXPECT_EQ(read_file(path("big/Tri_Amp.csv")), "old spectrum\n");
+  // Interrupted, or hung up on, while the time series is being written.
+  for (int sig : {SIGINT, SIGHUP}) {
+    older_files("big");
+    how h;
+    h.signal_when = path("big/.Tri_Slip.csv.tmp{pid}");
+    h.sig = sig;
+    r = custom_run({"--nt", "4194304", "--format", "full", "--output-dir", "big", "--quiet"}, h);
+    EXPECT_TRUE(r.exited_with(1)) << sig << ": " << r.status;
+    EXPECT_EQ(r.err, "trislip-custom: interrupted, unfinished files removed\n");
+    expect_older_files("big");
+  }
+  // Started under nohup, a hangup does not stop it.
+  how nohup;
+  nohup.signal_when = path("big/.Tri_Slip.csv.tmp{pid}");
+  nohup.sig = SIGHUP;
+  nohup.ignore_sighup = true;
+  r = custom_run({"--nt", "1048576", "--output-dir", "big", "--quiet", "--dt", "0.0009"}, nohup);
+  EXPECT_TRUE(r.exited_with(0)) << r.status << r.err;
+  EXPECT_GT(read_file(path("big/Tri_Slip.csv")).size(), 1000000u);
+
+  // A failure at any step: a file-size limit between the spectrum's 75805
+  // bytes and the time series' 233516, a folder in the way, a failed
+  // close (the spectrum's, on its own thread) and a failed rename of the
+  // last file, after the other two are in place.
+  struct failure {
+    how h;
+    const char* says;
+  };
+  failure cases[4];
+  cases[0].h.file_limit = 100000;
+  cases[0].says = "cannot write in/Tri_Slip.csv: File too large; no file changed\n";
+  cases[1].says = "cannot put in/Tri_Amp.csv in place: a folder of that name is in the way; no file changed\n";
+  cases[2].h.fail_close = ".Tri_Amp.csv.tmp";
+  cases[2].says = "cannot write in/Tri_Amp.csv: Input/output error; no file changed\n";
+  cases[3].h.fail_rename = "/trislip.json";
+  cases[3].says = "cannot put in/trislip.json in place: Input/output error; no file changed\n";
+  for (const failure& c : cases) {
+    SCOPED_TRACE(c.says);
+    std::system(("rm -rf '" + path("in") + "'").c_str());
+    older_files("in");
+    if (&c == &cases[1]) {
+      unlink(path("in/Tri_Amp.csv").c_str());
+      mkdir(path("in/Tri_Amp.csv").c_str(), 0755);
+    }
+    r = custom_run({"--output-dir", "in", "--quiet"}, c.h);
+    EXPECT_TRUE(r.exited_with(1)) << r.status;
+    EXPECT_EQ(r.err, std::string("trislip-custom: ") + c.says);
+    if (&c != &cases[1]) {
+      expect_older_files("in");
+    } else {
+      EXPECT_EQ(read_file(path("in/Tri_Slip.csv")), "old slip\n");
+      EXPECT_EQ(read_file(path("in/trislip.json")), "{}\n");
+      EXPECT_EQ(names_in("in").size(), 4u);
+    }
+  }
+
+  // Temporary files of an earlier run: its own process number's are
+  // replaced, not reused; a run that has ended leaves its files to be
+  // removed.
+  ASSERT_TRUE(run(TRISLIP_BINARY, {}).exited_with(0));
+  std::system(("rm -rf '" + path("out") + "'").c_str());
+  mkdir(path("out").c_str(), 0777);
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);
+  write_file(path("out/.Tri_Slip.csv.tmp" + std::to_string(ended)), "stale");
+  write_file(path("out/.Tri_Amp.csv.old" + std::to_string(ended)), "stale");
+  how stale;
+  stale.stale_files = "out";
+  r = custom_run({"--output-dir", "out", "--quiet"}, stale);
+  EXPECT_TRUE(r.exited_with(0)) << r.err;
+  EXPECT_EQ(read_file(path("out/Tri_Slip.csv")), read_file(path("Tri_Slip.csv")));
+  EXPECT_EQ(read_file(path("out/Tri_Amp.csv")), read_file(path("Tri_Amp.csv")));
+  EXPECT_EQ(names_in("out"), (std::vector<std::string>{".trislip.lock", "Tri_Amp.csv", "Tri_Slip.csv",
+                                                       "trislip.json"}));
+  // Another user's, in a shared folder, cannot be removed: other names are taken.
+  mkdir(path("shared").c_str(), 0777);
+  chmod(path("shared").c_str(), 01777);
+  stale.stale_files = "shared";
+  stale.as_nobody = true;
+  r = custom_run({"--output-dir", "shared", "--quiet"}, stale);
+  EXPECT_TRUE(r.exited_with(0)) << r.err;
+  EXPECT_EQ(read_file(path("shared/Tri_Slip.csv")), read_file(path("Tri_Slip.csv")));
+  EXPECT_EQ(names_in("shared").size(), 7u);
+}
+
+// Runs with other parameters into the same folder at the same time: the
+// folder always ends with the three files of one of them.
+TEST_F(custom, concurrent_runs_into_one_folder_publish_whole_sets) {
+  const std::vector<std::string> fixed{"--quiet", "--output-dir", "out"};
+  std::vector<std::string> full = fixed;
+  full.insert(full.end(), {"--format", "full", "--dmax", "2"});
+  for (int pair = 0; pair < 300; ++pair) {
+    outcome a, b;
+    std::thread other([&] { b = custom_run(full); });
+    a = custom_run(fixed);
+    other.join();
+    ASSERT_TRUE(a.exited_with(0) && b.exited_with(0)) << a.err << b.err;
+    const bool slip_full = read_file(path("out/Tri_Slip.csv")).rfind("time(s)", 0) == 0;
+    const bool amp_full = read_file(path("out/Tri_Amp.csv")).rfind("freq(Hz)", 0) == 0;
+    const bool json_full = nlohmann::json::parse(read_file(path("out/trislip.json")))["format"] == "full";
+    ASSERT_TRUE(slip_full == amp_full && amp_full == json_full) << "a mixed set after pair " << pair;
+  }
+  EXPECT_EQ(names_in("out"), (std::vector<std::string>{".trislip.lock", "Tri_Amp.csv", "Tri_Slip.csv",
+                                                       "trislip.json"}));
 }
 
 }  // namespace

@@ -58,6 +58,13 @@ def test_bad_values_raise_value_error_naming_the_parameter(change, says):
         trislip.synthesize(**change)
 
 
+@pytest.mark.parametrize("limit", [dict(nt=2), dict(ar=0.0), dict(nv=64)])
+def test_the_limits_themselves_are_accepted(limit):
+    s = trislip.synthesize(**limit)
+    assert s.parameters[next(iter(limit))] == next(iter(limit.values()))
+    assert np.all(np.isfinite(trislip.amplitude_spectrum(s).velocity))
+
+
 @pytest.mark.parametrize("call", [
     lambda: trislip.synthesize(0.005),  # keyword-only
     lambda: trislip.synthesize(dt="0.005"),

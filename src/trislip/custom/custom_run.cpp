@@ -63,6 +63,11 @@ void check_layout(const custom_options& o, const column_ranges& r, std::int32_t 
     throw refusal(scaled_by(p, r.non_finite) + ": the " + column_names[r.non_finite] +
                   " goes beyond the range of a double");
   }
+  const double last_time = static_cast<double>(p.nt - 1) * p.dt;
+  if (!std::isfinite(last_time)) {
+    throw refusal("--nt " + std::to_string(p.nt) + " with --dt " + shortest_text(p.dt) +
+                  ": times go beyond the range of a double");
+  }
   if (o.format != layout::fixed) return;
   const std::string hint = "; --format full writes any value";
   // Fixed times have 4 decimals: closer steps would print equal times.
@@ -71,7 +76,6 @@ void check_layout(const custom_options& o, const column_ranges& r, std::int32_t 
                   ": the fixed layout writes times with 4 decimals, so a step below 0.0001 s "
                   "prints equal times" + hint);
   }
-  const double last_time = static_cast<double>(p.nt - 1) * p.dt;
   if (!fits_f(last_time, 8, 4)) {
     throw refusal("--nt " + std::to_string(p.nt) + " with --dt " + shortest_text(p.dt) +
                   ": times reach " + rounded(last_time) +
@@ -181,6 +185,7 @@ void run_custom(const custom_options& o) {
   synthesize(sp, trisv.data(), p.nt, ranges);
   check_layout(o, ranges, nfast);
   make_folder(o.output_dir);
+  remove_stale_staged_files(o.output_dir, {"Tri_Slip.csv", "Tri_Amp.csv", "trislip.json"});
 
   if (!o.quiet) {
     // Records 1 to 12 of the program's report, the spectral constants those
@@ -230,7 +235,7 @@ void run_custom(const custom_options& o) {
   json.put(text.data(), text.size());
   json.finish();
 
-  publish_staged_files();
+  publish_staged_files(o.output_dir);
 }
 
 }  // namespace trislip

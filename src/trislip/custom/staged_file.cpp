@@ -7,8 +7,11 @@
 #include <new>
 #include <stdexcept>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace trislip {
@@ -17,7 +20,7 @@ namespace {
 // The temporary files of this run. A handler may read the table at any
 // moment, so a slot's path is complete before it is marked in use, and
 // slots change only while the ending signals are held.
-constexpr int max_staged = 4;
+constexpr int max_staged = 16;
 constexpr std::size_t max_path = 4096;
 struct staged {
   volatile std::sig_atomic_t in_use = 0;
@@ -143,14 +146,146 @@ void staged_file::finish() {
   table[slot_].finished = true;
 }
 
-void publish_staged_files() {
+namespace {
+
+// An exclusive advisory lock on dir/.trislip.lock, for the time a set of
+// files is put in place. The file stays: removing it would let two runs
+// lock different files of the same name.
+class folder_lock {
+ public:
+  explicit folder_lock(const std::string& dir) {
+    const std::string path = dir + "/.trislip.lock";
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) fail("lock", path, errno);
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(fd_);
+      fail("lock", path, err);
+    }
+  }
+  ~folder_lock() { ::close(fd_); }
+  folder_lock(const folder_lock&) = delete;
+  folder_lock& operator=(const folder_lock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+// Where the older file of a final name waits while the new set is put in
+// place: a second link to it where the file system allows one (the final
+// name never disappears), else the file itself, renamed.
+struct kept {
+  std::string backup;
+  bool had_old = false;  // an older file was kept
+  bool moved = false;    // ... by renaming it, not by a second link
+};
+
+std::string backup_name(const std::string& final_path) {
+  const std::size_t slash = final_path.rfind('/');
+  return final_path.substr(0, slash + 1) + "." + final_path.substr(slash + 1) + ".old" +
+         std::to_string(::getpid());
+}
+
+// Keeps the older file at final_path, if any; returns 0 or the error.
+int keep_older(const std::string& final_path, kept& k) {
+  k.backup = backup_name(final_path);
+  struct stat st {};
+  if (::lstat(final_path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  ::unlink(k.backup.c_str());
+  if (::link(final_path.c_str(), k.backup.c_str()) == 0) {
+    k.had_old = true;
+    return 0;
+  }
+  if (::rename(final_path.c_str(), k.backup.c_str()) != 0) return errno;
+  k.had_old = k.moved = true;
+  return 0;
+}
+
+}  // namespace
+
+void publish_staged_files(const std::string& dir) {
+  folder_lock lock(dir);
   signals_held hold;
+  std::vector<staged*> set;
   for (staged& s : table) {
     if (!s.in_use) continue;
     if (!s.finished) throw std::logic_error("publishing an unfinished file");
-    if (::rename(s.temp_path, s.final_path.c_str()) != 0) fail("rename to", s.final_path, errno);
-    s.in_use = 0;
+    set.push_back(&s);
   }
+  std::vector<kept> older(set.size());
+
+  // Puts the older files back after a failure at file `failed`, when the
+  // files before it are in place; returns what could not be put back.
+  const auto restore = [&](std::size_t failed) {
+    std::string lost;
+    for (std::size_t i = 0; i < set.size(); ++i) {
+      const std::string& final_path = set[i]->final_path;
+      const kept& k = older[i];
+      bool ok = true;
+      if (i < failed) {
+        ok = k.had_old ? ::rename(k.backup.c_str(), final_path.c_str()) == 0
+                       : ::unlink(final_path.c_str()) == 0;
+        set[i]->in_use = 0;  // its temporary name is gone
+      } else if (k.moved) {
+        ok = ::rename(k.backup.c_str(), final_path.c_str()) == 0;
+      } else if (k.had_old) {
+        ::unlink(k.backup.c_str());
+      }
+      if (!ok && k.had_old) {
+        lost += "; the older " + final_path + " could not be restored (it is kept as " + k.backup + ")";
+      } else if (!ok) {
+        lost += "; the new " + final_path + " could not be removed";
+      }
+    }
+    return lost;
+  };
+  const auto give_up = [&](const std::string& final_path, int err, std::size_t failed) {
+    const std::string what = "cannot put " + final_path + " in place: " +
+                             (err == EISDIR ? "a folder of that name is in the way" : std::strerror(err));
+    const std::string lost = restore(failed);
+    if (!lost.empty()) throw publish_incomplete(what + lost);
+    throw std::runtime_error(what);
+  };
+
+  // Nothing visible changes until every older file is kept.
+  for (std::size_t i = 0; i < set.size(); ++i) {
+    if (const int err = keep_older(set[i]->final_path, older[i]); err != 0) give_up(set[i]->final_path, err, 0);
+  }
+  for (std::size_t i = 0; i < set.size(); ++i) {
+    if (::rename(set[i]->temp_path, set[i]->final_path.c_str()) != 0) give_up(set[i]->final_path, errno, i);
+  }
+  for (std::size_t i = 0; i < set.size(); ++i) {
+    if (older[i].had_old) ::unlink(older[i].backup.c_str());
+    set[i]->in_use = 0;
+  }
+}
+
+void remove_stale_staged_files(const std::string& dir, const std::vector<std::string>& names) {
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return;
+  const std::string own = std::to_string(::getpid());
+  while (const dirent* e = ::readdir(d)) {
+    const std::string entry = e->d_name;
+    for (const std::string& name : names) {
+      // .NAME.tmpPID, .NAME.tmpPID.N or .NAME.oldPID
+      const std::string stem = "." + name + ".";
+      if (entry.compare(0, stem.size(), stem) != 0 || entry.size() < stem.size() + 4) continue;
+      const std::string kind = entry.substr(stem.size(), 3);
+      if (kind != "tmp" && kind != "old") continue;
+      std::string pid = entry.substr(stem.size() + 3);
+      if (const std::size_t dot = pid.find('.'); kind == "tmp" && dot != std::string::npos) {
+        const std::string n = pid.substr(dot + 1);
+        if (n.empty() || n.find_first_not_of("0123456789") != std::string::npos) continue;
+        pid.resize(dot);
+      }
+      if (pid.empty() || pid.size() > 9 || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+      const bool ended = ::kill(static_cast<pid_t>(std::stol(pid)), 0) != 0 && errno == ESRCH;
+      if (pid == own || ended) ::unlinkat(::dirfd(d), e->d_name, 0);
+    }
+  }
+  ::closedir(d);
 }
 
 void discard_staged_files() noexcept {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 // Result files that are complete or absent. Each is written under a
 // temporary name beside its final one and renamed into place, together with
@@ -46,16 +48,34 @@ class staged_file {
   char* buffer_;
 };
 
-// Renames every finished staged file into place, with the ending signals
-// held so that no signal can leave some renamed and others not.
-void publish_staged_files();
+// Puts every finished staged file in place as one set. Runs that publish
+// into the same folder take turns on an advisory lock (dir/.trislip.lock),
+// held only while the files are put in place, so that the folder always
+// holds the files of one run. Each older file is first kept under a
+// backup name; if any file cannot be put in place, the older files are
+// restored and std::runtime_error names the file that could not, with
+// nothing changed. The ending signals are held meanwhile. Only a kill that
+// cannot be caught, in the microseconds this takes, can leave a mixed set.
+void publish_staged_files(const std::string& dir);
+
+// Thrown by publish_staged_files when an older file could not be restored
+// after a failure: what() says which files changed.
+class publish_incomplete : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Removes the temporary and backup files of NAMES in dir that runs which
+// have ended left behind (a kill that cannot be caught, a crash): those of
+// a process number that no longer runs, or that is this process's own.
+void remove_stale_staged_files(const std::string& dir, const std::vector<std::string>& names);
 
 // Removes every temporary file still registered, with async-signal-safe
 // calls only: for the signal handlers.
 void discard_staged_files() noexcept;
 
 // Installs handlers for SIGINT, SIGTERM and SIGHUP that discard the staged
-// files, print "PROGRAM: interrupted, no file written" and exit with
+// files, print "PROGRAM: interrupted, unfinished files removed" and exit with
 // status 1. A write that would exceed a file-size limit fails with an error
 // instead of killing the process.
 void discard_staged_files_on_signals(const char* program);
