@@ -1,6 +1,6 @@
 // trislip-custom: the trislip run with the user's own parameters. Writes
-// Tri_Slip.csv, Tri_Amp.csv and trislip.json into the output folder and
-// ends without waiting for input.
+// Tri_Slip.csv, Tri_Amp.csv, the exports asked for and trislip.json into
+// the output folder and ends without waiting for input.
 //   exit 0: all three files written; 2: bad input, nothing written;
 //   1: writing failed or the run was interrupted, no file changed.
 #include <CLI/CLI.hpp>
@@ -43,8 +43,22 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"fixed", "full"}))
       ->capture_default_str();
   app.add_flag("--quiet", o.quiet, "no parameter report on standard output");
+  app.add_option("--export", o.exports,
+                 "also write files for other codes, comma-separated: sw4, specfem, specfem-globe,\n"
+                 "pylith (normalised slip, slip/dmax), sac, mseed (slip velocity m/s, slip m,\n"
+                 "slip acceleration m/s^2)");
+  app.add_option("--seed-id", o.seed_id, "NET.STA.LOC codes of the SAC and miniSEED series")
+      ->capture_default_str();
+  app.add_option("--start-time", o.start_time,
+                 "time of the first sample in SAC and miniSEED, YYYY-MM-DDTHH:MM:SS[.ffffff] UTC")
+      ->capture_default_str();
+  app.add_flag("--strict", o.strict,
+               "refuse the run (status 2, nothing written) when the sampling loses the function:\n"
+               "a record too short, a step too coarse for the shortest pulse, slip lost");
   app.footer(
-      "Exit status: 0 when all three files are written; 2 for bad input, with nothing written;\n"
+      "Sampling warnings (trislip-custom: warning: ...) go to standard error and into\n"
+      "trislip.json; the run still writes its files, unless --strict.\n"
+      "Exit status: 0 when all files are written; 2 for bad input, with nothing written;\n"
       "1 when writing fails or the run is interrupted, with no file changed.");
 
   try {

@@ -19,5 +19,11 @@ install(FILES ${PROJECT_BINARY_DIR}/trislipConfig.cmake
 file(RELATIVE_PATH trislip_pc_to_prefix
   /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 string(REGEX REPLACE "/$" "" trislip_pc_to_prefix "${trislip_pc_to_prefix}")
+# The exports come first: a static library before the ones it uses.
+if(TRISLIP_EXPORTS)
+  set(trislip_pc_libs "-ltrislip_exports -ltrislip -lmseed")
+else()
+  set(trislip_pc_libs "-ltrislip")
+endif()
 configure_file(cmake/trislip.pc.in ${PROJECT_BINARY_DIR}/trislip.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/trislip.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "trislip/exports.hpp"
 #include "trislip/trislip.hpp"
 
 namespace py = pybind11;
@@ -39,6 +40,7 @@ struct py_series {
   trislip::parameters p;
   py::array_t<double> time, velocity, displacement, acceleration;
   py::dict parameters;
+  py::dict warnings;  // check -> message, for what the sampling lost
 };
 
 struct py_spectrum {
@@ -60,7 +62,9 @@ py_series synthesize(double dt, std::int64_t nt, double dmax, double fmax, doubl
     py::gil_scoped_release unlocked;
     s = trislip::synthesize(p);
   }
+  const std::vector<trislip::sampling_warning> found = trislip::check_sampling(p, s.displacement.back());
   py_series out;
+  for (const trislip::sampling_warning& w : found) out.warnings[py::str(w.check)] = w.message;
   out.p = p;
   out.time = read_only(std::move(s.time));
   out.velocity = read_only(std::move(s.velocity));
@@ -89,6 +93,40 @@ py_spectrum amplitude_spectrum(const py_series& series) {
           read_only(std::move(a.acceleration))};
 }
 
+// The series as the library holds it, copied from the arrays.
+trislip::slip_series series_of(const py_series& series) {
+  trislip::slip_series s;
+  for (auto [from, to] : {std::pair{&series.time, &s.time}, {&series.velocity, &s.velocity},
+                          {&series.displacement, &s.displacement}, {&series.acceleration, &s.acceleration}}) {
+    to->assign(from->data(), from->data() + from->size());
+  }
+  return s;
+}
+
+void export_series(const py_series& series, const std::string& format, const std::string& path,
+                   const py::object& what, const std::string& seed_id, const std::string& start_time) {
+  const trislip::export_format& f = trislip::find_export_format(format);
+  const trislip::export_file* file = &f.files.front();
+  if (format == "sac") {
+    const std::string q = what.is_none() ? "velocity" : what.cast<std::string>();
+    const char* names[] = {"velocity", "displacement", "acceleration"};
+    std::size_t k = 0;
+    while (k < 3 && q != names[k]) ++k;
+    if (k == 3) throw std::invalid_argument("quantity = " + q + ": must be velocity, displacement or acceleration");
+    file = &f.files[k];
+  } else if (!what.is_none()) {
+    throw std::invalid_argument("quantity: only the sac format takes one; " + format + " holds " +
+                                file->quantity);
+  }
+  if (series.p.nt < f.min_samples) {
+    throw std::invalid_argument(format + " needs at least " + std::to_string(f.min_samples) + " samples");
+  }
+  const trislip::record_codes codes = trislip::parse_record_codes(seed_id, start_time);
+  const trislip::slip_series s = series_of(series);
+  py::gil_scoped_release unlocked;
+  trislip::write_export_file(*file, s, series.p, codes, path);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(trislip, m) {
@@ -103,6 +141,9 @@ PYBIND11_MODULE(trislip, m) {
       .def_readonly("displacement", &py_series::displacement, "slip, m")
       .def_readonly("acceleration", &py_series::acceleration, "slip acceleration, m/s^2")
       .def_readonly("parameters", &py_series::parameters, "the parameters of the synthesis")
+      .def_readonly("warnings", &py_series::warnings,
+                    "what the sampling lost, by check: record_too_short, step_too_coarse,\n"
+                    "slip_lost (empty when the samples hold the whole function)")
       .def("__repr__", [](const py_series& s) {
         return "SlipSeries(nt=" + std::to_string(s.p.nt) + ", dt=" +
                py::repr(py::float_(s.p.dt)).cast<std::string>() + ")";
@@ -128,4 +169,13 @@ PYBIND11_MODULE(trislip, m) {
         "Fourier amplitude spectra of a SlipSeries: nfast/2 frequencies from 0 Hz, nfast the\n"
         "sample count rounded up to a power of two (the samples are padded with zeros).\n"
         "At 0 Hz the computed value is given, not the program's fixed 1.");
+  m.def("export", &export_series, py::arg("series"), py::arg("format"), py::arg("path"), py::kw_only(),
+        py::arg("quantity") = py::none(), py::arg("seed_id") = trislip::default_seed_id,
+        py::arg("start_time") = trislip::default_start_time,
+        "Writes the series to path as another code reads it. format: sw4, specfem,\n"
+        "specfem-globe, pylith (normalised slip), sac (quantity: velocity, displacement or\n"
+        "acceleration, float32, SI units), mseed (all three, FLOAT64). seed_id and\n"
+        "start_time (YYYY-MM-DDTHH:MM:SS[.ffffff], UTC) go into SAC and miniSEED.\n"
+        "Raises ValueError for a bad format, quantity, code or time, RuntimeError when\n"
+        "writing fails.");
 }

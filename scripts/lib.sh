@@ -80,6 +80,7 @@ build_tools=(cmake:cmake g++:g++ make:make)
 # What the library, trislip-custom and the Python module build on, for
 # Debian's /usr/bin/python3 (the interpreter the module is made for).
 library_packages=(libcli11-dev:/usr/include/CLI/CLI.hpp nlohmann-json3-dev:/usr/include/nlohmann/json.hpp
+  libmseed-dev:/usr/include/libmseed.h
   python3:/usr/bin/python3 python3-dev:/usr/bin/python3-config pybind11-dev:/usr/include/pybind11/pybind11.h
   python3-pybind11:/usr/lib/python3/dist-packages/pybind11
   python3-numpy:/usr/lib/python3/dist-packages/numpy)
@@ -93,10 +94,11 @@ portability_packages=(clang:clang++ g++-aarch64-linux-gnu:aarch64-linux-gnu-g++ 
   wine:wine wine64:/usr/lib/wine/wine64)
 
 # Everything a test of scripts/test uses beyond the build: GoogleTest,
-# pytest, the package tools, gnuplot for the plot test and the portability
-# tools for the scripts test.
+# pytest, the package tools, gnuplot for the plot test, the miniSEED and
+# SAC converters that read the exports back, and the portability tools for
+# the scripts test.
 test_packages=(libgtest-dev:/usr/include/gtest/gtest.h python3-pytest:/usr/lib/python3/dist-packages/pytest
-  pkgconf:pkg-config dpkg-dev:dpkg-shlibdeps gnuplot-nox:gnuplot
+  pkgconf:pkg-config dpkg-dev:dpkg-shlibdeps gnuplot-nox:gnuplot sac2mseed:sac2mseed mseed2sac:mseed2sac
   "${portability_packages[@]}")
 
 install_build_tools() {

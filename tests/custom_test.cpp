@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <libmseed.h>
 #include <nlohmann/json.hpp>
 
 #include "scratch.hpp"
@@ -246,6 +247,11 @@ TEST_F(custom, bad_input_is_refused_by_name_with_nothing_written) {
       {{"--dmax", "30000"}, "the slip acceleration reaches -1494519.98"},
       {{"--dt", "1e305", "--format", "full"}, "--dt 1e+305: times go beyond the range of a double"},
       {{"--output-dir", "a_file/out"}, "--output-dir"},
+      {{"--export", "sw4,sac2"}, "--export sw4,sac2: unknown export format \"sac2\""},
+      {{"--export", "sw4", "--nt", "6"}, "--export sw4: its reader needs at least 7 samples"},
+      {{"--export", "sac", "--dmax", "1e40", "--format", "full"}, "beyond what SAC's float32 samples hold"},
+      {{"--seed-id", "XX.STF"}, "--seed-id XX.STF: must be NET.STA.LOC"},
+      {{"--start-time", "2023-02-29T00:00:00"}, "--start-time 2023-02-29T00:00:00: no day 29"},
   };
   for (const auto& [args, says] : cases) {
     std::vector<std::string> all = args;
@@ -362,6 +368,84 @@ TEST_F(custom, failed_and_interrupted_runs_leave_older_files_untouched) {
   EXPECT_TRUE(r.exited_with(0)) << r.err;
   EXPECT_EQ(read_file(path("shared/Tri_Slip.csv")), read_file(path("Tri_Slip.csv")));
   EXPECT_EQ(names_in("shared").size(), 7u);
+}
+
+// Every export, read back by the Debian tools that convert between SAC
+// and miniSEED, beside CSV files that are the program's own.
+TEST_F(custom, exports_are_published_with_the_files_and_read_back_by_the_converters) {
+  ASSERT_TRUE(run(TRISLIP_BINARY, {}).exited_with(0));
+  const outcome r = custom_run({"--export", "sw4,specfem,specfem-globe,pylith,sac,mseed", "--output-dir", "x",
+                                "--quiet", "--start-time", "2020-05-17T10:00:00"});
+  ASSERT_TRUE(r.exited_with(0)) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(read_file(path("x/Tri_Slip.csv")), read_file(path("Tri_Slip.csv")));
+  EXPECT_EQ(read_file(path("x/Tri_Amp.csv")), read_file(path("Tri_Amp.csv")));
+  const auto j = nlohmann::json::parse(read_file(path("x/trislip.json")));
+  std::vector<std::string> listed;
+  for (const auto& e : j["exports"]) listed.push_back(e["file"].get<std::string>() + " " + e["unit"].get<std::string>());
+  EXPECT_EQ(listed, (std::vector<std::string>{"trislip_sw4.txt 1", "trislip_specfem.stf 1", "stf 1",
+                                              "trislip.timedb 1", "trislip_velocity.sac m/s",
+                                              "trislip_displacement.sac m", "trislip_acceleration.sac m/s^2",
+                                              "trislip.mseed m/s, m, m/s^2"}));
+  EXPECT_TRUE(j["warnings"].empty());
+
+  // mseed2sac writes each channel as SAC: the same float32 samples as ours.
+  ASSERT_EQ(std::system(("cd '" + path("x") + "' && mseed2sac trislip.mseed >/dev/null 2>&1").c_str()), 0);
+  const std::pair<const char*, const char*> sac[] = {{"HXV", "trislip_velocity.sac"},
+                                                     {"HXD", "trislip_displacement.sac"},
+                                                     {"HXA", "trislip_acceleration.sac"}};
+  for (const auto& [channel, ours] : sac) {
+    const std::string theirs = read_file(path(std::string("x/XX.STF.00.") + channel + ".D.2020.138.100000.SAC"));
+    const std::string mine = read_file(path(std::string("x/") + ours));
+    ASSERT_EQ(theirs.size(), mine.size()) << channel;
+    EXPECT_EQ(theirs.substr(632), mine.substr(632)) << channel;
+    EXPECT_EQ(theirs.substr(280, 24), mine.substr(280, 24)) << channel << ": reference time";
+  }
+  // sac2mseed takes our SAC file (float32 kept with -e 4) back to miniSEED.
+  ASSERT_EQ(std::system(("cd '" + path("x") + "' && sac2mseed -e 4 -o back.mseed trislip_velocity.sac >/dev/null 2>&1").c_str()), 0);
+  MSRecord* msr = nullptr;
+  std::vector<float> back;
+  while (ms_readmsr(&msr, path("x/back.mseed").c_str(), 0, nullptr, nullptr, 1, 1, 0) == MS_NOERROR) {
+    const auto* f = static_cast<const float*>(msr->datasamples);
+    back.insert(back.end(), f, f + msr->numsamples);
+  }
+  ms_readmsr(&msr, nullptr, 0, nullptr, nullptr, 0, 0, 0);
+  const std::string mine = read_file(path("x/trislip_velocity.sac"));
+  ASSERT_EQ(back.size(), 4096u);
+  EXPECT_EQ(std::memcmp(back.data(), mine.data() + 632, 4 * 4096), 0);
+}
+
+TEST_F(custom, sampling_warnings_are_said_and_strict_refuses) {
+  const std::pair<std::vector<std::string>, std::vector<std::string>> cases[] = {
+      {{"--nt", "100"}, {"record_too_short", "slip_lost"}},
+      {{"--fmax", "1000"}, {"step_too_coarse", "slip_lost"}},
+  };
+  for (const auto& [args, checks] : cases) {
+    std::vector<std::string> all = args;
+    all.insert(all.end(), {"--output-dir", "w", "--quiet"});
+    outcome r = custom_run(all);
+    EXPECT_TRUE(r.exited_with(0)) << r.err;
+    std::vector<std::string> said, recorded;
+    for (std::size_t at = 0; at < r.err.size(); at = r.err.find('\n', at) + 1) {
+      said.push_back(r.err.substr(at, r.err.find('\n', at) - at));
+    }
+    const auto j = nlohmann::json::parse(read_file(path("w/trislip.json")));
+    for (const auto& w : j["warnings"]) {
+      recorded.push_back(w["check"]);
+      EXPECT_NE(std::find(said.begin(), said.end(), "trislip-custom: warning: " + w["message"].get<std::string>()),
+                said.end());
+    }
+    EXPECT_EQ(recorded, checks) << r.err;
+    EXPECT_EQ(said.size(), 2u) << r.err;
+
+    std::system(("rm -rf '" + path("w") + "'").c_str());
+    all.push_back("--strict");
+    r = custom_run(all);
+    EXPECT_TRUE(r.exited_with(2)) << r.status;
+    EXPECT_NE(r.err.find("trislip-custom: --strict: refused for the warnings above; nothing written\n"),
+              std::string::npos) << r.err;
+    EXPECT_FALSE(exists("w"));
+  }
 }
 
 // Runs with other parameters into the same folder at the same time: the

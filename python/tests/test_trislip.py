@@ -95,3 +95,38 @@ def test_values_are_the_cpp_librarys_bit_for_bit(tmp_path):
                         (s.acceleration, slip[:, 3]), (a.frequency, amp[:, 0]),
                         (a.velocity, amp[:, 1]), (a.acceleration, amp[:, 2])]:
         assert np.array_equal(got.view(np.uint64), column.view(np.uint64))
+
+
+def test_sampling_warnings_and_exports(tmp_path):
+    """The checks' results ride on the series; exports read back as their
+    readers read them (SW4's free-format numbers, SAC's header words)."""
+    assert trislip.synthesize().warnings == {}
+    short = trislip.synthesize(nt=100)
+    assert sorted(short.warnings) == ["record_too_short", "slip_lost"]
+    assert "raise nt to at least 621" in short.warnings["record_too_short"]
+    assert sorted(trislip.synthesize(fmax=1000.0).warnings) == ["slip_lost", "step_too_coarse"]
+
+    s = trislip.synthesize(nt=1000)
+    trislip.export(s, "sw4", str(tmp_path / "sw4.txt"))
+    numbers = (tmp_path / "sw4.txt").read_text().split()
+    assert (float(numbers[0]), float(numbers[1]), int(numbers[2])) == (0.0, 0.005, 1000)
+    slip = np.array([float(x) for x in numbers[3:]])
+    assert np.array_equal(slip.view(np.uint64), (s.displacement / 1.0).view(np.uint64))
+
+    trislip.export(s, "sac", str(tmp_path / "a.sac"), quantity="acceleration", seed_id="IU.ANMO.00",
+                   start_time="2010-02-27T06:34:14")
+    raw = (tmp_path / "a.sac").read_bytes()
+    ints = np.frombuffer(raw[280:440], dtype="<i4")
+    assert (ints[0], ints[1], ints[6], ints[9], ints[16]) == (2010, 58, 6, 1000, 8)
+    assert np.array_equal(np.frombuffer(raw[632:], dtype="<f4"), s.acceleration.astype(np.float32))
+
+    for call, says in [
+        (lambda: trislip.export(s, "segy", str(tmp_path / "x")), "unknown export format"),
+        (lambda: trislip.export(s, "sac", str(tmp_path / "x"), quantity="slip"), "quantity = slip"),
+        (lambda: trislip.export(s, "sw4", str(tmp_path / "x"), quantity="velocity"), "only the sac format"),
+        (lambda: trislip.export(s, "mseed", str(tmp_path / "x"), seed_id="X"), "must be NET.STA.LOC"),
+    ]:
+        with pytest.raises(ValueError, match=says):
+            call()
+    with pytest.raises(RuntimeError, match="cannot create"):
+        trislip.export(s, "pylith", str(tmp_path / "no" / "such.timedb"))

@@ -1,8 +1,13 @@
 #include "trislip/custom/custom_run.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
 #include <filesystem>
 #include <exception>
 #include <system_error>
@@ -35,6 +40,7 @@ std::string rounded(double x) {
 class column_ranges final : public slip_record_sink {
  public:
   void record(double, double v, double d, double a) override {
+    last_slip = d;
     const double values[] = {v, d, a};
     for (int c = 0; c < 3; ++c) {
       if (!std::isfinite(values[c]) && non_finite < 0) non_finite = c;
@@ -43,6 +49,7 @@ class column_ranges final : public slip_record_sink {
     }
   }
   int non_finite = -1;  // the first column with a value beyond a double
+  double last_slip = 0;
   double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
 };
 
@@ -153,7 +160,76 @@ class joined_thread {
   std::thread thread_;
 };
 
-std::string json_of(const custom_options& o, std::int32_t nfast) {
+// The exports asked for, checked before anything is computed.
+struct chosen_exports {
+  std::vector<const export_format*> formats;
+  record_codes codes;
+  bool has(const char* name) const {
+    for (const export_format* f : formats) {
+      if (f->name == name) return true;
+    }
+    return false;
+  }
+};
+
+chosen_exports exports_of(const custom_options& o) {
+  chosen_exports c;
+  try {
+    c.codes = parse_record_codes(o.seed_id, o.start_time);
+  } catch (const std::invalid_argument& e) {
+    // The library's "seed id ..." or "start time ...", named as the option.
+    std::string m = e.what();
+    for (const auto& [part, option] : {std::pair{"seed id ", "--seed-id "}, {"start time ", "--start-time "}}) {
+      if (m.rfind(part, 0) == 0) m = option + m.substr(std::strlen(part));
+    }
+    throw refusal(m);
+  }
+  std::size_t at = 0;
+  while (!o.exports.empty() && at <= o.exports.size()) {
+    const std::size_t comma = std::min(o.exports.find(',', at), o.exports.size());
+    const std::string name = o.exports.substr(at, comma - at);
+    at = comma + 1;
+    try {
+      const export_format* f = &find_export_format(name);
+      if (!c.has(f->name.c_str())) c.formats.push_back(f);
+    } catch (const std::invalid_argument& e) {
+      throw refusal("--export " + o.exports + ": " + e.what());
+    }
+  }
+  for (const export_format* f : c.formats) {
+    if (o.p.nt < f->min_samples) {
+      throw refusal("--export " + f->name + ": its reader needs at least " + std::to_string(f->min_samples) +
+                    " samples, and --nt is " + std::to_string(o.p.nt));
+    }
+  }
+  return c;
+}
+
+// SAC stores float32: larger values would be written as infinities.
+void check_sac_range(const column_ranges& r) {
+  const quantity q[] = {quantity::velocity, quantity::displacement, quantity::acceleration};
+  for (int k = 0; k < 3; ++k) {
+    for (double x : {r.lo[k], r.hi[k]}) {
+      if (std::fabs(x) > static_cast<double>(std::numeric_limits<float>::max())) {
+        throw refusal(std::string("--export sac: the ") + quantity_name(q[k]) + " reaches " + rounded(x) +
+                      " " + quantity_unit(q[k]) + ", beyond what SAC's float32 samples hold");
+      }
+    }
+  }
+}
+
+// A staged file as a writer's byte sink.
+class staged_sink final : public byte_sink {
+ public:
+  explicit staged_sink(staged_file& f) : f_(f) {}
+  void write(const char* data, std::size_t n) override { f_.put(data, n); }
+
+ private:
+  staged_file& f_;
+};
+
+std::string json_of(const custom_options& o, std::int32_t nfast, const chosen_exports& exports,
+                    const std::vector<sampling_warning>& warnings) {
   const parameters& p = o.p;
   nlohmann::ordered_json j;
   j["program"] = "trislip-custom";
@@ -163,6 +239,18 @@ std::string json_of(const custom_options& o, std::int32_t nfast) {
                      {"tr", p.tr}, {"ar", p.ar},     {"nv", p.nv}};
   j["nfast"] = nfast;
   j["files"] = {{"slip", "Tri_Slip.csv"}, {"spectrum", "Tri_Amp.csv"}};
+  j["exports"] = nlohmann::ordered_json::array();
+  for (const export_format* f : exports.formats) {
+    for (const export_file& e : f->files) {
+      j["exports"].push_back({{"format", f->name}, {"file", e.name}, {"quantity", e.quantity}, {"unit", e.unit}});
+    }
+  }
+  if (exports.has("sac") || exports.has("mseed")) {
+    j["seed_id"] = o.seed_id;
+    j["start_time"] = o.start_time;
+  }
+  j["warnings"] = nlohmann::ordered_json::array();
+  for (const sampling_warning& w : warnings) j["warnings"].push_back({{"check", w.check}, {"message", w.message}});
   return j.dump(2) + "\n";
 }
 
@@ -175,17 +263,30 @@ void run_custom(const custom_options& o) {
   } catch (const parameter_error& e) {
     throw refusal("--" + e.name() + " " + e.value() + ": must be " + e.rule());
   }
+  const chosen_exports exports = exports_of(o);
   const std::int32_t nfast = transform_length(p.nt);
   const slip_params sp = slip_params_of(p);
   const auto n = static_cast<std::size_t>(p.nt);
 
-  // First pass: the samples alone, to see whether the layout holds them.
+  // First pass: the samples alone, to see whether the layout holds them
+  // and whether the sampled function is the one asked for.
   std::vector<double> trisv(n);
   column_ranges ranges;
   synthesize(sp, trisv.data(), p.nt, ranges);
   check_layout(o, ranges, nfast);
+  if (exports.has("sac")) check_sac_range(ranges);
+  const std::vector<sampling_warning> warnings = check_sampling(p, ranges.last_slip, "--");
+  for (const sampling_warning& w : warnings) std::fprintf(stderr, "trislip-custom: warning: %s\n", w.message.c_str());
+  if (o.strict && !warnings.empty()) {
+    throw refusal("--strict: refused for the warning" + std::string(warnings.size() > 1 ? "s" : "") +
+                  " above; nothing written");
+  }
   make_folder(o.output_dir);
-  remove_stale_staged_files(o.output_dir, {"Tri_Slip.csv", "Tri_Amp.csv", "trislip.json"});
+  std::vector<std::string> names{"Tri_Slip.csv", "Tri_Amp.csv", "trislip.json"};
+  for (const export_format& f : export_formats()) {
+    for (const export_file& e : f.files) names.push_back(e.name);
+  }
+  remove_stale_staged_files(o.output_dir, names);
 
   if (!o.quiet) {
     // Records 1 to 12 of the program's report, the spectral constants those
@@ -229,9 +330,24 @@ void run_custom(const custom_options& o) {
 
   spectrum.join();
   if (spectrum_failed) std::rethrow_exception(spectrum_failed);
+  std::vector<dcomplex>().swap(triamp);
+
+  // The exports, from the library's series: the same doubles as the files.
+  std::vector<std::unique_ptr<staged_file>> exported;
+  if (!exports.formats.empty()) {
+    const slip_series series = synthesize(p);
+    for (const export_format* f : exports.formats) {
+      for (const export_file& e : f->files) {
+        exported.push_back(std::make_unique<staged_file>(o.output_dir, e.name));
+        staged_sink sink(*exported.back());
+        e.write(series, p, exports.codes, sink);
+        exported.back()->finish();
+      }
+    }
+  }
 
   staged_file json(o.output_dir, "trislip.json");
-  const std::string text = json_of(o, nfast);
+  const std::string text = json_of(o, nfast, exports, warnings);
   json.put(text.data(), text.size());
   json.finish();
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "trislip/custom/layouts.hpp"
+#include "trislip/exports.hpp"
 #include "trislip/trislip.hpp"
 
 // A run of trislip-custom: the program's run with the user's parameters,
@@ -15,6 +16,10 @@ struct custom_options {
   layout format = layout::fixed;
   std::string output_dir = ".";
   bool quiet = false;
+  std::string exports;                       // comma-separated export formats
+  std::string seed_id = default_seed_id;     // NET.STA.LOC of SAC and miniSEED
+  std::string start_time = default_start_time;
+  bool strict = false;                       // a sampling warning refuses the run
 };
 
 // Input that cannot give the files asked for; what() names the option and
@@ -24,10 +29,12 @@ class refusal : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Checks the parameters and what the chosen layout can hold, creates the
-// output folder, prints the parameter report (unless quiet) and writes
-// Tri_Slip.csv, Tri_Amp.csv and trislip.json, all three or none. Throws
-// refusal for bad input and std::runtime_error when writing fails.
+// Checks the parameters, the exports and what the chosen layout can hold,
+// checks the sampling (warnings on standard error, or a refusal when
+// strict), creates the output folder, prints the parameter report (unless
+// quiet) and writes Tri_Slip.csv, Tri_Amp.csv, the exports and
+// trislip.json, all or none. Throws refusal for bad input and
+// std::runtime_error when writing fails.
 void run_custom(const custom_options& o);
 
 }  // namespace trislip

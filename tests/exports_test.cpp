@@ -1,0 +1,246 @@
+// The exports read back the way their readers read them, against the
+// library's own doubles; the codes, start times and sampling checks.
+#include <gtest/gtest.h>
+
+#include <libmseed.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "trislip/exports.hpp"
+
+namespace {
+
+struct string_sink final : trislip::byte_sink {
+  std::string bytes;
+  void write(const char* data, std::size_t n) override { bytes.append(data, n); }
+};
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+double number(const std::string& text) {
+  double x = 0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), x);
+  EXPECT_EQ(r.ptr, text.data() + text.size()) << "not one number: " << text;
+  return x;
+}
+
+bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+class exports : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    p.nt = 1000;
+    s = trislip::synthesize(p);
+    slip = trislip::normalised_slip(s, p);
+  }
+  trislip::parameters p;
+  trislip::slip_series s;
+  std::vector<double> slip;
+};
+
+TEST_F(exports, text_files_read_back_as_their_readers_read_them) {
+  // SW4: free-format "t0 dt N", then N values; line breaks do not matter.
+  string_sink sw4;
+  trislip::write_sw4(s, p, sw4);
+  std::istringstream in(sw4.bytes);
+  double t0 = -1, dt = 0;
+  long n = 0;
+  in >> t0 >> dt >> n;
+  EXPECT_EQ(t0, 0.0);
+  EXPECT_EQ(dt, p.dt);
+  ASSERT_EQ(n, 1000);
+  std::vector<double> got(static_cast<std::size_t>(n));
+  for (double& x : got) in >> x;
+  EXPECT_TRUE(same_bits(got, slip));
+  EXPECT_TRUE((in >> std::ws).eof());
+
+  // SPECFEM3D: one value a line; Cartesian skips lines starting with # or
+  // !, the globe's DATA/stf takes every line as a time step.
+  for (bool comment : {true, false}) {
+    string_sink out;
+    trislip::write_specfem(s, p, comment, out);
+    std::vector<double> values;
+    const auto lines = lines_of(out.bytes);
+    for (const std::string& line : lines) {
+      if (line.empty() || line[0] == '#' || line[0] == '!') continue;
+      values.push_back(number(line));
+    }
+    EXPECT_EQ(lines.size(), comment ? 1001u : 1000u);
+    if (comment) {
+      EXPECT_NE(lines[0].find("DT = 0.005 s and NSTEP up to 1000"), std::string::npos) << lines[0];
+    }
+    EXPECT_TRUE(same_bits(values, slip));
+    EXPECT_LE(values[0], 0.001);  // a larger first value makes SPECFEM3D warn
+  }
+
+  // PyLith: the header block, // comments, then "time amplitude" lines
+  // with strictly increasing times.
+  string_sink pylith;
+  trislip::write_pylith(s, p, pylith);
+  std::vector<std::string> lines;
+  for (const std::string& line : lines_of(pylith.bytes)) {
+    if (line.rfind("//", 0) != 0) lines.push_back(line);
+  }
+  ASSERT_EQ(lines.size(), 1005u);
+  EXPECT_EQ(lines[0], "#TIME HISTORY ascii");
+  EXPECT_EQ(lines[1], "TimeHistory {");
+  EXPECT_EQ(lines[2], "  num-points = 1000");
+  EXPECT_EQ(lines[3], "  time-units = second");
+  EXPECT_EQ(lines[4], "}");
+  std::vector<double> times, values;
+  for (std::size_t i = 5; i < lines.size(); ++i) {
+    std::istringstream pair(lines[i]);
+    double t = 0, a = 0;
+    pair >> t >> a;
+    EXPECT_TRUE(pair && (pair >> std::ws).eof()) << lines[i];
+    if (!times.empty()) {
+      EXPECT_GT(t, times.back());
+    }
+    times.push_back(t);
+    values.push_back(a);
+  }
+  EXPECT_TRUE(same_bits(times, s.time));
+  EXPECT_TRUE(same_bits(values, slip));
+  EXPECT_EQ(pylith.bytes.back(), '\n');
+}
+
+TEST_F(exports, sac_header_and_float32_samples) {
+  const trislip::record_codes c = trislip::parse_record_codes("IU.ANMO.10", "2024-02-29T23:59:58.789123Z");
+  const std::pair<trislip::quantity, std::int32_t> cases[] = {
+      {trislip::quantity::velocity, 7}, {trislip::quantity::displacement, 6}, {trislip::quantity::acceleration, 8}};
+  for (const auto& [q, idep] : cases) {
+    string_sink out;
+    trislip::write_sac(s, p, q, c, out);
+    ASSERT_EQ(out.bytes.size(), 632u + 4 * 1000);
+    const auto f = [&](int word) { float v; std::memcpy(&v, out.bytes.data() + 4 * word, 4); return v; };
+    const auto i = [&](int word) { std::int32_t v; std::memcpy(&v, out.bytes.data() + 280 + 4 * word, 4); return v; };
+    const auto k = [&](std::size_t at) { return out.bytes.substr(at, 8); };
+    EXPECT_EQ(f(0), 0.005f);                                   // DELTA
+    EXPECT_EQ(f(5), static_cast<float>(0.000123));             // B: below the reference's milliseconds
+    EXPECT_EQ(f(6), static_cast<float>(0.000123 + 999 * 0.005));  // E
+    EXPECT_EQ((std::vector<std::int32_t>{i(0), i(1), i(2), i(3), i(4), i(5)}),
+              (std::vector<std::int32_t>{2024, 60, 23, 59, 58, 789}));  // NZYEAR ... NZMSEC
+    EXPECT_EQ(i(6), 6);     // NVHDR
+    EXPECT_EQ(i(9), 1000);  // NPTS
+    EXPECT_EQ(i(15), 1);    // IFTYPE: time series
+    EXPECT_EQ(i(16), idep);
+    EXPECT_EQ(i(35), 1);    // LEVEN
+    EXPECT_EQ(k(440), "ANMO    ");
+    EXPECT_EQ(k(464), "10      ");
+    EXPECT_EQ(k(608), "IU      ");
+    EXPECT_EQ(k(600), trislip::channel_code(q, p.dt) + "     ");
+    EXPECT_EQ(k(576), (std::string(trislip::quantity_unit(q)) + "       ").substr(0, 8));
+    const std::vector<double>& values = q == trislip::quantity::velocity       ? s.velocity
+                                        : q == trislip::quantity::acceleration ? s.acceleration
+                                                                               : s.displacement;
+    for (std::size_t n = 0; n < 1000; ++n) {
+      float x;
+      std::memcpy(&x, out.bytes.data() + 632 + 4 * n, 4);
+      ASSERT_EQ(x, static_cast<float>(values[n])) << n;
+    }
+  }
+}
+
+TEST_F(exports, mseed_keeps_every_double) {
+  char path[] = "/tmp/trislip-mseed-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  const trislip::record_codes c = trislip::parse_record_codes("XX.STF.", "2001-02-03T04:05:06.5");
+  trislip::write_export_file(trislip::find_export_format("mseed").files[0], s, p, c, path);
+  MSTraceGroup* group = nullptr;
+  ASSERT_EQ(ms_readtraces(&group, path, 0, -1.0, -1.0, 1, 1, 1, 0), MS_NOERROR);
+  unlink(path);
+  const std::pair<const char*, const std::vector<double>*> channels[] = {
+      {"HXV", &s.velocity}, {"HXD", &s.displacement}, {"HXA", &s.acceleration}};
+  EXPECT_EQ(group->numtraces, 3);
+  for (const auto& [code, values] : channels) {
+    const MSTrace* t = group->traces;
+    while (t != nullptr && std::strcmp(t->channel, code) != 0) t = t->next;
+    ASSERT_NE(t, nullptr) << code;
+    EXPECT_STREQ(t->network, "XX");
+    EXPECT_STREQ(t->station, "STF");
+    EXPECT_STREQ(t->location, "");
+    EXPECT_EQ(t->starttime, ms_time2hptime(2001, 34, 4, 5, 6, 500000));
+    EXPECT_EQ(t->samprate, 200.0);
+    ASSERT_EQ(t->sampletype, 'd');
+    const auto* d = static_cast<const double*>(t->datasamples);
+    EXPECT_TRUE(same_bits(std::vector<double>(d, d + t->numsamples), *values)) << code;
+  }
+  mst_freegroup(&group);
+}
+
+TEST(record_codes, codes_times_and_channels) {
+  const trislip::record_codes d = trislip::parse_record_codes(trislip::default_seed_id, trislip::default_start_time);
+  EXPECT_EQ(d.network + "." + d.station + "." + d.location, "XX.STF.00");
+  EXPECT_EQ(d.start_us, 0);
+  EXPECT_EQ(trislip::parse_record_codes("A.B.", "2000-01-01 00:00:01.25").start_us, 946684801250000);
+  const std::pair<const char*, const char*> bad[] = {
+      {"XX.STF", "seed id XX.STF: must be NET.STA.LOC"},
+      {"XXX.STF.00", "network 1 or 2"},
+      {"XX.sta.00", "capital letters or digits"},
+      {"XX.STATION.00", "station 1 to 5"},
+  };
+  for (const auto& [id, says] : bad) {
+    try {
+      trislip::parse_record_codes(id, trislip::default_start_time);
+      ADD_FAILURE() << id << " accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(says), std::string::npos) << e.what();
+    }
+  }
+  for (const char* t : {"2023-02-29T00:00:00", "1899-12-31T23:59:59", "2024-01-01T24:00:00", "2024-01-01",
+                        "2024-01-01T00:00:00.1234567", "2024-01-01T00:00:00+01"}) {
+    EXPECT_THROW(trislip::parse_record_codes("XX.STF.00", t), std::invalid_argument) << t;
+  }
+  using trislip::quantity;
+  EXPECT_EQ(trislip::channel_code(quantity::velocity, 0.005), "HXV");
+  EXPECT_EQ(trislip::channel_code(quantity::acceleration, 0.0009), "FXA");
+  EXPECT_EQ(trislip::channel_code(quantity::displacement, 0.05), "BXD");
+  EXPECT_EQ(trislip::channel_code(quantity::velocity, 1.0), "LXV");
+}
+
+TEST(sampling, checks_say_what_the_samples_lost) {
+  trislip::parameters p;
+  EXPECT_TRUE(trislip::check_sampling(p, trislip::synthesize(p).displacement.back()).empty());
+  p.nt = 100;
+  auto w = trislip::check_sampling(p, trislip::synthesize(p).displacement.back(), "--");
+  ASSERT_EQ(w.size(), 2u);
+  EXPECT_EQ(w[0].check, "record_too_short");
+  EXPECT_EQ(w[0].message,
+            "the record ends at 0.495 s, before the longest pulse ends at 3.09673 s: raise --nt to at "
+            "least 621 (or --dt)");
+  EXPECT_EQ(w[1].check, "slip_lost");
+  EXPECT_EQ(w[1].message.rfind("the sampled slip ends at 0.693619 m of the 1 m asked for", 0), 0u) << w[1].message;
+  p.nt = 621;  // the least that reaches the end
+  EXPECT_TRUE(trislip::check_sampling(p, trislip::synthesize(p).displacement.back()).empty());
+  p = {};
+  p.fmax = 1000;
+  w = trislip::check_sampling(p, trislip::synthesize(p).displacement.back());
+  ASSERT_EQ(w.size(), 2u);
+  EXPECT_EQ(w[0].check, "step_too_coarse");
+  EXPECT_EQ(w[0].message,
+            "the shortest pulse lasts 0.001 s, 0.2 steps of 0.005 s, and at least 4 are needed: lower dt "
+            "to at most 0.00025 s or fmax to at most 50 Hz");
+  EXPECT_EQ(w[1].check, "slip_lost");
+  p.fmax = 50;  // exactly 4 samples across
+  EXPECT_TRUE(trislip::check_sampling(p, 1.0).empty());
+}
+
+}  // namespace
