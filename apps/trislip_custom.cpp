@@ -46,12 +46,39 @@ int main(int argc, char** argv) {
   app.add_option("--export", o.exports,
                  "also write files for other codes, comma-separated: sw4, specfem, specfem-globe,\n"
                  "pylith (normalised slip, slip/dmax), sac, mseed (slip velocity m/s, slip m,\n"
-                 "slip acceleration m/s^2)");
+                 "slip acceleration m/s^2), srf (slip rate, cm/s; see the SRF options)");
   app.add_option("--seed-id", o.seed_id, "NET.STA.LOC codes of the SAC and miniSEED series")
       ->capture_default_str();
   app.add_option("--start-time", o.start_time,
                  "time of the first sample in SAC and miniSEED, YYYY-MM-DDTHH:MM:SS[.ffffff] UTC")
       ->capture_default_str();
+  trislip::srf_source& srf = o.srf;
+  const std::pair<const char*, std::pair<double*, const char*>> srf_numbers[] = {
+      {"--lon", {&srf.lon, "longitude of the point source, degrees"}},
+      {"--lat", {&srf.lat, "latitude, degrees"}},
+      {"--depth", {&srf.depth, "depth of the point, km"}},
+      {"--strike", {&srf.strike, "strike, degrees (0 to 360)"}},
+      {"--dip", {&srf.dip, "dip, degrees (0 to 90)"}},
+      {"--rake", {&srf.rake, "rake, degrees (-180 to 180)"}},
+      {"--area", {&srf.area, "area of its square subfault, m^2"}},
+      {"--tinit", {&srf.tinit, "rupture time, s (default 0)"}},
+      {"--vs", {&srf.vs, "shear-wave speed for SRF 2.0 and the moment, m/s"}},
+      {"--density", {&srf.density, "density for SRF 2.0 and the moment, kg/m^3"}},
+      {"--mu", {&srf.mu, "rigidity for the seismic moment in trislip.json, Pa"}},
+  };
+  for (const auto& [name, target] : srf_numbers) app.add_option(name, *target.first, target.second)->group("SRF (--export srf)");
+  app.add_option("--srf-version", srf.version, "SRF version: 1.0 (read by every reader) or 2.0 (adds VS and DEN)")
+      ->check(CLI::IsMember({"1.0", "2.0"}))
+      ->capture_default_str()
+      ->group("SRF (--export srf)");
+  app.add_option("--subfaults", srf.subfaults,
+                 "CSV table of subfaults, one SRF point per row: lon, lat, depth_km, strike, dip, rake,\n"
+                 "area_m2, slip_m, tinit_s; optional fmax_hz, tr, ar, nv, vs_m_s, density_kg_m3")
+      ->group("SRF (--export srf)");
+  app.add_option("--plane", srf.plane,
+                 "the PLANE segment for a table: ELON,ELAT,NSTK,NDIP,LEN,WID,STK,DIP,DTOP,SHYP,DHYP\n"
+                 "(degrees, km)")
+      ->group("SRF (--export srf)");
   app.add_flag("--strict", o.strict,
                "refuse the run (status 2, nothing written) when the sampling loses the function:\n"
                "a record too short, a step too coarse for the shortest pulse, slip lost");
@@ -72,6 +99,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   o.format = formats.at(format);
+  for (const char* name : {"--lon", "--lat", "--depth", "--strike", "--dip", "--rake", "--area", "--tinit", "--vs",
+                           "--density", "--mu", "--srf-version", "--subfaults", "--plane"}) {
+    if (app.count(name) > 0) srf.given.insert(name);
+  }
 
   trislip::discard_staged_files_on_signals("trislip-custom");
   try {

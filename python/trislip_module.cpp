@@ -3,14 +3,23 @@
 // values are the same doubles bit for bit.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
+#include <algorithm>
+#include <charconv>
+#include <cerrno>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <thread>
 #include <limits>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "trislip/exports.hpp"
+#include "trislip/srf.hpp"
 #include "trislip/trislip.hpp"
 
 namespace py = pybind11;
@@ -127,6 +136,101 @@ void export_series(const py_series& series, const std::string& format, const std
   trislip::write_export_file(*file, s, series.p, codes, path);
 }
 
+// A point of a rupture model from a dict: the SRF fields in SI units and,
+// optionally, its own function's parameters.
+trislip::srf_point point_of(const py::handle& item, std::size_t index, const trislip::parameters& defaults) {
+  const auto d = item.cast<py::dict>();
+  const std::string where = "points[" + std::to_string(index) + "]";
+  const auto number = [&](const char* key, bool required, double fallback) {
+    if (!d.contains(key)) {
+      if (required) throw std::invalid_argument(where + ": no " + key);
+      return fallback;
+    }
+    return d[key].cast<double>();
+  };
+  const char* known[] = {"lon", "lat", "depth_km", "strike", "dip", "rake", "area_m2", "slip_m", "tinit_s",
+                         "fmax_hz", "tr", "ar", "nv", "dt", "nt", "vs_m_s", "density_kg_m3"};
+  for (const auto& [key, value] : d) {
+    const std::string k = py::str(key);
+    if (std::find(std::begin(known), std::end(known), k) == std::end(known)) {
+      throw std::invalid_argument(where + ": unknown field " + k);
+    }
+  }
+  trislip::srf_point pt;
+  pt.lon = number("lon", true, 0);
+  pt.lat = number("lat", true, 0);
+  pt.depth_km = number("depth_km", true, 0);
+  pt.strike = number("strike", true, 0);
+  pt.dip = number("dip", true, 0);
+  pt.rake = number("rake", true, 0);
+  pt.area_m2 = number("area_m2", true, 0);
+  pt.tinit_s = number("tinit_s", false, 0);
+  pt.vs_m_s = number("vs_m_s", false, std::nan(""));
+  pt.density_kg_m3 = number("density_kg_m3", false, std::nan(""));
+  pt.p = defaults;
+  pt.p.dmax = number("slip_m", true, 0);
+  pt.p.fmax = number("fmax_hz", false, defaults.fmax);
+  pt.p.tr = number("tr", false, defaults.tr);
+  pt.p.ar = number("ar", false, defaults.ar);
+  pt.p.dt = number("dt", false, defaults.dt);
+  if (d.contains("nv")) pt.p.nv = whole("nv", d["nv"].cast<std::int64_t>(), 1, trislip::max_pulses);
+  if (d.contains("nt")) pt.p.nt = whole("nt", d["nt"].cast<std::int64_t>(), trislip::min_samples, trislip::max_samples);
+  return pt;
+}
+
+py::dict write_srf(const py::sequence& items, const std::string& path, const std::string& version,
+                   const py::object& plane) {
+  if (version != "1.0" && version != "2.0") throw std::invalid_argument("version = " + version + ": must be 1.0 or 2.0");
+  const trislip::srf_version v = version == "1.0" ? trislip::srf_version::v1_0 : trislip::srf_version::v2_0;
+  std::vector<trislip::srf_point> points;
+  const trislip::parameters defaults;
+  for (std::size_t i = 0; i < items.size(); ++i) points.push_back(point_of(items[i], i, defaults));
+  std::vector<trislip::srf_plane> planes;
+  if (py::isinstance<py::str>(plane) && plane.cast<std::string>() == "point") {
+    if (points.size() != 1) throw std::invalid_argument("plane = 'point' takes exactly one point");
+    planes.push_back(trislip::plane_of_point(points[0]));
+  } else if (!plane.is_none()) {
+    std::string text;
+    for (double x : plane.cast<std::vector<double>>()) {
+      char buf[32];
+      text.append(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
+      text += ' ';
+    }
+    planes.push_back(trislip::parse_srf_plane(text));
+  }
+  trislip::srf_summary summary;
+  {
+    py::gil_scoped_release unlocked;
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+    struct file_sink final : trislip::byte_sink {
+      std::FILE* f;
+      const std::string* path;
+      void write(const char* data, std::size_t n) override {
+        if (std::fwrite(data, 1, n, f) != n) throw std::runtime_error("cannot write " + *path + ": " + std::strerror(errno));
+      }
+    } sink;
+    sink.f = f;
+    sink.path = &path;
+    try {
+      summary = trislip::write_srf(points, planes, v, sink, std::max(1u, std::thread::hardware_concurrency()));
+    } catch (...) {
+      std::fclose(f);
+      throw;
+    }
+    if (std::fclose(f) != 0) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+  }
+  py::dict out;
+  out["points"] = summary.points;
+  out["potency_m3"] = summary.potency_m3;
+  py::list warnings;
+  for (const trislip::srf_warning& w : summary.warnings) {
+    warnings.append(py::make_tuple(w.point, w.w.check, w.w.message));
+  }
+  out["warnings"] = warnings;
+  return out;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(trislip, m) {
@@ -178,4 +282,13 @@ PYBIND11_MODULE(trislip, m) {
         "start_time (YYYY-MM-DDTHH:MM:SS[.ffffff], UTC) go into SAC and miniSEED.\n"
         "Raises ValueError for a bad format, quantity, code or time, RuntimeError when\n"
         "writing fails.");
+  m.def("write_srf", &write_srf, py::arg("points"), py::arg("path"), py::kw_only(), py::arg("version") = "1.0",
+        py::arg("plane") = py::none(),
+        "Writes a kinematic rupture model as an SRF file, each point with its own regularized\n"
+        "triangle slip velocity function. points: dicts with lon, lat (degrees), depth_km,\n"
+        "strike, dip, rake (degrees), area_m2, slip_m, and optionally tinit_s, fmax_hz, tr, ar,\n"
+        "nv, dt, nt, vs_m_s, density_kg_m3 (VS and DEN, needed by version 2.0). plane: None\n"
+        "(no PLANE block), 'point' (one square subfault around a single point) or the eleven\n"
+        "values ELON ELAT NSTK NDIP LEN WID STK DIP DTOP SHYP DHYP. Returns a dict with points,\n"
+        "potency_m3 and warnings, a list of (point index, check, message).");
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -230,6 +231,10 @@ TEST_F(custom, full_layout_reads_back_as_the_librarys_doubles) {
 
 TEST_F(custom, bad_input_is_refused_by_name_with_nothing_written) {
   write_file(path("a_file"), "");
+  const std::string header = "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s\n";
+  write_file(path("bad_dip.csv"), header + "1,2,3,4,5,6,7,8,0\n1,2,3,4,95,6,7,8,0\n");
+  write_file(path("bad_slip.csv"), header + "1,2,3,4,5,6,7,x,0\n");
+  write_file(path("no_tinit.csv"), "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m\n1,2,3,4,5,6,7,8\n");
   const std::pair<std::vector<std::string>, const char*> cases[] = {
       {{"--bogus"}, "--bogus"},
       {{"--dt", "abc"}, "--dt"},
@@ -252,6 +257,15 @@ TEST_F(custom, bad_input_is_refused_by_name_with_nothing_written) {
       {{"--export", "sac", "--dmax", "1e40", "--format", "full"}, "beyond what SAC's float32 samples hold"},
       {{"--seed-id", "XX.STF"}, "--seed-id XX.STF: must be NET.STA.LOC"},
       {{"--start-time", "2023-02-29T00:00:00"}, "--start-time 2023-02-29T00:00:00: no day 29"},
+      {{"--export", "srf", "--lon", "1", "--dip", "30"},
+       "--export srf: a point source needs --lat, --depth, --strike, --rake, --area"},
+      {{"--lon", "1"}, "--lon: goes with --export srf"},
+      {{"--export", "srf", "--subfaults", "bad_dip.csv"}, "bad_dip.csv: line 3, column dip: 95 must be from 0 to 90"},
+      {{"--export", "srf", "--subfaults", "bad_slip.csv"}, "line 2, column slip_m: \"x\" is not a number"},
+      {{"--export", "srf", "--subfaults", "no_tinit.csv"}, "the header has no column tinit_s"},
+      {{"--export", "srf", "--lon", "1", "--lat", "2", "--depth", "0.1", "--strike", "0", "--dip", "90",
+        "--rake", "0", "--area", "1e6"},
+       "--depth depth 0.1 km: a square subfault of 1e+06 m^2 centred there reaches above the surface"},
   };
   for (const auto& [args, says] : cases) {
     std::vector<std::string> all = args;
@@ -446,6 +460,40 @@ TEST_F(custom, sampling_warnings_are_said_and_strict_refuses) {
               std::string::npos) << r.err;
     EXPECT_FALSE(exists("w"));
   }
+}
+
+// SRF for a point source and for a table: what trislip.json says of it,
+// and the warnings that name the row.
+TEST_F(custom, srf_of_a_point_and_of_a_table) {
+  outcome r = custom_run({"--export", "srf", "--lon", "-118.5", "--lat", "34.2", "--depth", "10", "--strike", "120",
+                          "--dip", "45", "--rake", "90", "--area", "1e6", "--mu", "3e10", "--output-dir", "p",
+                          "--quiet"});
+  ASSERT_TRUE(r.exited_with(0)) << r.err;
+  EXPECT_EQ(r.err, "");
+  const std::string srf = read_file(path("p/trislip.srf"));
+  EXPECT_EQ(srf.substr(0, srf.find("POINTS")).find("1.0\nPLANE 1\n"), 0u);
+  auto j = nlohmann::json::parse(read_file(path("p/trislip.json")));
+  EXPECT_EQ(j["srf"]["points"], 1);
+  EXPECT_EQ(j["srf"]["moment_Nm"], 3e16);  // 3e10 Pa * 1e6 m^2 * 1 m
+  EXPECT_DOUBLE_EQ(j["srf"]["mw"].get<double>(), 2.0 / 3.0 * (std::log10(3e16) - 9.1));
+
+  write_file(path("rows.csv"),
+             "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s,fmax_hz,vs_m_s,density_kg_m3\n"
+             "-118.50,34.20,5,120,45,90,1e6,0.5,0,,3000,2500\n"
+             "-118.49,34.21,6,120,45,90,1e6,1.5,0.4,5,3000,2500\n"
+             "-118.48,34.22,7,120,45,90,1e6,1.0,0.8,1000,3000,2500\n");
+  r = custom_run({"--export", "srf", "--subfaults", "rows.csv", "--srf-version", "2.0", "--output-dir", "t", "--quiet"});
+  ASSERT_TRUE(r.exited_with(0)) << r.err;
+  j = nlohmann::json::parse(read_file(path("t/trislip.json")));
+  EXPECT_EQ(j["srf"]["points"], 3);
+  EXPECT_EQ(j["srf"]["potency_m3"], 3e6);
+  EXPECT_EQ(j["srf"]["moment_Nm"], 2500.0 * 3000 * 3000 * 3e6);  // VS and DEN known for every row
+  std::vector<std::string> checks;
+  for (const auto& w : j["warnings"]) checks.push_back(w["check"]);
+  EXPECT_EQ(checks, (std::vector<std::string>{"srf_no_plane", "step_too_coarse", "slip_lost"}));
+  EXPECT_NE(r.err.find("trislip-custom: warning: row 3: the shortest pulse lasts 0.001 s"), std::string::npos) << r.err;
+  const std::string table = read_file(path("t/trislip.srf"));
+  EXPECT_EQ(table.rfind("2.0\nPOINTS 3\n-118.5 34.2 5 120 45 1e+10 0 0.005 3e+05 2.5\n", 0), 0u) << table.substr(0, 80);
 }
 
 // Runs with other parameters into the same folder at the same time: the

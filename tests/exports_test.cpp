@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "trislip/exports.hpp"
+#include "trislip/srf.hpp"
 
 namespace {
 
@@ -241,6 +242,128 @@ TEST(sampling, checks_say_what_the_samples_lost) {
   EXPECT_EQ(w[1].check, "slip_lost");
   p.fmax = 50;  // exactly 4 samples across
   EXPECT_TRUE(trislip::check_sampling(p, 1.0).empty());
+}
+
+// An SRF file read as SW4 and instaseis read it: no comment lines, no
+// trailing blanks, the PLANE block, a version 1.0 point line of 8 values
+// (2.0: 10), and each component's samples ending on a line boundary.
+struct srf_file {
+  std::string version;
+  std::vector<std::vector<double>> plane;
+  struct point {
+    std::vector<double> head, second, rates;
+  };
+  std::vector<point> points;
+};
+
+std::vector<double> fields(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<double> v;
+  for (double x; in >> x;) v.push_back(x);
+  return v;
+}
+
+srf_file read_srf(const std::string& text) {
+  const auto lines = lines_of(text);
+  for (const std::string& l : lines) {
+    EXPECT_FALSE(l.empty() || l.back() == ' ' || l[0] == '#') << "\"" << l << "\"";
+  }
+  srf_file f;
+  std::size_t at = 0;
+  f.version = lines.at(at++);
+  if (lines.at(at).rfind("PLANE ", 0) == 0) {
+    const int n = std::stoi(lines[at++].substr(6));
+    for (int i = 0; i < 2 * n; ++i) f.plane.push_back(fields(lines.at(at++)));
+  }
+  EXPECT_EQ(lines.at(at).rfind("POINTS ", 0), 0u);
+  const int np = std::stoi(lines.at(at++).substr(7));
+  for (int k = 0; k < np; ++k) {
+    srf_file::point pt;
+    pt.head = fields(lines.at(at++));
+    pt.second = fields(lines.at(at++));
+    const auto nt1 = static_cast<std::size_t>(pt.second.at(2));
+    while (pt.rates.size() < nt1) {
+      const auto more = fields(lines.at(at++));
+      pt.rates.insert(pt.rates.end(), more.begin(), more.end());
+    }
+    EXPECT_EQ(pt.rates.size(), nt1) << "point " << k << ": samples past the line's end";
+    f.points.push_back(pt);
+  }
+  EXPECT_EQ(at, lines.size());
+  return f;
+}
+
+TEST(srf, points_read_as_their_readers_read_them) {
+  // Three points with functions of their own, then enough of them for
+  // several blocks, so that two threads write the same bytes as one.
+  std::vector<trislip::srf_point> points(3);
+  for (std::size_t i = 0; i < 3; ++i) {
+    points[i].lon = -118 + 0.01 * static_cast<double>(i);
+    points[i].lat = 34;
+    points[i].depth_km = 8;
+    points[i].strike = 120;
+    points[i].dip = 60;
+    points[i].rake = 90;
+    points[i].area_m2 = 4e6;
+    points[i].tinit_s = 0.5 * static_cast<double>(i);
+    points[i].vs_m_s = 3500;
+    points[i].density_kg_m3 = 2700;
+    points[i].p.dmax = 0.5 + static_cast<double>(i);
+    points[i].p.dt = 0.01;
+  }
+  points[1].p.fmax = 2;     // longer pulses: the function lasts 15.5 s
+  points[2].p.fmax = 1000;  // a step too coarse: warned of
+  const trislip::srf_plane plane = trislip::plane_of_point(points[0]);
+  EXPECT_DOUBLE_EQ(plane.len_km, 2.0);
+  EXPECT_DOUBLE_EQ(plane.dtop_km, 8 - std::sin(60 * 3.14159265358979323846 / 180));
+  EXPECT_EQ(plane.dhyp_km, 1.0);
+  for (auto v : {trislip::srf_version::v1_0, trislip::srf_version::v2_0}) {
+    string_sink out;
+    const auto summary = trislip::write_srf(points, {plane}, v, out);
+    const srf_file f = read_srf(out.bytes);
+    EXPECT_EQ(f.version, v == trislip::srf_version::v1_0 ? "1.0" : "2.0");
+    ASSERT_EQ(f.plane.size(), 2u);
+    EXPECT_EQ(f.plane[0].size(), 6u);
+    EXPECT_EQ(f.plane[1].size(), 5u);
+    ASSERT_EQ(f.points.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+      const auto& pt = f.points[i];
+      ASSERT_EQ(pt.head.size(), v == trislip::srf_version::v1_0 ? 8u : 10u);
+      EXPECT_EQ(pt.head[5], 4e10);                      // AREA, cm^2
+      EXPECT_EQ(pt.head[6], points[i].tinit_s);
+      EXPECT_EQ(pt.head[7], 0.01);                      // DT
+      if (v == trislip::srf_version::v2_0) {
+        EXPECT_EQ(pt.head[8], 350000);                  // VS, cm/s
+        EXPECT_EQ(pt.head[9], 2.7);                     // DEN, g/cm^3
+      }
+      ASSERT_EQ(pt.second.size(), 7u);
+      EXPECT_EQ(pt.second[0], 90);
+      double sum = 0;
+      for (double r : pt.rates) sum += r;
+      EXPECT_NEAR(pt.second[1], 0.01 * sum, 1e-9 * pt.second[1]);  // SLIP1 = DT * sum
+      EXPECT_EQ(pt.rates.front(), 0.0);
+      EXPECT_EQ(pt.rates.back(), 0.0);                  // up to the function's end
+      if (i < 2) {
+        EXPECT_NEAR(pt.second[1], 100 * points[i].p.dmax, 0.001 * 100 * points[i].p.dmax);
+      }
+    }
+    EXPECT_EQ(f.points[0].rates.size(), 311u);           // 3.0967 s at 0.01 s
+    EXPECT_EQ(summary.potency_m3, 4e6 * (0.5 + 1.5 + 2.5));
+    ASSERT_EQ(summary.warnings.size(), 2u);
+    EXPECT_EQ(summary.warnings[0].point, 2u);
+    EXPECT_EQ(summary.warnings[0].w.check, "step_too_coarse");
+  }
+  points.resize(1000, points[0]);
+  string_sink one, two;
+  trislip::write_srf(points, {}, trislip::srf_version::v1_0, one, 1);
+  trislip::write_srf(points, {}, trislip::srf_version::v1_0, two, 2);
+  EXPECT_EQ(one.bytes, two.bytes);
+  EXPECT_EQ(read_srf(two.bytes).points.size(), 1000u);
+
+  points[0].depth_km = 0.5;  // a 2 km square dipping 60 degrees reaches the surface
+  EXPECT_THROW(trislip::plane_of_point(points[0]), std::invalid_argument);
+  points[0].dip = 91;
+  EXPECT_THROW(trislip::write_srf(points, {}, trislip::srf_version::v1_0, one), std::invalid_argument);
 }
 
 }  // namespace

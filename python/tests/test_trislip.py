@@ -130,3 +130,25 @@ def test_sampling_warnings_and_exports(tmp_path):
             call()
     with pytest.raises(RuntimeError, match="cannot create"):
         trislip.export(s, "pylith", str(tmp_path / "no" / "such.timedb"))
+
+
+def test_srf_from_a_python_rupture_model(tmp_path):
+    points = [dict(lon=-118.0 + 0.01 * i, lat=34.0, depth_km=8.0, strike=120, dip=60, rake=90,
+                   area_m2=4e6, slip_m=0.5 + i, tinit_s=0.5 * i, dt=0.01) for i in range(3)]
+    points[2]["fmax_hz"] = 1000.0
+    out = trislip.write_srf(points, str(tmp_path / "m.srf"))
+    assert (out["points"], out["potency_m3"]) == (3, 4e6 * 4.5)
+    assert [(w[0], w[1]) for w in out["warnings"]] == [(2, "step_too_coarse"), (2, "slip_lost")]
+    lines = (tmp_path / "m.srf").read_text().splitlines()
+    assert lines[:2] == ["1.0", "POINTS 3"]
+    assert lines[2].split() == ["-118", "34", "8", "120", "60", "40000000000", "0", "0.01"] or \
+        [float(x) for x in lines[2].split()] == [-118, 34, 8, 120, 60, 4e10, 0, 0.01]
+    rake, slip1, nt1 = float(lines[3].split()[0]), float(lines[3].split()[1]), int(lines[3].split()[2])
+    rates = [float(x) for line in lines[4:4 + (nt1 + 5) // 6] for x in line.split()]
+    assert (rake, len(rates)) == (90.0, nt1)
+    assert slip1 == pytest.approx(0.01 * math.fsum(rates), rel=1e-12)
+    assert slip1 == pytest.approx(50.0, rel=1e-3)
+    for bad, says in [(dict(points[0], dip=91), "dip = 91"), ({"lon": 1.0}, "no lat"),
+                      (dict(points[0], colour=1), "unknown field colour")]:
+        with pytest.raises(ValueError, match=says):
+            trislip.write_srf([bad], str(tmp_path / "x.srf"))

@@ -27,15 +27,6 @@ pulse make_pulse(const slip_params& p, std::int32_t j) {
 
 namespace {
 
-using detail::pulse;
-
-// Value of a pulse at time t, before weighting. A sample exactly on the
-// peak takes the rising side; one exactly on the end the falling side (0).
-double svj(const pulse& q, double t) {
-  if (t <= q.tau1j) return q.a1j * t;
-  if (t <= q.tauj) return q.a2j * (q.tauj - t);
-  return 0.0;
-}
 
 [[noreturn]] void reject(const char* name, const std::string& value,
                          const std::string& rule) {
@@ -65,32 +56,17 @@ void check_slip_params(const slip_params& p, std::int32_t capacity) {
 void synthesize(const slip_params& p, double* trisv, std::int32_t capacity,
                 slip_record_sink& out) {
   check_slip_params(p, capacity);
-
-  std::vector<pulse> pulses;
-  pulses.reserve(static_cast<std::size_t>(p.nv));
-  double arsum = 0.0;
-  for (std::int32_t j = 1; j <= p.nv; ++j) {
-    pulses.push_back(detail::make_pulse(p, j));
-    arsum = arsum + pulses.back().arj;
-  }
+  pulse_train train(p);
 
   trisv[0] = 0.0;
   out.record(0.0, trisv[0], 0.0, 0.0);
 
   double tris = 0.0;
-  // Pulses before `first` have ended: each would add 0.0 * arj = +0.0 to a
-  // sum that is never -0.0, which leaves it unchanged, so they are skipped.
-  // Time only grows, so an ended pulse stays ended.
   std::size_t first = 0;
   for (std::int32_t i = 2; i <= p.nt; ++i) {
     // Time afresh from the index, never accumulated.
     const double t = static_cast<double>(i - 1) * p.dt;
-    while (first < pulses.size() && t > pulses[first].tauj) ++first;
-    double v = 0.0;
-    for (std::size_t j = first; j < pulses.size(); ++j) {
-      v = v + svj(pulses[j], t) * pulses[j].arj;
-    }
-    v = (v * p.dmax) / arsum;
+    const double v = (train.sum_at(t, first) * p.dmax) / train.arsum;
     const double previous = trisv[i - 2];
     trisv[i - 1] = v;
     // Trapezoidal displacement and backward-difference acceleration; the

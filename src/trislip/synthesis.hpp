@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "trislip/trislip.hpp"
 
@@ -56,7 +58,42 @@ struct pulse {
 // Pulse j, counted from 1.
 pulse make_pulse(const slip_params& p, std::int32_t j);
 
+// Value of a pulse at time t, before weighting. A sample exactly on the
+// peak takes the rising side; one exactly on the end the falling side (0).
+inline double svj(const pulse& q, double t) {
+  if (t <= q.tau1j) return q.a1j * t;
+  if (t <= q.tauj) return q.a2j * (q.tauj - t);
+  return 0.0;
+}
+
 }  // namespace detail
+
+// The pulses of a synthesis and the sum of their weights. The velocity at
+// time t is (sum_at(t, first) * dmax) / arsum, which is why the weighted
+// sum of the pulses can be shared by functions that differ in dmax alone.
+struct pulse_train {
+  std::vector<detail::pulse> pulses;
+  double arsum = 0.0;
+
+  explicit pulse_train(const slip_params& p) {
+    pulses.reserve(static_cast<std::size_t>(p.nv));
+    for (std::int32_t j = 1; j <= p.nv; ++j) {
+      pulses.push_back(detail::make_pulse(p, j));
+      arsum = arsum + pulses.back().arj;
+    }
+  }
+
+  // The weighted sum of the pulses at t. Pulses before `first` have ended:
+  // each would add 0.0 * arj = +0.0 to a sum that is never -0.0, which
+  // leaves it unchanged, so they are skipped; time only grows from call to
+  // call, so an ended pulse stays ended. The caller keeps `first` (from 0).
+  double sum_at(double t, std::size_t& first) const {
+    while (first < pulses.size() && t > pulses[first].tauj) ++first;
+    double v = 0.0;
+    for (std::size_t j = first; j < pulses.size(); ++j) v = v + detail::svj(pulses[j], t) * pulses[j].arj;
+    return v;
+  }
+};
 
 // Fills trisv[0 .. nt-1] (which holds capacity elements) with the velocity
 // samples and hands every sample to out as it is finished.

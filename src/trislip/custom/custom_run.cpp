@@ -19,6 +19,7 @@
 
 #include "trislip/amplitude.hpp"
 #include "trislip/custom/staged_file.hpp"
+#include "trislip/custom/subfaults.hpp"
 #include "trislip/fft.hpp"
 #include "trislip/records/unit.hpp"
 #include "trislip/report.hpp"
@@ -164,6 +165,7 @@ class joined_thread {
 struct chosen_exports {
   std::vector<const export_format*> formats;
   record_codes codes;
+  bool srf = false;
   bool has(const char* name) const {
     for (const export_format* f : formats) {
       if (f->name == name) return true;
@@ -189,11 +191,18 @@ chosen_exports exports_of(const custom_options& o) {
     const std::size_t comma = std::min(o.exports.find(',', at), o.exports.size());
     const std::string name = o.exports.substr(at, comma - at);
     at = comma + 1;
+    if (name == "srf") {
+      c.srf = true;
+      continue;
+    }
     try {
       const export_format* f = &find_export_format(name);
       if (!c.has(f->name.c_str())) c.formats.push_back(f);
     } catch (const std::invalid_argument& e) {
-      throw refusal("--export " + o.exports + ": " + e.what());
+      // The library's list of known formats, and srf, which is ours.
+      std::string m = e.what();
+      m.insert(m.rfind(')'), ", srf");
+      throw refusal("--export " + o.exports + ": " + m);
     }
   }
   for (const export_format* f : c.formats) {
@@ -203,6 +212,88 @@ chosen_exports exports_of(const custom_options& o) {
     }
   }
   return c;
+}
+
+// The points and plane of --export srf, checked before anything is written.
+struct srf_plan {
+  srf_version version = srf_version::v1_0;
+  std::vector<srf_point> points;
+  std::vector<srf_plane> planes;
+  bool table = false;
+  std::vector<sampling_warning> warnings;  // of the plan itself
+};
+
+srf_plan srf_plan_of(const custom_options& o, bool wanted) {
+  const srf_source& src = o.srf;
+  srf_plan plan;
+  if (!wanted) {
+    if (!src.given.empty()) throw refusal(*src.given.begin() + ": goes with --export srf");
+    return plan;
+  }
+  plan.version = src.version == "2.0" ? srf_version::v2_0 : srf_version::v1_0;
+  srf_point defaults;
+  defaults.p = o.p;
+  defaults.vs_m_s = src.vs;
+  defaults.density_kg_m3 = src.density;
+  defaults.tinit_s = src.tinit;
+  const auto refuse = [](const std::string& option, const parameter_error& e) {
+    throw refusal(option + " " + e.value() + ": must be " + e.rule());
+  };
+  const std::pair<const char*, const char*> option_of[] = {
+      {"lon", "--lon"}, {"lat", "--lat"}, {"depth_km", "--depth"}, {"strike", "--strike"}, {"dip", "--dip"},
+      {"rake", "--rake"}, {"area_m2", "--area"}, {"tinit_s", "--tinit"}, {"vs_m_s", "--vs"},
+      {"density_kg_m3", "--density"}, {"dmax", "--dmax"}};
+  if (src.subfaults.empty()) {
+    std::string missing;
+    for (const char* name : {"--lon", "--lat", "--depth", "--strike", "--dip", "--rake", "--area"}) {
+      if (src.given.count(name) == 0) missing += std::string(missing.empty() ? "" : ", ") + name;
+    }
+    if (plan.version == srf_version::v2_0) {
+      for (const char* name : {"--vs", "--density"}) {
+        if (src.given.count(name) == 0) missing += std::string(missing.empty() ? "" : ", ") + name;
+      }
+    }
+    if (!missing.empty()) throw refusal("--export srf: a point source needs " + missing);
+    srf_point pt = defaults;
+    pt.lon = src.lon;
+    pt.lat = src.lat;
+    pt.depth_km = src.depth;
+    pt.strike = src.strike;
+    pt.dip = src.dip;
+    pt.rake = src.rake;
+    pt.area_m2 = src.area;
+    try {
+      check_srf_point(pt, plan.version);
+    } catch (const parameter_error& e) {
+      for (const auto& [field, option] : option_of) {
+        if (e.name() == field) refuse(option, e);
+      }
+      throw;
+    }
+    try {
+      plan.planes.push_back(src.plane.empty() ? plane_of_point(pt) : parse_srf_plane(src.plane));
+    } catch (const std::invalid_argument& e) {
+      throw refusal((src.plane.empty() ? "--depth " : "--plane ") + std::string(e.what()));
+    }
+    plan.points.push_back(pt);
+    return plan;
+  }
+  for (const char* name : {"--lon", "--lat", "--depth", "--strike", "--dip", "--rake", "--area"}) {
+    if (src.given.count(name) != 0) throw refusal(std::string(name) + ": a table gives each subfault its own; drop it or --subfaults");
+  }
+  plan.table = true;
+  plan.points = read_subfaults(src.subfaults, defaults, plan.version);
+  if (src.plane.empty()) {
+    plan.warnings.push_back({"srf_no_plane",
+                             "trislip.srf has no PLANE block, which SW4's rupture command needs: give --plane"});
+  } else {
+    try {
+      plan.planes.push_back(parse_srf_plane(src.plane));
+    } catch (const std::invalid_argument& e) {
+      throw refusal("--plane " + std::string(e.what()));
+    }
+  }
+  return plan;
 }
 
 // SAC stores float32: larger values would be written as infinities.
@@ -228,8 +319,16 @@ class staged_sink final : public byte_sink {
   staged_file& f_;
 };
 
+// What trislip.json says of the SRF file.
+struct srf_record {
+  bool written = false;
+  srf_summary summary;
+  double moment = std::nan("");  // N m, when the rigidity is known
+};
+
 std::string json_of(const custom_options& o, std::int32_t nfast, const chosen_exports& exports,
-                    const std::vector<sampling_warning>& warnings) {
+                    const std::vector<sampling_warning>& warnings, std::size_t warnings_not_listed,
+                    const srf_record& srf) {
   const parameters& p = o.p;
   nlohmann::ordered_json j;
   j["program"] = "trislip-custom";
@@ -245,12 +344,22 @@ std::string json_of(const custom_options& o, std::int32_t nfast, const chosen_ex
       j["exports"].push_back({{"format", f->name}, {"file", e.name}, {"quantity", e.quantity}, {"unit", e.unit}});
     }
   }
+  if (srf.written) {
+    j["exports"].push_back({{"format", "srf"}, {"file", "trislip.srf"}, {"quantity", "slip rate"}, {"unit", "cm/s"}});
+    j["srf"] = {{"file", "trislip.srf"}, {"version", o.srf.version}, {"points", srf.summary.points},
+                {"potency_m3", srf.summary.potency_m3}};
+    if (std::isfinite(srf.moment)) {
+      j["srf"]["moment_Nm"] = srf.moment;
+      j["srf"]["mw"] = moment_magnitude(srf.moment);
+    }
+  }
   if (exports.has("sac") || exports.has("mseed")) {
     j["seed_id"] = o.seed_id;
     j["start_time"] = o.start_time;
   }
   j["warnings"] = nlohmann::ordered_json::array();
   for (const sampling_warning& w : warnings) j["warnings"].push_back({{"check", w.check}, {"message", w.message}});
+  if (warnings_not_listed > 0) j["warnings_not_listed"] = warnings_not_listed;
   return j.dump(2) + "\n";
 }
 
@@ -264,6 +373,7 @@ void run_custom(const custom_options& o) {
     throw refusal("--" + e.name() + " " + e.value() + ": must be " + e.rule());
   }
   const chosen_exports exports = exports_of(o);
+  const srf_plan srf = srf_plan_of(o, exports.srf);
   const std::int32_t nfast = transform_length(p.nt);
   const slip_params sp = slip_params_of(p);
   const auto n = static_cast<std::size_t>(p.nt);
@@ -275,14 +385,18 @@ void run_custom(const custom_options& o) {
   synthesize(sp, trisv.data(), p.nt, ranges);
   check_layout(o, ranges, nfast);
   if (exports.has("sac")) check_sac_range(ranges);
-  const std::vector<sampling_warning> warnings = check_sampling(p, ranges.last_slip, "--");
+  std::vector<sampling_warning> warnings = check_sampling(p, ranges.last_slip, "--");
+  warnings.insert(warnings.end(), srf.warnings.begin(), srf.warnings.end());
   for (const sampling_warning& w : warnings) std::fprintf(stderr, "trislip-custom: warning: %s\n", w.message.c_str());
-  if (o.strict && !warnings.empty()) {
-    throw refusal("--strict: refused for the warning" + std::string(warnings.size() > 1 ? "s" : "") +
-                  " above; nothing written");
-  }
+  const auto refuse_if_strict = [&] {
+    if (o.strict && !warnings.empty()) {
+      throw refusal("--strict: refused for the warning" + std::string(warnings.size() > 1 ? "s" : "") +
+                    " above; nothing written");
+    }
+  };
+  refuse_if_strict();
   make_folder(o.output_dir);
-  std::vector<std::string> names{"Tri_Slip.csv", "Tri_Amp.csv", "trislip.json"};
+  std::vector<std::string> names{"Tri_Slip.csv", "Tri_Amp.csv", "trislip.json", "trislip.srf"};
   for (const export_format& f : export_formats()) {
     for (const export_file& e : f.files) names.push_back(e.name);
   }
@@ -346,8 +460,46 @@ void run_custom(const custom_options& o) {
     }
   }
 
+  // The SRF file, streamed: the points are formatted on every core.
+  srf_record srf_done;
+  std::size_t not_listed = 0;
+  if (exports.srf) {
+    exported.push_back(std::make_unique<staged_file>(o.output_dir, "trislip.srf"));
+    staged_sink sink(*exported.back());
+    srf_done.summary = write_srf(srf.points, srf.planes, srf.version, sink, std::max(1u, std::thread::hardware_concurrency()));
+    exported.back()->finish();
+    srf_done.written = true;
+    // A point source has the run's own function, already checked; a table's
+    // rows are named (row 1 is the first below the header).
+    constexpr std::size_t said_at_most = 20, listed_at_most = 1000;
+    std::size_t said = 0;
+    for (const srf_warning& w : srf.table ? srf_done.summary.warnings : std::vector<srf_warning>{}) {
+      const std::string text = "row " + std::to_string(w.point + 1) + ": " + w.w.message;
+      if (said++ < said_at_most) std::fprintf(stderr, "trislip-custom: warning: %s\n", text.c_str());
+      if (warnings.size() < listed_at_most) {
+        warnings.push_back({w.w.check, text});
+      } else {
+        ++not_listed;
+      }
+    }
+    if (said > said_at_most) {
+      std::fprintf(stderr, "trislip-custom: warning: %zu more rows' warnings (see trislip.json)\n", said - said_at_most);
+    }
+    refuse_if_strict();
+    // The moment, where the rigidity is known: --mu, or every point's VS and DEN.
+    if (std::isfinite(o.srf.mu)) {
+      srf_done.moment = o.srf.mu * srf_done.summary.potency_m3;
+    } else {
+      double m0 = 0;
+      for (const srf_point& pt : srf.points) {
+        m0 += pt.density_kg_m3 * pt.vs_m_s * pt.vs_m_s * pt.area_m2 * pt.p.dmax;
+      }
+      srf_done.moment = m0;  // not a number when any point lacks VS or DEN
+    }
+  }
+
   staged_file json(o.output_dir, "trislip.json");
-  const std::string text = json_of(o, nfast, exports, warnings);
+  const std::string text = json_of(o, nfast, exports, warnings, not_listed, srf_done);
   json.put(text.data(), text.size());
   json.finish();
 

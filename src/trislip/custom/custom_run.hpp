@@ -1,15 +1,28 @@
 #pragma once
 
+#include <cmath>
+#include <set>
 #include <stdexcept>
 #include <string>
 
 #include "trislip/custom/layouts.hpp"
 #include "trislip/exports.hpp"
+#include "trislip/srf.hpp"
 #include "trislip/trislip.hpp"
 
 // A run of trislip-custom: the program's run with the user's parameters,
 // written into a folder of the user's choice, without waiting for input.
 namespace trislip {
+
+// The kinematic source of --export srf: one point from the options, or a
+// table of subfaults. `given` holds the names of the options the user gave.
+struct srf_source {
+  double lon = 0, lat = 0, depth = 0, strike = 0, dip = 0, rake = 0, area = 0, tinit = 0;
+  double vs = std::nan(""), density = std::nan(""), mu = std::nan("");
+  std::string version = "1.0";
+  std::string subfaults, plane;
+  std::set<std::string> given;
+};
 
 struct custom_options {
   parameters p;
@@ -20,6 +33,7 @@ struct custom_options {
   std::string seed_id = default_seed_id;     // NET.STA.LOC of SAC and miniSEED
   std::string start_time = default_start_time;
   bool strict = false;                       // a sampling warning refuses the run
+  srf_source srf;
 };
 
 // Input that cannot give the files asked for; what() names the option and

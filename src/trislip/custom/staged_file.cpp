@@ -114,6 +114,12 @@ staged_file::~staged_file() {
 }
 
 void staged_file::put(const char* text, std::size_t n) {
+  if (n >= buffer_size / 2) {
+    // Large pieces go straight to the file, after what is buffered.
+    flush();
+    write_all(text, n);
+    return;
+  }
   while (n > 0) {
     const std::size_t room = buffer_size - used_;
     const std::size_t part = n < room ? n : room;
@@ -126,8 +132,11 @@ void staged_file::put(const char* text, std::size_t n) {
 }
 
 void staged_file::flush() {
-  const char* p = buffer_;
-  std::size_t n = used_;
+  write_all(buffer_, used_);
+  used_ = 0;
+}
+
+void staged_file::write_all(const char* p, std::size_t n) {
   while (n > 0) {
     const ssize_t w = ::write(fd_, p, n);
     if (w < 0 && errno == EINTR) continue;
@@ -135,7 +144,6 @@ void staged_file::flush() {
     p += w;
     n -= static_cast<std::size_t>(w);
   }
-  used_ = 0;
 }
 
 void staged_file::finish() {

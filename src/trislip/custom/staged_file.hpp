@@ -40,6 +40,7 @@ class staged_file {
 
  private:
   void flush();
+  void write_all(const char* p, std::size_t n);
 
   std::string final_path_;
   int slot_ = -1;  // in the registry of temporary names
