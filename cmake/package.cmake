@@ -3,7 +3,7 @@
 include(CMakePackageConfigHelpers)
 
 set(trislip_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/trislip)
-install(EXPORT trislipTargets NAMESPACE trislip:: DESTINATION ${trislip_cmake_dir})
+install(EXPORT trislipTargets NAMESPACE trislip:: DESTINATION ${trislip_cmake_dir} COMPONENT dev)
 configure_package_config_file(cmake/trislipConfig.cmake.in
   ${PROJECT_BINARY_DIR}/trislipConfig.cmake
   INSTALL_DESTINATION ${trislip_cmake_dir})
@@ -12,7 +12,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/trislipConfigVersion.cmak
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/trislipConfig.cmake
               ${PROJECT_BINARY_DIR}/trislipConfigVersion.cmake
-        DESTINATION ${trislip_cmake_dir})
+        DESTINATION ${trislip_cmake_dir} COMPONENT dev)
 
 # pkg-config: the prefix is found from the .pc file's own folder, so the
 # same file serves any install prefix and the Debian package.
@@ -21,9 +21,9 @@ file(RELATIVE_PATH trislip_pc_to_prefix
 string(REGEX REPLACE "/$" "" trislip_pc_to_prefix "${trislip_pc_to_prefix}")
 # The exports come first: a static library before the ones it uses.
 if(TRISLIP_EXPORTS)
-  set(trislip_pc_libs "-ltrislip_exports -ltrislip -lmseed")
+  set(trislip_pc_libs "-ltrislip_exports -ltrislip -lmseed -pthread")
 else()
   set(trislip_pc_libs "-ltrislip")
 endif()
 configure_file(cmake/trislip.pc.in ${PROJECT_BINARY_DIR}/trislip.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/trislip.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_BINARY_DIR}/trislip.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)

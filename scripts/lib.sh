@@ -98,7 +98,7 @@ portability_packages=(clang:clang++ g++-aarch64-linux-gnu:aarch64-linux-gnu-g++ 
 # SAC converters that read the exports back, and the portability tools for
 # the scripts test.
 test_packages=(libgtest-dev:/usr/include/gtest/gtest.h python3-pytest:/usr/lib/python3/dist-packages/pytest
-  pkgconf:pkg-config dpkg-dev:dpkg-shlibdeps gnuplot-nox:gnuplot sac2mseed:sac2mseed mseed2sac:mseed2sac
+  pkgconf:pkg-config gnuplot-nox:gnuplot sac2mseed:sac2mseed mseed2sac:mseed2sac
   "${portability_packages[@]}")
 
 install_build_tools() {
