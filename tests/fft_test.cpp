@@ -169,4 +169,28 @@ TEST(dwvfast, rejects_calls_it_cannot_serve) {
   }
 }
 
+// The order of the butterflies is free; their operands are not. Every
+// length from 2 to 2^22, both directions at the short ones.
+TEST(dwvfast, every_schedule_gives_the_stage_by_stage_bits) {
+  std::mt19937_64 rng(2026);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (std::int32_t n = 2; n <= (1 << 22); n *= 2) {
+    std::vector<dcomplex> a(static_cast<std::size_t>(n));
+    for (auto& z : a) z = {u(rng), u(rng)};
+    for (std::int32_t ind : {-1, 1}) {
+      if (ind == 1 && n > (1 << 16)) continue;
+      auto b = a, c = a;
+      trislip::dwvfast(n, a.data(), n, ind);
+      trislip::dwvfast_in_stages(n, b.data(), n, ind);
+      ASSERT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(dcomplex)), 0) << "n = " << n << ", ind = " << ind;
+      if (n <= (1 << 18)) {  // and without AVX2, where the machine has it
+        const bool was = trislip::allow_avx2(false);
+        trislip::dwvfast(n, c.data(), n, ind);
+        trislip::allow_avx2(was);
+        ASSERT_EQ(std::memcmp(c.data(), b.data(), c.size() * sizeof(dcomplex)), 0) << "SSE2, n = " << n;
+      }
+    }
+  }
+}
+
 }  // namespace

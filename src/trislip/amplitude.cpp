@@ -48,15 +48,8 @@ void amplitude_spectrum(std::int32_t nt, double dt, dcomplex* triamp,
     io = 2;
   }
   for (; io <= c.nom; ++io) {
-    const double om = static_cast<double>(io - 1) * c.dom;
-    const double freq = om / (pai + pai);
-    // The conjugate times (dt, 0) as a full complex product.
-    dcomplex& z = triamp[io - 1];
-    const double ar = z.re;
-    const double ai = -z.im;
-    z = {ar * dt - ai * 0.0, ar * 0.0 + ai * dt};
-    const double amp = c_abs(z);
-    out.record(freq, amp, amp * om);
+    const amp_record r = spectrum_record(io, c, dt, triamp[io - 1]);
+    out.record(r.freq, r.amp, r.acc);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "trislip/complex.hpp"
+#include "trislip/fft.hpp"
 
 namespace trislip {
 
@@ -44,6 +45,22 @@ void load_samples(std::int32_t nt, std::int32_t nfast, const double* trisv, dcom
 // What the first record, at 0 Hz, holds: the program writes the fixed
 // normalised 0, 1, 0; the library computes it like every other record.
 enum class zero_frequency { normalised, computed };
+
+// Record io (from 1) of the spectrum of transform value z: its frequency
+// (Hz), the amplitude |conj(z) * dt| and that times the angular frequency.
+struct amp_record {
+  double freq, amp, acc;
+};
+inline amp_record spectrum_record(std::int32_t io, const spectral_constants& c, double dt, dcomplex& z) {
+  const double om = static_cast<double>(io - 1) * c.dom;
+  const double freq = om / (pai + pai);
+  // The conjugate times (dt, 0) as a full complex product.
+  const double ar = z.re;
+  const double ai = -z.im;
+  z = {ar * dt - ai * 0.0, ar * 0.0 + ai * dt};
+  const double amp = c_abs(z);
+  return {freq, amp, amp * om};
+}
 
 // From the transform of nt (padded) samples: record io = 1 .. nt/2 gives
 // (io-1)*dom/(pai+pai) Hz, |conj(triamp[io-1]) * dt| and that times the

@@ -1,6 +1,8 @@
 // The public library: parameters checked once here, then the same
 // synthesis, transform and spectrum that the programs run.
 #include <cmath>
+#include <memory>
+#include <thread>
 #include <string>
 
 #include "trislip/amplitude.hpp"
@@ -35,18 +37,6 @@ class series_sink final : public slip_record_sink {
   slip_series& s_;
 };
 
-class spectrum_sink final : public amp_record_sink {
- public:
-  explicit spectrum_sink(spectrum& s) : s_(s) {}
-  void record(double freq, double vel, double acc) override {
-    s_.frequency.push_back(freq);
-    s_.velocity.push_back(vel);
-    s_.acceleration.push_back(acc);
-  }
-
- private:
-  spectrum& s_;
-};
 
 }  // namespace
 
@@ -95,17 +85,33 @@ spectrum amplitude_spectrum(const slip_series& series, const parameters& p) {
                                 " velocity samples, but nt = " + std::to_string(p.nt));
   }
   const std::int32_t nfast = transform_length(p.nt);
-  // With room to spread a long transform, which then runs faster.
-  const std::int32_t room = spread_capacity(nfast);
-  std::vector<dcomplex> triamp(static_cast<std::size_t>(room));
-  transform_padded(p.nt, nfast, series.velocity.data(), triamp.data(), room);
+  // Every value is written before it is read: no need to clear the array.
+  std::unique_ptr<dcomplex[]> triamp(new dcomplex[static_cast<std::size_t>(nfast)]);
+  transform_padded(p.nt, nfast, series.velocity.data(), triamp.get(), nfast);
+  // The records, straight into the arrays; a long spectrum in two halves
+  // on two threads (each record depends on its own value alone).
   spectrum s;
   const auto half = static_cast<std::size_t>(nfast / 2);
-  s.frequency.reserve(half);
-  s.velocity.reserve(half);
-  s.acceleration.reserve(half);
-  spectrum_sink sink(s);
-  amplitude_spectrum(nfast, p.dt, triamp.data(), sink, zero_frequency::computed);
+  s.frequency.resize(half);
+  s.velocity.resize(half);
+  s.acceleration.resize(half);
+  const spectral_constants c = spectral_constants_for(nfast, p.dt);
+  const auto records = [&](std::int32_t from, std::int32_t to) {
+    for (std::int32_t io = from; io < to; ++io) {
+      const amp_record r = spectrum_record(io, c, p.dt, triamp[static_cast<std::size_t>(io - 1)]);
+      const auto k = static_cast<std::size_t>(io - 1);
+      s.frequency[k] = r.freq;
+      s.velocity[k] = r.amp;
+      s.acceleration[k] = r.acc;
+    }
+  };
+  if (nfast >= (1 << 17)) {
+    std::thread other([&] { records(c.nom / 2 + 1, c.nom + 1); });
+    records(1, c.nom / 2 + 1);
+    other.join();
+  } else {
+    records(1, c.nom + 1);
+  }
   return s;
 }
 

@@ -1,7 +1,13 @@
 #include "trislip/fft.hpp"
 
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -76,7 +82,316 @@ void butterflies(std::int32_t n, dcomplex* a, const dcomplex* w, Index at) {
   }
 }
 
+// ---- Long transforms: the same butterflies in another order -------------
+//
+// Every butterfly of span kmax reads the two values that the butterflies of
+// span kmax/2 left in its pair of places and nothing else, so any order that
+// keeps those dependencies gives the same doubles: here the two halves of a
+// transform are transformed first, each in turn the same way down to blocks
+// that stay in the caches, and then the stage of span n/2 joins them. Each
+// butterfly is the rounded operations of the stage-by-stage form, on two
+// values at once in AVX2 registers where the processor has them (never
+// fused multiply-add), and the two halves of a long transform go to the two
+// cores.
+
+// From this length on; below, the stage-by-stage order above.
+constexpr std::int32_t depth_first_from = 1 << 13;
+// Transforms of this size or less are done stage by stage: 32 KiB.
+constexpr std::int32_t block_length = 1 << 11;
+// From this length on the halves go to two threads.
+constexpr std::int32_t threads_from = 1 << 17;
+
+// One butterfly: hi = lo - hi*wk, lo = lo + hi*wk, the complex product
+// written out (the SSE2 form gives the same bits).
+inline void butterfly1(dcomplex& lo_value, dcomplex& hi_value, const dcomplex& wk) {
+#if defined(__SSE2__)
+  const __m128d w_ri = _mm_set_pd(wk.im, wk.re);
+  const __m128d w_nr = _mm_set_pd(wk.re, -wk.im);
+  const __m128d l = _mm_loadu_pd(&lo_value.re);
+  const __m128d h = _mm_loadu_pd(&hi_value.re);
+  const __m128d temp = _mm_add_pd(_mm_mul_pd(_mm_unpacklo_pd(h, h), w_ri),
+                                  _mm_mul_pd(_mm_unpackhi_pd(h, h), w_nr));
+  _mm_storeu_pd(&hi_value.re, _mm_sub_pd(l, temp));
+  _mm_storeu_pd(&lo_value.re, _mm_add_pd(l, temp));
+#else
+  const dcomplex temp = {hi_value.re * wk.re - hi_value.im * wk.im, hi_value.re * wk.im + hi_value.im * wk.re};
+  hi_value = {lo_value.re - temp.re, lo_value.im - temp.im};
+  lo_value = {lo_value.re + temp.re, lo_value.im + temp.im};
+#endif
+}
+
+// The stages of spans q and 2q of a[0 .. 4q-1] in one pass, for k from k0
+// to k1 - 1: first the two butterflies of span q (in each half), then the
+// two of span 2q that use their results.
+void join4_sse2(dcomplex* a, std::int32_t q, const dcomplex* w, std::int32_t half, std::int32_t k0,
+                std::int32_t k1) {
+  const auto s1 = static_cast<std::size_t>(half / q), s2 = static_cast<std::size_t>(half / (2 * q));
+  for (std::int32_t k = k0; k < k1; ++k) {
+    const auto j = static_cast<std::size_t>(k - 1), uq = static_cast<std::size_t>(q);
+    butterfly1(a[j], a[j + uq], w[j * s1]);
+    butterfly1(a[j + 2 * uq], a[j + 3 * uq], w[j * s1]);
+    butterfly1(a[j], a[j + 2 * uq], w[j * s2]);
+    butterfly1(a[j + uq], a[j + 3 * uq], w[(j + uq) * s2]);
+  }
+}
+
+// The butterflies of span kmax with k from k0 to k1 - 1 in a[0 .. 2*kmax-1]:
+// a[k-1] and a[k-1+kmax], twiddle w[(k-1)*stride].
+void join_sse2(dcomplex* a, std::int32_t kmax, const dcomplex* w, std::int32_t stride, std::int32_t k0,
+               std::int32_t k1) {
+  for (std::int32_t k = k0; k < k1; ++k) {
+    butterfly1(a[k - 1], a[k - 1 + kmax], w[static_cast<std::size_t>(k - 1) * static_cast<std::size_t>(stride)]);
+  }
+}
+
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
+#define TRISLIP_AVX2 1
+#include <immintrin.h>
+
+// join_sse2 two butterflies (k and k+1) at a time: each lane the same
+// multiplications, addition and subtractions as there.
+__attribute__((target("avx2"))) void join_avx2(dcomplex* a, std::int32_t kmax, const dcomplex* w,
+                                               std::int32_t stride, std::int32_t k0, std::int32_t k1) {
+  const __m256d negate_re = _mm256_set_pd(0.0, -0.0, 0.0, -0.0);
+  std::int32_t k = k0;
+  for (; k + 1 < k1; k += 2) {
+    const std::size_t s0 = static_cast<std::size_t>(k - 1) * static_cast<std::size_t>(stride);
+    const __m256d w_ri = _mm256_set_m128d(_mm_loadu_pd(&w[s0 + static_cast<std::size_t>(stride)].re),
+                                          _mm_loadu_pd(&w[s0].re));
+    // (-wi, wr) in each lane: the sign flipped as the negation flips it.
+    const __m256d w_nr = _mm256_xor_pd(_mm256_permute_pd(w_ri, 0x5), negate_re);
+    double* lo = &a[k - 1].re;
+    double* hi = &a[k - 1 + kmax].re;
+    const __m256d l = _mm256_loadu_pd(lo);
+    const __m256d h = _mm256_loadu_pd(hi);
+    const __m256d temp = _mm256_add_pd(_mm256_mul_pd(_mm256_movedup_pd(h), w_ri),
+                                       _mm256_mul_pd(_mm256_unpackhi_pd(h, h), w_nr));
+    _mm256_storeu_pd(hi, _mm256_sub_pd(l, temp));
+    _mm256_storeu_pd(lo, _mm256_add_pd(l, temp));
+  }
+  join_sse2(a, kmax, w, stride, k, k1);
+}
+
+// One AVX2 step of two butterflies: lo and hi hold the two low and the two
+// high values, w_ri the two twiddles (re, im).
+__attribute__((target("avx2"))) inline void butterfly2(__m256d& lo, __m256d& hi, __m256d w_ri) {
+  const __m256d negate_re = _mm256_set_pd(0.0, -0.0, 0.0, -0.0);
+  const __m256d w_nr = _mm256_xor_pd(_mm256_permute_pd(w_ri, 0x5), negate_re);
+  const __m256d temp = _mm256_add_pd(_mm256_mul_pd(_mm256_movedup_pd(hi), w_ri),
+                                     _mm256_mul_pd(_mm256_unpackhi_pd(hi, hi), w_nr));
+  hi = _mm256_sub_pd(lo, temp);
+  lo = _mm256_add_pd(lo, temp);
+}
+
+// Every stage of a[0 .. m-1] (m >= 4), as depth_first does for a block.
+// Span 1 pairs neighbours, so two pairs are regrouped into one register of
+// low and one of high values; span 2 uses the same two twiddles throughout.
+__attribute__((target("avx2"))) void block_avx2(dcomplex* a, std::int32_t m, const dcomplex* w,
+                                                std::int32_t half) {
+  double* p = &a[0].re;
+  const __m256d w1 = _mm256_set_m128d(_mm_loadu_pd(&w[0].re), _mm_loadu_pd(&w[0].re));
+  for (std::int32_t i = 0; i < m; i += 4) {
+    const __m256d x = _mm256_loadu_pd(p + 2 * i), y = _mm256_loadu_pd(p + 2 * i + 4);
+    __m256d lo = _mm256_permute2f128_pd(x, y, 0x20), hi = _mm256_permute2f128_pd(x, y, 0x31);
+    butterfly2(lo, hi, w1);
+    _mm256_storeu_pd(p + 2 * i, _mm256_permute2f128_pd(lo, hi, 0x20));
+    _mm256_storeu_pd(p + 2 * i + 4, _mm256_permute2f128_pd(lo, hi, 0x31));
+  }
+  const __m256d w2 = _mm256_set_m128d(_mm_loadu_pd(&w[half / 2].re), _mm_loadu_pd(&w[0].re));
+  for (std::int32_t i = 0; i < m; i += 4) {
+    __m256d lo = _mm256_loadu_pd(p + 2 * i), hi = _mm256_loadu_pd(p + 2 * i + 4);
+    butterfly2(lo, hi, w2);
+    _mm256_storeu_pd(p + 2 * i, lo);
+    _mm256_storeu_pd(p + 2 * i + 4, hi);
+  }
+  for (std::int32_t kmax = 4; kmax < m; kmax *= 2) {
+    const auto stride = static_cast<std::size_t>(half / kmax);
+    for (std::int32_t at = 0; at < m; at += 2 * kmax) {
+      double* lo_at = p + 2 * at;
+      double* hi_at = p + 2 * (at + kmax);
+      for (std::int32_t k = 0; k < kmax; k += 2) {
+        const std::size_t s0 = static_cast<std::size_t>(k) * stride;
+        const __m256d w_ri = _mm256_set_m128d(_mm_loadu_pd(&w[s0 + stride].re), _mm_loadu_pd(&w[s0].re));
+        __m256d lo = _mm256_loadu_pd(lo_at + 2 * k), hi = _mm256_loadu_pd(hi_at + 2 * k);
+        butterfly2(lo, hi, w_ri);
+        _mm256_storeu_pd(lo_at + 2 * k, lo);
+        _mm256_storeu_pd(hi_at + 2 * k, hi);
+      }
+    }
+  }
+}
+
+// The twiddles w[i] and w[i + step] in one register.
+__attribute__((target("avx2"))) inline __m256d twiddle_pair(const dcomplex* w, std::size_t i, std::size_t step) {
+  return _mm256_set_m128d(_mm_loadu_pd(&w[i + step].re), _mm_loadu_pd(&w[i].re));
+}
+
+// join4_sse2 for k and k+1 at a time.
+__attribute__((target("avx2"))) void join4_avx2(dcomplex* a, std::int32_t q, const dcomplex* w,
+                                                std::int32_t half, std::int32_t k0, std::int32_t k1) {
+  const auto s1 = static_cast<std::size_t>(half / q), s2 = static_cast<std::size_t>(half / (2 * q));
+  const auto uq = static_cast<std::size_t>(q);
+  double* p = &a[0].re;
+  std::int32_t k = k0;
+  for (; k + 1 < k1; k += 2) {
+    const auto j = static_cast<std::size_t>(k - 1);
+    double* p0 = p + 2 * j;
+    double* p1 = p + 2 * (j + uq);
+    double* p2 = p + 2 * (j + 2 * uq);
+    double* p3 = p + 2 * (j + 3 * uq);
+    __m256d v0 = _mm256_loadu_pd(p0), v1 = _mm256_loadu_pd(p1), v2 = _mm256_loadu_pd(p2),
+            v3 = _mm256_loadu_pd(p3);
+    const __m256d w_q = twiddle_pair(w, j * s1, s1);
+    butterfly2(v0, v1, w_q);
+    butterfly2(v2, v3, w_q);
+    butterfly2(v0, v2, twiddle_pair(w, j * s2, s2));
+    butterfly2(v1, v3, twiddle_pair(w, (j + uq) * s2, s2));
+    _mm256_storeu_pd(p0, v0);
+    _mm256_storeu_pd(p1, v1);
+    _mm256_storeu_pd(p2, v2);
+    _mm256_storeu_pd(p3, v3);
+  }
+  join4_sse2(a, q, w, half, k, k1);
+}
+
+std::atomic<bool> avx2_allowed{true};
+
+bool has_avx2() {
+  static const bool yes = __builtin_cpu_supports("avx2");
+  return yes && avx2_allowed.load(std::memory_order_relaxed);
+}
+#endif
+
+void join(dcomplex* a, std::int32_t kmax, const dcomplex* w, std::int32_t stride, std::int32_t k0,
+          std::int32_t k1) {
+#if defined(TRISLIP_AVX2)
+  if (has_avx2()) return join_avx2(a, kmax, w, stride, k0, k1);
+#endif
+  join_sse2(a, kmax, w, stride, k0, k1);
+}
+
+void join4(dcomplex* a, std::int32_t q, const dcomplex* w, std::int32_t half, std::int32_t k0, std::int32_t k1) {
+#if defined(TRISLIP_AVX2)
+  if (has_avx2()) return join4_avx2(a, q, w, half, k0, k1);
+#endif
+  join4_sse2(a, q, w, half, k0, k1);
+}
+
+// All stages of a[0 .. m-1], m a power of two, within a transform whose
+// last span is `half` (the strides into w are those of the whole).
+void depth_first(dcomplex* a, std::int32_t m, const dcomplex* w, std::int32_t half, bool two_threads) {
+  if (m <= block_length) {
+#if defined(TRISLIP_AVX2)
+    if (has_avx2()) return block_avx2(a, m, w, half);
+#endif
+    for (std::int32_t kmax = 1; kmax < m; kmax *= 2) {
+      for (std::int32_t at = 0; at < m; at += 2 * kmax) join(a + at, kmax, w, half / kmax, 1, kmax + 1);
+    }
+    return;
+  }
+  if (m < 4 * block_length) {
+    // Two halves, then the stage of span m/2.
+    const std::int32_t kmax = m / 2;
+    depth_first(a, kmax, w, half, false);
+    depth_first(a + kmax, kmax, w, half, false);
+    join(a, kmax, w, half / kmax, 1, kmax + 1);
+    return;
+  }
+  // Four quarters, then the stages of spans m/4 and m/2 in one pass; with
+  // two threads each takes two quarters, then half of the k.
+  const std::int32_t q = m / 4;
+  const auto quarters = [=](dcomplex* at) {
+    depth_first(at, q, w, half, false);
+    depth_first(at + q, q, w, half, false);
+  };
+  if (two_threads) {
+    std::thread other([&] { quarters(a); });
+    quarters(a + 2 * q);
+    other.join();
+    std::thread second([&] { join4(a, q, w, half, q / 2 + 1, q + 1); });
+    join4(a, q, w, half, 1, q / 2 + 1);
+    second.join();
+  } else {
+    quarters(a);
+    quarters(a + 2 * q);
+    join4(a, q, w, half, 1, q + 1);
+  }
+}
+
+// The bit-reversal permutation by tiles: index bits [h][m][l], with h and l
+// of `edge` bits, go to [rev l][rev m][rev h], so the 2^edge rows of one
+// tile and those of its partner stay in the cache while their elements
+// trade places. The same swaps as the textbook loop, in another order.
+void reverse_bits(std::int32_t n, dcomplex* a) {
+  int bits = 0;
+  while ((std::int32_t{1} << bits) < n) ++bits;
+  constexpr int edge = 3;
+  const int mid = bits - 2 * edge;
+  const auto rev = [](std::uint32_t x, int width) {
+    std::uint32_t r = 0;
+    for (int b = 0; b < width; ++b, x >>= 1) r = (r << 1) | (x & 1);
+    return r;
+  };
+  std::uint32_t rev_edge[1 << edge];
+  for (std::uint32_t x = 0; x < (1u << edge); ++x) rev_edge[x] = rev(x, edge);
+  for (std::uint32_t m = 0; m < (1u << mid); ++m) {
+    const std::uint32_t m2 = rev(m, mid);
+    if (m2 < m) continue;
+    for (std::uint32_t h = 0; h < (1u << edge); ++h) {
+      for (std::uint32_t l = 0; l < (1u << edge); ++l) {
+        const std::uint32_t i = (h << (mid + edge)) | (m << edge) | l;
+        const std::uint32_t j = (rev_edge[l] << (mid + edge)) | (m2 << edge) | rev_edge[h];
+        // A tile and its partner trade every element; a tile that is its
+        // own partner trades each pair once.
+        if (m2 != m || i < j) std::swap(a[i], a[j]);
+      }
+    }
+  }
+}
+
+// The n/2 twiddles of a transform, exp(i * ind * pai * k / (n/2)), on two
+// threads for long ones; the last table made is kept, since a caller
+// transforms many series of one length.
+std::shared_ptr<const std::vector<dcomplex>> twiddles_of(std::int32_t n, std::int32_t ind) {
+  static std::mutex m;
+  static std::shared_ptr<const std::vector<dcomplex>> kept;
+  static std::int32_t kept_n = 0, kept_ind = 0;
+  {
+    std::lock_guard<std::mutex> lock(m);
+    if (kept && kept_n == n && kept_ind == ind) return kept;
+  }
+  const std::int32_t half = n / 2;
+  auto w = std::make_shared<std::vector<dcomplex>>(static_cast<std::size_t>(half));
+  const auto fill = [&](std::int32_t from, std::int32_t to) {
+    for (std::int32_t k = from; k < to; ++k) {
+      const double phi = static_cast<double>(k * ind) * pai / static_cast<double>(half);
+      (*w)[static_cast<std::size_t>(k)] = c_exp({0.0, phi});
+    }
+  };
+  if (n >= threads_from) {
+    std::thread other([&] { fill(half / 2, half); });
+    fill(0, half / 2);
+    other.join();
+  } else {
+    fill(0, half);
+  }
+  std::lock_guard<std::mutex> lock(m);
+  kept = w;
+  kept_n = n;
+  kept_ind = ind;
+  return w;
+}
+
 }  // namespace
+
+bool allow_avx2(bool allowed) {
+#if defined(TRISLIP_AVX2)
+  return avx2_allowed.exchange(allowed);
+#else
+  (void)allowed;
+  return false;
+#endif
+}
 
 std::int32_t spread_capacity(std::int32_t n) {
   return n <= 0 ? 0 : static_cast<std::int32_t>(spread_index(n - 1)) + 1;
@@ -96,6 +411,18 @@ void dwvfast(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind) {
     throw std::invalid_argument("dwvfast: length " + std::to_string(n) +
                                 " exceeds the capacity " + std::to_string(mom));
   }
+
+  if (n >= depth_first_from) {
+    reverse_bits(n, a);
+    const std::shared_ptr<const std::vector<dcomplex>> w = twiddles_of(n, ind);
+    depth_first(a, n, w->data(), n / 2, n >= threads_from);
+    return;
+  }
+  dwvfast_in_stages(n, a, mom, ind);
+}
+
+void dwvfast_in_stages(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind) {
+  if (n <= 1) return;
 
   // Bit-reversal reordering. Indices i and j count from 1, as in the
   // textbook form of this loop; a[i - 1] is element i.

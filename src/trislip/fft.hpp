@@ -20,7 +20,21 @@ inline constexpr double pai = 3.141592654;
 // unless n >= spread_from and mom >= spread_capacity(n): then a long
 // transform uses a[n .. spread_capacity(n)-1] as room to run faster, with
 // the same result.
+//
+// From 2^13 on the butterflies run in another order (each half first, on
+// two threads from 2^17, two at a time in AVX2 registers where the
+// processor has them), which gives the same doubles: every butterfly is
+// the same rounded operations on the same two values.
 void dwvfast(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind);
+
+// Whether the long transforms may use AVX2 where the processor has it
+// (they do unless told otherwise); returns the previous setting. For
+// comparing the two forms on one machine.
+bool allow_avx2(bool allowed);
+
+// The stage-by-stage order at every length, for comparing the two. The
+// caller has checked n, mom and ind as dwvfast does.
+void dwvfast_in_stages(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind);
 
 // From this length on a transform can use spare room in its array.
 inline constexpr std::int32_t spread_from = 1 << 15;
