@@ -90,13 +90,13 @@ py_series synthesize(double dt, std::int64_t nt, double dmax, double fmax, doubl
 }
 
 py_spectrum amplitude_spectrum(const py_series& series) {
-  trislip::slip_series s;
+  // The series' own read-only array, which it keeps alive meanwhile.
   const double* v = series.velocity.data();
-  s.velocity.assign(v, v + series.velocity.size());
+  const auto count = static_cast<std::size_t>(series.velocity.size());
   trislip::spectrum a;
   {
     py::gil_scoped_release unlocked;
-    a = trislip::amplitude_spectrum(s, series.p);
+    a = trislip::amplitude_spectrum(v, count, series.p);
   }
   return {read_only(std::move(a.frequency)), read_only(std::move(a.velocity)),
           read_only(std::move(a.acceleration))};

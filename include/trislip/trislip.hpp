@@ -8,6 +8,7 @@
 // a fixed order, and the transform uses the program's pi, 3.141592654.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -84,5 +85,7 @@ struct spectrum {
 // series must hold the velocity of p's nt samples (std::invalid_argument
 // otherwise).
 spectrum amplitude_spectrum(const slip_series& series, const parameters& p);
+// The same from count velocity samples where they lie (count must be nt).
+spectrum amplitude_spectrum(const double* velocity, std::size_t count, const parameters& p);
 
 }  // namespace trislip

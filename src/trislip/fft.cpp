@@ -183,75 +183,82 @@ __attribute__((target("avx2"))) inline void butterfly2(__m256d& lo, __m256d& hi,
   lo = _mm256_add_pd(lo, temp);
 }
 
-// Every stage of a[0 .. m-1] (m >= 4), as depth_first does for a block.
-// Span 1 pairs neighbours, so two pairs are regrouped into one register of
-// low and one of high values; span 2 uses the same two twiddles throughout.
-__attribute__((target("avx2"))) void block_avx2(dcomplex* a, std::int32_t m, const dcomplex* w,
-                                                std::int32_t half) {
-  double* p = &a[0].re;
-  const __m256d w1 = _mm256_set_m128d(_mm_loadu_pd(&w[0].re), _mm_loadu_pd(&w[0].re));
-  for (std::int32_t i = 0; i < m; i += 4) {
-    const __m256d x = _mm256_loadu_pd(p + 2 * i), y = _mm256_loadu_pd(p + 2 * i + 4);
-    __m256d lo = _mm256_permute2f128_pd(x, y, 0x20), hi = _mm256_permute2f128_pd(x, y, 0x31);
-    butterfly2(lo, hi, w1);
-    _mm256_storeu_pd(p + 2 * i, _mm256_permute2f128_pd(lo, hi, 0x20));
-    _mm256_storeu_pd(p + 2 * i + 4, _mm256_permute2f128_pd(lo, hi, 0x31));
-  }
-  const __m256d w2 = _mm256_set_m128d(_mm_loadu_pd(&w[half / 2].re), _mm_loadu_pd(&w[0].re));
-  for (std::int32_t i = 0; i < m; i += 4) {
-    __m256d lo = _mm256_loadu_pd(p + 2 * i), hi = _mm256_loadu_pd(p + 2 * i + 4);
-    butterfly2(lo, hi, w2);
-    _mm256_storeu_pd(p + 2 * i, lo);
-    _mm256_storeu_pd(p + 2 * i + 4, hi);
-  }
-  for (std::int32_t kmax = 4; kmax < m; kmax *= 2) {
-    const auto stride = static_cast<std::size_t>(half / kmax);
-    for (std::int32_t at = 0; at < m; at += 2 * kmax) {
-      double* lo_at = p + 2 * at;
-      double* hi_at = p + 2 * (at + kmax);
-      for (std::int32_t k = 0; k < kmax; k += 2) {
-        const std::size_t s0 = static_cast<std::size_t>(k) * stride;
-        const __m256d w_ri = _mm256_set_m128d(_mm_loadu_pd(&w[s0 + stride].re), _mm_loadu_pd(&w[s0].re));
-        __m256d lo = _mm256_loadu_pd(lo_at + 2 * k), hi = _mm256_loadu_pd(hi_at + 2 * k);
-        butterfly2(lo, hi, w_ri);
-        _mm256_storeu_pd(lo_at + 2 * k, lo);
-        _mm256_storeu_pd(hi_at + 2 * k, hi);
-      }
-    }
-  }
-}
-
 // The twiddles w[i] and w[i + step] in one register.
 __attribute__((target("avx2"))) inline __m256d twiddle_pair(const dcomplex* w, std::size_t i, std::size_t step) {
   return _mm256_set_m128d(_mm_loadu_pd(&w[i + step].re), _mm_loadu_pd(&w[i].re));
 }
 
-// join4_sse2 for k and k+1 at a time.
-__attribute__((target("avx2"))) void join4_avx2(dcomplex* a, std::int32_t q, const dcomplex* w,
-                                                std::int32_t half, std::int32_t k0, std::int32_t k1) {
-  const auto s1 = static_cast<std::size_t>(half / q), s2 = static_cast<std::size_t>(half / (2 * q));
-  const auto uq = static_cast<std::size_t>(q);
-  double* p = &a[0].re;
-  std::int32_t k = k0;
-  for (; k + 1 < k1; k += 2) {
-    const auto j = static_cast<std::size_t>(k - 1);
+// The stages of spans q and 2q of a[0 .. 4q-1] for k from k0 to k1 - 1, two
+// k at a time, as join4_sse2 does them one at a time.
+__attribute__((target("avx2"))) inline void join4_pairs(double* p, std::size_t q, const dcomplex* w,
+                                                        std::size_t s1, std::size_t s2, std::size_t k0,
+                                                        std::size_t k1) {
+  for (std::size_t j = k0; j + 1 < k1; j += 2) {
     double* p0 = p + 2 * j;
-    double* p1 = p + 2 * (j + uq);
-    double* p2 = p + 2 * (j + 2 * uq);
-    double* p3 = p + 2 * (j + 3 * uq);
+    double* p1 = p + 2 * (j + q);
+    double* p2 = p + 2 * (j + 2 * q);
+    double* p3 = p + 2 * (j + 3 * q);
     __m256d v0 = _mm256_loadu_pd(p0), v1 = _mm256_loadu_pd(p1), v2 = _mm256_loadu_pd(p2),
             v3 = _mm256_loadu_pd(p3);
     const __m256d w_q = twiddle_pair(w, j * s1, s1);
     butterfly2(v0, v1, w_q);
     butterfly2(v2, v3, w_q);
     butterfly2(v0, v2, twiddle_pair(w, j * s2, s2));
-    butterfly2(v1, v3, twiddle_pair(w, (j + uq) * s2, s2));
+    butterfly2(v1, v3, twiddle_pair(w, (j + q) * s2, s2));
     _mm256_storeu_pd(p0, v0);
     _mm256_storeu_pd(p1, v1);
     _mm256_storeu_pd(p2, v2);
     _mm256_storeu_pd(p3, v3);
   }
-  join4_sse2(a, q, w, half, k, k1);
+}
+
+// Every stage of a[0 .. m-1] (m >= 8), as depth_first does for a block,
+// two stages to a pass: spans 1 and 2 on four neighbours in two registers
+// (span 1 pairs neighbours, so they are regrouped into one register of low
+// and one of high values, and back), then spans 4 and 8, 16 and 32, ...,
+// and a last single stage where the count of stages is odd.
+__attribute__((target("avx2"))) void block_avx2(dcomplex* a, std::int32_t m, const dcomplex* w,
+                                                std::int32_t half) {
+  double* p = &a[0].re;
+  const __m256d w1 = _mm256_set_m128d(_mm_loadu_pd(&w[0].re), _mm_loadu_pd(&w[0].re));
+  const __m256d w2 = _mm256_set_m128d(_mm_loadu_pd(&w[half / 2].re), _mm_loadu_pd(&w[0].re));
+  for (std::int32_t i = 0; i < m; i += 4) {
+    const __m256d x = _mm256_loadu_pd(p + 2 * i), y = _mm256_loadu_pd(p + 2 * i + 4);
+    __m256d lo = _mm256_permute2f128_pd(x, y, 0x20), hi = _mm256_permute2f128_pd(x, y, 0x31);
+    butterfly2(lo, hi, w1);
+    __m256d lo2 = _mm256_permute2f128_pd(lo, hi, 0x20), hi2 = _mm256_permute2f128_pd(lo, hi, 0x31);
+    butterfly2(lo2, hi2, w2);
+    _mm256_storeu_pd(p + 2 * i, lo2);
+    _mm256_storeu_pd(p + 2 * i + 4, hi2);
+  }
+  std::int32_t q = 4;
+  for (; 4 * q <= m; q *= 4) {
+    const auto s1 = static_cast<std::size_t>(half / q), s2 = static_cast<std::size_t>(half / (2 * q));
+    for (std::int32_t at = 0; at < m; at += 4 * q) {
+      join4_pairs(p + 2 * at, static_cast<std::size_t>(q), w, s1, s2, 0, static_cast<std::size_t>(q));
+    }
+  }
+  if (q < m) {  // one stage left, of span q = m/2
+    const auto stride = static_cast<std::size_t>(half / q);
+    for (std::int32_t k = 0; k < q; k += 2) {
+      const std::size_t s0 = static_cast<std::size_t>(k) * stride;
+      __m256d lo = _mm256_loadu_pd(p + 2 * k), hi = _mm256_loadu_pd(p + 2 * (k + q));
+      butterfly2(lo, hi, twiddle_pair(w, s0, stride));
+      _mm256_storeu_pd(p + 2 * k, lo);
+      _mm256_storeu_pd(p + 2 * (k + q), hi);
+    }
+  }
+}
+
+
+// join4_sse2 for k and k+1 at a time.
+__attribute__((target("avx2"))) void join4_avx2(dcomplex* a, std::int32_t q, const dcomplex* w,
+                                                std::int32_t half, std::int32_t k0, std::int32_t k1) {
+  const auto s1 = static_cast<std::size_t>(half / q), s2 = static_cast<std::size_t>(half / (2 * q));
+  const auto j0 = static_cast<std::size_t>(k0 - 1), j1 = static_cast<std::size_t>(k1 - 1);
+  join4_pairs(&a[0].re, static_cast<std::size_t>(q), w, s1, s2, j0, j1);
+  const std::size_t done = j0 + (j1 - j0) / 2 * 2;
+  join4_sse2(a, q, w, half, static_cast<std::int32_t>(done) + 1, k1);
 }
 
 std::atomic<bool> avx2_allowed{true};
@@ -322,7 +329,7 @@ void depth_first(dcomplex* a, std::int32_t m, const dcomplex* w, std::int32_t ha
 // of `edge` bits, go to [rev l][rev m][rev h], so the 2^edge rows of one
 // tile and those of its partner stay in the cache while their elements
 // trade places. The same swaps as the textbook loop, in another order.
-void reverse_bits(std::int32_t n, dcomplex* a) {
+void reverse_bits(std::int32_t n, dcomplex* a, bool two_threads) {
   int bits = 0;
   while ((std::int32_t{1} << bits) < n) ++bits;
   constexpr int edge = 3;
@@ -334,18 +341,33 @@ void reverse_bits(std::int32_t n, dcomplex* a) {
   };
   std::uint32_t rev_edge[1 << edge];
   for (std::uint32_t x = 0; x < (1u << edge); ++x) rev_edge[x] = rev(x, edge);
-  for (std::uint32_t m = 0; m < (1u << mid); ++m) {
-    const std::uint32_t m2 = rev(m, mid);
-    if (m2 < m) continue;
-    for (std::uint32_t h = 0; h < (1u << edge); ++h) {
-      for (std::uint32_t l = 0; l < (1u << edge); ++l) {
-        const std::uint32_t i = (h << (mid + edge)) | (m << edge) | l;
-        const std::uint32_t j = (rev_edge[l] << (mid + edge)) | (m2 << edge) | rev_edge[h];
-        // A tile and its partner trade every element; a tile that is its
-        // own partner trades each pair once.
-        if (m2 != m || i < j) std::swap(a[i], a[j]);
+  // Each pair of tiles is one task, owned by its lower tile: the tasks
+  // touch disjoint elements and may run on two threads.
+  const auto tiles = [&](std::uint32_t from, std::uint32_t to) {
+    for (std::uint32_t m = from; m < to; ++m) {
+      const std::uint32_t m2 = rev(m, mid);
+      if (m2 < m) continue;
+      for (std::uint32_t h = 0; h < (1u << edge); ++h) {
+        for (std::uint32_t l = 0; l < (1u << edge); ++l) {
+          const std::uint32_t i = (h << (mid + edge)) | (m << edge) | l;
+          const std::uint32_t j = (rev_edge[l] << (mid + edge)) | (m2 << edge) | rev_edge[h];
+          // A tile and its partner trade every element; a tile that is its
+          // own partner trades each pair once.
+          if (m2 != m || i < j) std::swap(a[i], a[j]);
+        }
       }
     }
+  };
+  const std::uint32_t count = 1u << mid;
+  if (two_threads) {
+    // Low tiles own more pairs than high ones: a split at a third of the
+    // count gives each thread about half of them.
+    const std::uint32_t split = count / 3;
+    std::thread other([&] { tiles(split, count); });
+    tiles(0, split);
+    other.join();
+  } else {
+    tiles(0, count);
   }
 }
 
@@ -413,7 +435,7 @@ void dwvfast(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind) {
   }
 
   if (n >= depth_first_from) {
-    reverse_bits(n, a);
+    reverse_bits(n, a, n >= threads_from);
     const std::shared_ptr<const std::vector<dcomplex>> w = twiddles_of(n, ind);
     depth_first(a, n, w->data(), n / 2, n >= threads_from);
     return;
