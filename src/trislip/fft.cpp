@@ -148,32 +148,10 @@ void join_sse2(dcomplex* a, std::int32_t kmax, const dcomplex* w, std::int32_t s
 #define TRISLIP_AVX2 1
 #include <immintrin.h>
 
-// join_sse2 two butterflies (k and k+1) at a time: each lane the same
-// multiplications, addition and subtractions as there.
-__attribute__((target("avx2"))) void join_avx2(dcomplex* a, std::int32_t kmax, const dcomplex* w,
-                                               std::int32_t stride, std::int32_t k0, std::int32_t k1) {
-  const __m256d negate_re = _mm256_set_pd(0.0, -0.0, 0.0, -0.0);
-  std::int32_t k = k0;
-  for (; k + 1 < k1; k += 2) {
-    const std::size_t s0 = static_cast<std::size_t>(k - 1) * static_cast<std::size_t>(stride);
-    const __m256d w_ri = _mm256_set_m128d(_mm_loadu_pd(&w[s0 + static_cast<std::size_t>(stride)].re),
-                                          _mm_loadu_pd(&w[s0].re));
-    // (-wi, wr) in each lane: the sign flipped as the negation flips it.
-    const __m256d w_nr = _mm256_xor_pd(_mm256_permute_pd(w_ri, 0x5), negate_re);
-    double* lo = &a[k - 1].re;
-    double* hi = &a[k - 1 + kmax].re;
-    const __m256d l = _mm256_loadu_pd(lo);
-    const __m256d h = _mm256_loadu_pd(hi);
-    const __m256d temp = _mm256_add_pd(_mm256_mul_pd(_mm256_movedup_pd(h), w_ri),
-                                       _mm256_mul_pd(_mm256_unpackhi_pd(h, h), w_nr));
-    _mm256_storeu_pd(hi, _mm256_sub_pd(l, temp));
-    _mm256_storeu_pd(lo, _mm256_add_pd(l, temp));
-  }
-  join_sse2(a, kmax, w, stride, k, k1);
-}
-
 // One AVX2 step of two butterflies: lo and hi hold the two low and the two
-// high values, w_ri the two twiddles (re, im).
+// high values, w_ri the two twiddles (re, im). Each lane does what the SSE2
+// form of one butterfly does: temp = hr*(wr, wi) + hi*(-wi, wr), the sign
+// of -wi flipped as the negation flips it, then lo - temp and lo + temp.
 __attribute__((target("avx2"))) inline void butterfly2(__m256d& lo, __m256d& hi, __m256d w_ri) {
   const __m256d negate_re = _mm256_set_pd(0.0, -0.0, 0.0, -0.0);
   const __m256d w_nr = _mm256_xor_pd(_mm256_permute_pd(w_ri, 0x5), negate_re);
@@ -186,6 +164,22 @@ __attribute__((target("avx2"))) inline void butterfly2(__m256d& lo, __m256d& hi,
 // The twiddles w[i] and w[i + step] in one register.
 __attribute__((target("avx2"))) inline __m256d twiddle_pair(const dcomplex* w, std::size_t i, std::size_t step) {
   return _mm256_set_m128d(_mm_loadu_pd(&w[i + step].re), _mm_loadu_pd(&w[i].re));
+}
+
+// join_sse2 two butterflies (k and k+1) at a time.
+__attribute__((target("avx2"))) void join_avx2(dcomplex* a, std::int32_t kmax, const dcomplex* w,
+                                               std::int32_t stride, std::int32_t k0, std::int32_t k1) {
+  const auto step = static_cast<std::size_t>(stride);
+  std::int32_t k = k0;
+  for (; k + 1 < k1; k += 2) {
+    double* lo_at = &a[k - 1].re;
+    double* hi_at = &a[k - 1 + kmax].re;
+    __m256d lo = _mm256_loadu_pd(lo_at), hi = _mm256_loadu_pd(hi_at);
+    butterfly2(lo, hi, twiddle_pair(w, static_cast<std::size_t>(k - 1) * step, step));
+    _mm256_storeu_pd(hi_at, hi);
+    _mm256_storeu_pd(lo_at, lo);
+  }
+  join_sse2(a, kmax, w, stride, k, k1);
 }
 
 // The stages of spans q and 2q of a[0 .. 4q-1] for k from k0 to k1 - 1, two
