@@ -7,11 +7,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <thread>
 #include <limits>
 #include <string>
@@ -201,24 +198,9 @@ py::dict write_srf(const py::sequence& items, const std::string& path, const std
   trislip::srf_summary summary;
   {
     py::gil_scoped_release unlocked;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
-    struct file_sink final : trislip::byte_sink {
-      std::FILE* f;
-      const std::string* path;
-      void write(const char* data, std::size_t n) override {
-        if (std::fwrite(data, 1, n, f) != n) throw std::runtime_error("cannot write " + *path + ": " + std::strerror(errno));
-      }
-    } sink;
-    sink.f = f;
-    sink.path = &path;
-    try {
+    trislip::write_to_file(path, [&](trislip::byte_sink& sink) {
       summary = trislip::write_srf(points, planes, v, sink, std::max(1u, std::thread::hardware_concurrency()));
-    } catch (...) {
-      std::fclose(f);
-      throw;
-    }
-    if (std::fclose(f) != 0) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+    });
   }
   py::dict out;
   out["points"] = summary.points;

@@ -20,6 +20,11 @@ missing() {
   done
 }
 
+# say_missing PACKAGE...  what a test says instead of installing.
+say_missing() {
+  echo "missing package(s): $* (scripts/test installs them; tests never install)" >&2
+}
+
 # as_root COMMAND...  runs COMMAND as root, through sudo when not root.
 as_root() {
   if [[ $(id -u) -eq 0 ]]; then
@@ -40,7 +45,7 @@ as_root() {
 apt_install() {
   (($#)) || return 0
   if [[ ${TRISLIP_NO_INSTALL:-} == 1 ]]; then
-    echo "missing package(s): $* (scripts/test installs them; tests never install)" >&2
+    say_missing "$@"
     return 1
   fi
   local wait=(-o DPkg::Lock::Timeout=1800) try
@@ -64,7 +69,7 @@ require_packages() {
   local want
   mapfile -t want < <(missing "$@")
   ((${#want[@]} == 0)) && return 0
-  echo "missing package(s): ${want[*]} (scripts/test installs them; tests never install)" >&2
+  say_missing "${want[@]}"
   return 1
 }
 

@@ -113,8 +113,12 @@ const std::vector<export_format>& export_formats();
 // Throws std::invalid_argument naming the known formats.
 const export_format& find_export_format(const std::string& name);
 
-// Writes one export file at path, replacing what was there. Throws
-// std::runtime_error naming the file and the system's reason.
+// Writes what `write` puts into its sink to the file at path, replacing
+// what was there. Throws std::runtime_error naming the file and the
+// system's reason.
+void write_to_file(const std::string& path, const std::function<void(byte_sink&)>& write);
+
+// Writes one export file at path, as write_to_file does.
 void write_export_file(const export_file& f, const slip_series& s, const parameters& p,
                        const record_codes& c, const std::string& path);
 

@@ -17,92 +17,10 @@
 namespace trislip {
 namespace {
 
-// The stages of a long transform visit pairs 2*kmax apart, a power of two
-// that sends every visit of one k into the same few cache sets, so that
-// each butterfly waits for memory. Where the caller's array has room, the
-// values are spread out with a gap of spread_gap elements after every
-// 2^spread_shift, which scatters those visits over the cache; the same
-// butterflies run in the same order on the same values, and the values are
-// gathered back at the end.
-constexpr int spread_shift = 10;
-constexpr std::size_t spread_gap = 4;
-
-inline std::size_t spread_index(std::int32_t i) {
-  const auto u = static_cast<std::size_t>(i);
-  return u + (u >> spread_shift) * spread_gap;
-}
-
-// Element i moves to spread_index(i) >= i: backwards, so that none is
-// overwritten before it has moved; and back forwards.
-void spread(std::int32_t n, dcomplex* a) {
-  for (std::int32_t i = n - 1; i >= (1 << spread_shift); --i) a[spread_index(i)] = a[i];
-}
-
-void gather(std::int32_t n, dcomplex* a) {
-  for (std::int32_t i = 1 << spread_shift; i < n; ++i) a[i] = a[spread_index(i)];
-}
-
-// The butterflies of every stage on the values at a[at(0)] .. a[at(n-1)].
-template <class Index>
-void butterflies(std::int32_t n, dcomplex* a, const dcomplex* w, Index at) {
-  const std::int32_t half = n / 2;
-  for (std::int32_t kmax = 1; kmax < n; kmax *= 2) {
-    const std::int32_t istep = 2 * kmax;
-    const std::int32_t stride = half / kmax;
-    for (std::int32_t k = 1; k <= kmax; ++k) {
-      const dcomplex wk = w[static_cast<std::size_t>((k - 1) * stride)];
-#if defined(__SSE2__)
-      // Both parts of a value in one register. temp = (hr*wr + hi*(-wi),
-      // hr*wi + hi*wr): adding the exact negation of a product is the same
-      // rounding as subtracting it, so these are the bits of the written
-      // out complex product below.
-      const __m128d w_ri = _mm_set_pd(wk.im, wk.re);
-      const __m128d w_nr = _mm_set_pd(wk.re, -wk.im);
-      for (std::int32_t i = k; i <= n; i += istep) {
-        double* lo = &a[at(i - 1)].re;
-        double* hi = &a[at(i + kmax - 1)].re;
-        const __m128d l = _mm_loadu_pd(lo);
-        const __m128d h = _mm_loadu_pd(hi);
-        const __m128d temp = _mm_add_pd(_mm_mul_pd(_mm_unpacklo_pd(h, h), w_ri),
-                                        _mm_mul_pd(_mm_unpackhi_pd(h, h), w_nr));
-        _mm_storeu_pd(hi, _mm_sub_pd(l, temp));
-        _mm_storeu_pd(lo, _mm_add_pd(l, temp));
-      }
-#else
-      for (std::int32_t i = k; i <= n; i += istep) {
-        dcomplex& lo = a[at(i - 1)];
-        dcomplex& hi = a[at(i + kmax - 1)];
-        const dcomplex temp = {hi.re * wk.re - hi.im * wk.im,
-                               hi.re * wk.im + hi.im * wk.re};
-        hi = {lo.re - temp.re, lo.im - temp.im};
-        lo = {lo.re + temp.re, lo.im + temp.im};
-      }
-#endif
-    }
-  }
-}
-
-// ---- Long transforms: the same butterflies in another order -------------
-//
-// Every butterfly of span kmax reads the two values that the butterflies of
-// span kmax/2 left in its pair of places and nothing else, so any order that
-// keeps those dependencies gives the same doubles: here the two halves of a
-// transform are transformed first, each in turn the same way down to blocks
-// that stay in the caches, and then the stage of span n/2 joins them. Each
-// butterfly is the rounded operations of the stage-by-stage form, on two
-// values at once in AVX2 registers where the processor has them (never
-// fused multiply-add), and the two halves of a long transform go to the two
-// cores.
-
-// From this length on; below, the stage-by-stage order above.
-constexpr std::int32_t depth_first_from = 1 << 13;
-// Transforms of this size or less are done stage by stage: 32 KiB.
-constexpr std::int32_t block_length = 1 << 11;
-// From this length on the halves go to two threads.
-constexpr std::int32_t threads_from = 1 << 17;
-
-// One butterfly: hi = lo - hi*wk, lo = lo + hi*wk, the complex product
-// written out (the SSE2 form gives the same bits).
+// One butterfly: hi = lo - hi*wk, lo = lo + hi*wk. On SSE2 both parts of a
+// value share a register: temp = (hr*wr + hi*(-wi), hr*wi + hi*wr), and
+// adding the exact negation of a product is the same rounding as
+// subtracting it, so these are the bits of the complex product written out.
 inline void butterfly1(dcomplex& lo_value, dcomplex& hi_value, const dcomplex& wk) {
 #if defined(__SSE2__)
   const __m128d w_ri = _mm_set_pd(wk.im, wk.re);
@@ -119,6 +37,25 @@ inline void butterfly1(dcomplex& lo_value, dcomplex& hi_value, const dcomplex& w
   lo_value = {lo_value.re + temp.re, lo_value.im + temp.im};
 #endif
 }
+
+// ---- Long transforms: the same butterflies in another order -------------
+//
+// Every butterfly of span kmax reads the two values that the butterflies of
+// span kmax/2 left in its pair of places and nothing else, so any order that
+// keeps those dependencies gives the same doubles: here the two halves of a
+// transform are transformed first, each in turn the same way down to blocks
+// that stay in the caches, and then the stage of span n/2 joins them. Each
+// butterfly is the rounded operations of the stage-by-stage form, on two
+// values at once in AVX2 registers where the processor has them (never
+// fused multiply-add), and the two halves of a long transform go to the two
+// cores.
+
+// From this length on; below it, the stage-by-stage order (dwvfast_in_stages).
+constexpr std::int32_t depth_first_from = 1 << 13;
+// Transforms of this size or less are done stage by stage: 32 KiB.
+constexpr std::int32_t block_length = 1 << 11;
+// From this length on the halves go to two threads.
+constexpr std::int32_t threads_from = 1 << 17;
 
 // The stages of spans q and 2q of a[0 .. 4q-1] in one pass, for k from k0
 // to k1 - 1: first the two butterflies of span q (in each half), then the
@@ -367,7 +304,10 @@ void reverse_bits(std::int32_t n, dcomplex* a, bool two_threads) {
 
 // The n/2 twiddles of a transform, exp(i * ind * pai * k / (n/2)), on two
 // threads for long ones; the last table made is kept, since a caller
-// transforms many series of one length.
+// transforms many series of one length. The angle (k-1)*ind*pai/kmax of a
+// span kmax is, bit for bit, the angle of (k-1)*(n/2/kmax) in the last span
+// n/2 (the factors differ by exact powers of two), so every stage reads its
+// twiddles from this one table at a stride.
 std::shared_ptr<const std::vector<dcomplex>> twiddles_of(std::int32_t n, std::int32_t ind) {
   static std::mutex m;
   static std::shared_ptr<const std::vector<dcomplex>> kept;
@@ -409,9 +349,6 @@ bool allow_avx2(bool allowed) {
 #endif
 }
 
-std::int32_t spread_capacity(std::int32_t n) {
-  return n <= 0 ? 0 : static_cast<std::int32_t>(spread_index(n - 1)) + 1;
-}
 
 void dwvfast(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind) {
   if (ind != 1 && ind != -1) {
@@ -434,10 +371,10 @@ void dwvfast(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind) {
     depth_first(a, n, w->data(), n / 2, n >= threads_from);
     return;
   }
-  dwvfast_in_stages(n, a, mom, ind);
+  dwvfast_in_stages(n, a, ind);
 }
 
-void dwvfast_in_stages(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind) {
+void dwvfast_in_stages(std::int32_t n, dcomplex* a, std::int32_t ind) {
   if (n <= 1) return;
 
   // Bit-reversal reordering. Indices i and j count from 1, as in the
@@ -458,23 +395,18 @@ void dwvfast_in_stages(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32
     j = j + m;
   }
 
-  // Butterfly stages. The twiddle of one k is the same for all of its
-  // butterflies, and the angle (k-1)*ind*pai/kmax of a span kmax is, bit for
-  // bit, the angle of (k-1)*(n/2/kmax) in the last span n/2: the factors
-  // differ by exact powers of two. So the n/2 twiddles of the last span are
-  // evaluated once and every stage reads its own at a stride.
+  // Butterfly stages, from span 1 up; every butterfly of one k shares its
+  // twiddle.
   const std::int32_t half = n / 2;
-  std::vector<dcomplex> w(static_cast<std::size_t>(half));
-  for (std::int32_t k = 0; k < half; ++k) {
-    const double phi = static_cast<double>(k * ind) * pai / static_cast<double>(half);
-    w[static_cast<std::size_t>(k)] = c_exp({0.0, phi});
-  }
-  if (n >= spread_from && spread_capacity(n) <= mom) {
-    spread(n, a);
-    butterflies(n, a, w.data(), [](std::int32_t i) { return spread_index(i); });
-    gather(n, a);
-  } else {
-    butterflies(n, a, w.data(), [](std::int32_t i) { return static_cast<std::size_t>(i); });
+  const std::shared_ptr<const std::vector<dcomplex>> table = twiddles_of(n, ind);
+  const dcomplex* w = table->data();
+  for (std::int32_t kmax = 1; kmax < n; kmax *= 2) {
+    const std::int32_t istep = 2 * kmax;
+    const std::int32_t stride = half / kmax;
+    for (std::int32_t k = 1; k <= kmax; ++k) {
+      const dcomplex wk = w[static_cast<std::size_t>((k - 1) * stride)];
+      for (std::int32_t i = k; i <= n; i += istep) butterfly1(a[i - 1], a[i + kmax - 1], wk);
+    }
   }
 }
 

@@ -16,10 +16,7 @@ inline constexpr double pai = 3.141592654;
 // up, with twiddles exp(i * ind * pai * (k-1) / kmax). ind = -1 is the
 // forward transform. a holds mom elements. n must be a power of two no
 // larger than mom and ind must be +1 or -1 (std::invalid_argument
-// otherwise); n <= 1 leaves a unchanged. Nothing beyond a[n-1] is touched,
-// unless n >= spread_from and mom >= spread_capacity(n): then a long
-// transform uses a[n .. spread_capacity(n)-1] as room to run faster, with
-// the same result.
+// otherwise); n <= 1 leaves a unchanged. Nothing beyond a[n-1] is touched.
 //
 // From 2^13 on the butterflies run in another order (each half first, on
 // two threads from 2^17, two at a time in AVX2 registers where the
@@ -33,13 +30,8 @@ void dwvfast(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind);
 bool allow_avx2(bool allowed);
 
 // The stage-by-stage order at every length, for comparing the two. The
-// caller has checked n, mom and ind as dwvfast does.
-void dwvfast_in_stages(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind);
+// caller has checked n and ind as dwvfast does.
+void dwvfast_in_stages(std::int32_t n, dcomplex* a, std::int32_t ind);
 
-// From this length on a transform can use spare room in its array.
-inline constexpr std::int32_t spread_from = 1 << 15;
-// The room that a transform of n values can use to run faster: n plus a
-// few values per thousand.
-std::int32_t spread_capacity(std::int32_t n);
 
 }  // namespace trislip

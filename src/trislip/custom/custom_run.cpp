@@ -415,14 +415,12 @@ void run_custom(const custom_options& o) {
   // array to itself; the samples are copied into it first.
   staged_file slip(o.output_dir, "Tri_Slip.csv");
   staged_file amp(o.output_dir, "Tri_Amp.csv");
-  // With room to spread a long transform, which then runs faster.
-  const std::int32_t room = spread_capacity(nfast);
-  std::vector<dcomplex> triamp(static_cast<std::size_t>(room));
+  std::vector<dcomplex> triamp(static_cast<std::size_t>(nfast));
   load_samples(p.nt, nfast, trisv.data(), triamp.data());
   std::exception_ptr spectrum_failed;
   joined_thread spectrum([&] {
     try {
-      dwvfast(nfast, triamp.data(), room, -1);
+      dwvfast(nfast, triamp.data(), nfast, -1);
       char header[max_record];
       amp.put(header, edit_amp_header(o.format, header));
       amp_writer amp_records(amp, o.format);

@@ -80,18 +80,22 @@ const export_format& find_export_format(const std::string& name) {
   throw std::invalid_argument("unknown export format \"" + name + "\" (known: " + known + ")");
 }
 
-void write_export_file(const export_file& f, const slip_series& s, const parameters& p,
-                       const record_codes& c, const std::string& path) {
+void write_to_file(const std::string& path, const std::function<void(byte_sink&)>& write) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
   try {
     file_sink sink(file, path);
-    f.write(s, p, c, sink);
+    write(sink);
   } catch (...) {
     std::fclose(file);
     throw;
   }
   if (std::fclose(file) != 0) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+}
+
+void write_export_file(const export_file& f, const slip_series& s, const parameters& p,
+                       const record_codes& c, const std::string& path) {
+  write_to_file(path, [&](byte_sink& sink) { f.write(s, p, c, sink); });
 }
 
 }  // namespace trislip

@@ -3,7 +3,7 @@ numpy.abs(numpy.fft.rfft(v)) * dt, and numpy's complex transform of the same
 samples (numpy.fft.fft, the work that trislip's transform does), in one
 process, the three calls in turn, medians of RUNS calls each.
 
-    python3 bench/spectrum_vs_numpy.py RUNS    (PYTHONPATH: the trislip module)
+    python3 bench/amplitudes_vs_numpy.py RUNS    (PYTHONPATH: the trislip module)
 """
 import sys
 import time
