@@ -86,6 +86,7 @@ build_tools=(cmake:cmake g++:g++ make:make)
 # Debian's /usr/bin/python3 (the interpreter the module is made for).
 library_packages=(libcli11-dev:/usr/include/CLI/CLI.hpp nlohmann-json3-dev:/usr/include/nlohmann/json.hpp
   libmseed-dev:/usr/include/libmseed.h libfccp-dev:/usr/include/libfccp/csv.h
+  libdragonbox-dev:/usr/include/dragonbox-1.1.3/dragonbox/dragonbox.h
   python3:/usr/bin/python3 python3-dev:/usr/bin/python3-config pybind11-dev:/usr/include/pybind11/pybind11.h
   python3-pybind11:/usr/lib/python3/dist-packages/pybind11
   python3-numpy:/usr/lib/python3/dist-packages/numpy)

@@ -1,9 +1,9 @@
 #include "trislip/custom/layouts.hpp"
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 
+#include "trislip/custom/shortest.hpp"
 #include "trislip/records/edit.hpp"
 #include "trislip/records/fast_record.hpp"
 #include "trislip/records/formatted.hpp"
@@ -44,6 +44,10 @@ std::size_t record_editor::amp(double freq, double vel, double acc, char* out) {
   return n;
 }
 
+// Four fields of at most 24 bytes and their commas, the last one with the
+// 32 bytes of room shortest_chars needs.
+static_assert(3 * (24 + 1) + 32 <= max_record);
+
 std::size_t record_editor::full(const double* items, std::size_t count, char* out) {
   char* p = out;
   for (std::size_t i = 0; i < count; ++i) {
@@ -53,7 +57,7 @@ std::size_t record_editor::full(const double* items, std::size_t count, char* ou
       std::memcpy(p, full_field_[i], full_length_[i]);
       p += full_length_[i];
     } else {
-      p = std::to_chars(p, out + max_record, items[i]).ptr;
+      p = shortest_chars(p, items[i]);
     }
     full_field_[i] = start;
     full_length_[i] = static_cast<std::size_t>(p - start);
