@@ -62,6 +62,13 @@ inline amp_record spectrum_record(std::int32_t io, const spectral_constants& c, 
   return {freq, amp, amp * om};
 }
 
+// Records io = from .. to-1 into freq, amp and acc (index io - from),
+// each as spectrum_record makes it and z[io-1] scaled in place likewise;
+// four at a time in AVX2 registers where the processor has them, with
+// the same rounded operations in each lane.
+void spectrum_records(std::int32_t from, std::int32_t to, const spectral_constants& c, double dt, dcomplex* z,
+                      double* freq, double* amp, double* acc);
+
 // From the transform of nt (padded) samples: record io = 1 .. nt/2 gives
 // (io-1)*dom/(pai+pai) Hz, |conj(triamp[io-1]) * dt| and that times the
 // angular frequency, except record 1 when it is normalised. Scales

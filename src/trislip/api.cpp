@@ -128,13 +128,8 @@ spectrum amplitude_spectrum(const double* velocity, std::size_t count, const par
   s.acceleration.resize(half);
   const spectral_constants c = spectral_constants_for(nfast, p.dt);
   const auto records = [&](std::int32_t from, std::int32_t to) {
-    for (std::int32_t io = from; io < to; ++io) {
-      const amp_record r = spectrum_record(io, c, p.dt, triamp[static_cast<std::size_t>(io - 1)]);
-      const auto k = static_cast<std::size_t>(io - 1);
-      s.frequency[k] = r.freq;
-      s.velocity[k] = r.amp;
-      s.acceleration[k] = r.acc;
-    }
+    const auto k = static_cast<std::size_t>(from - 1);
+    spectrum_records(from, to, c, p.dt, triamp.get(), &s.frequency[k], &s.velocity[k], &s.acceleration[k]);
   };
   if (nfast >= (1 << 17)) {
     std::thread other([&] { records(c.nom / 2 + 1, c.nom + 1); });

@@ -340,6 +340,14 @@ std::shared_ptr<const std::vector<dcomplex>> twiddles_of(std::int32_t n, std::in
 
 }  // namespace
 
+bool avx2_in_use() {
+#if defined(TRISLIP_AVX2)
+  return has_avx2();
+#else
+  return false;
+#endif
+}
+
 bool allow_avx2(bool allowed) {
 #if defined(TRISLIP_AVX2)
   return avx2_allowed.exchange(allowed);

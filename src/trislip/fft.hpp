@@ -29,6 +29,9 @@ void dwvfast(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind);
 // comparing the two forms on one machine.
 bool allow_avx2(bool allowed);
 
+// Whether AVX2 is in use now: the processor has it and it is allowed.
+bool avx2_in_use();
+
 // The stage-by-stage order at every length, for comparing the two. The
 // caller has checked n and ind as dwvfast does.
 void dwvfast_in_stages(std::int32_t n, dcomplex* a, std::int32_t ind);
