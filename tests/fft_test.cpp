@@ -183,6 +183,17 @@ TEST(dwvfast, every_schedule_gives_the_stage_by_stage_bits) {
       trislip::dwvfast(n, a.data(), n, ind);
       trislip::dwvfast_in_stages(n, b.data(), ind);
       ASSERT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(dcomplex)), 0) << "n = " << n << ", ind = " << ind;
+      if (ind == -1) {  // real samples, loaded in bit-reversed order
+        std::vector<double> samples(static_cast<std::size_t>(n));
+        for (auto& x : samples) x = u(rng);
+        const std::int32_t nt = n / 2 + 1;
+        std::vector<dcomplex> loaded(samples.size()), staged(samples.size(), dcomplex{0.0, 0.0});
+        for (std::int32_t i = 0; i < nt; ++i) staged[static_cast<std::size_t>(i)] = {samples[static_cast<std::size_t>(i)], 0.0};
+        trislip::load_bit_reversed(n, samples.data(), nt, loaded.data());
+        trislip::dwvfast_loaded(n, loaded.data(), -1);
+        trislip::dwvfast_in_stages(n, staged.data(), -1);
+        ASSERT_EQ(std::memcmp(loaded.data(), staged.data(), loaded.size() * sizeof(dcomplex)), 0) << "samples, n = " << n;
+      }
       if (n <= (1 << 18)) {  // and without AVX2, where the machine has it
         const bool was = trislip::allow_avx2(false);
         trislip::dwvfast(n, c.data(), n, ind);

@@ -88,4 +88,13 @@ spectrum amplitude_spectrum(const slip_series& series, const parameters& p);
 // The same from count velocity samples where they lie (count must be nt).
 spectrum amplitude_spectrum(const double* velocity, std::size_t count, const parameters& p);
 
+// The number of values in each array of p's spectrum: half the transform
+// length, the first power of two from nt on.
+std::size_t spectrum_length(const parameters& p);
+// The same spectrum into the caller's three arrays of spectrum_length(p)
+// values each: frequency (Hz), velocity amplitude (m) and acceleration
+// amplitude (m/s).
+void amplitude_spectrum(const double* velocity, std::size_t count, const parameters& p, double* frequency,
+                        double* velocity_amplitude, double* acceleration_amplitude);
+
 }  // namespace trislip

@@ -1,13 +1,10 @@
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 // The public library: parameters checked once here, then the same
 // synthesis, transform and spectrum that the programs run.
 #include <cmath>
 #include <cstdlib>
 #include <new>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <string>
 
@@ -44,27 +41,39 @@ class series_sink final : public slip_record_sink {
 };
 
 
-// The transform array of a long spectrum: on Linux in 2 MiB pages where
-// the kernel gives them on request, which spares the faults of 4 KiB pages
-// and the misses in the page tables of its far-apart accesses.
-struct free_transform {
-  void operator()(dcomplex* p) const { std::free(p); }
-};
-std::unique_ptr<dcomplex[], free_transform> transform_array(std::int32_t n) {
-  const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(dcomplex);
-  void* p = nullptr;
-#if defined(__linux__)
-  constexpr std::size_t huge = std::size_t{1} << 21;
-  if (bytes >= 2 * huge && posix_memalign(&p, huge, (bytes + huge - 1) / huge * huge) == 0) {
-    madvise(p, bytes, MADV_HUGEPAGE);
-  } else {
-    p = nullptr;
+// The transform array of a call, taken from where the last call left one
+// of the same length and left there again: a caller that transforms many
+// series of one length is spared the page faults and the clearing of a
+// fresh array each time (the array of one length stays allocated, as the
+// twiddles of that length do). Calls at once on several threads each get
+// an array; the last one back is kept.
+class kept_transform_array {
+ public:
+  explicit kept_transform_array(std::int32_t n) : n_(n) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (kept_ && kept_n_ == n) array_ = std::move(kept_);
+    }
+    if (!array_) array_ = transform_array(n);
   }
-#endif
-  if (p == nullptr) p = std::malloc(bytes);
-  if (p == nullptr) throw std::bad_alloc();
-  return std::unique_ptr<dcomplex[], free_transform>(static_cast<dcomplex*>(p));
-}
+  ~kept_transform_array() {
+    std::unique_ptr<dcomplex[], free_transform> older;
+    std::lock_guard<std::mutex> lock(mutex_);
+    older = std::move(kept_);
+    kept_ = std::move(array_);
+    kept_n_ = n_;
+  }
+  kept_transform_array(const kept_transform_array&) = delete;
+  kept_transform_array& operator=(const kept_transform_array&) = delete;
+  dcomplex* get() const { return array_.get(); }
+
+ private:
+  static inline std::mutex mutex_;
+  static inline std::unique_ptr<dcomplex[], free_transform> kept_;
+  static inline std::int32_t kept_n_ = 0;
+  std::int32_t n_;
+  std::unique_ptr<dcomplex[], free_transform> array_;
+};
 
 }  // namespace
 
@@ -111,25 +120,39 @@ spectrum amplitude_spectrum(const slip_series& series, const parameters& p) {
 
 spectrum amplitude_spectrum(const double* velocity, std::size_t count, const parameters& p) {
   check(p);
+  const std::size_t half = spectrum_length(p);
+  spectrum s;
+  s.frequency.resize(half);
+  s.velocity.resize(half);
+  s.acceleration.resize(half);
+  amplitude_spectrum(velocity, count, p, s.frequency.data(), s.velocity.data(), s.acceleration.data());
+  return s;
+}
+
+std::size_t spectrum_length(const parameters& p) {
+  check(p);
+  return static_cast<std::size_t>(transform_length(p.nt) / 2);
+}
+
+void amplitude_spectrum(const double* velocity, std::size_t count, const parameters& p, double* frequency,
+                        double* velocity_amplitude, double* acceleration_amplitude) {
+  check(p);
   if (count != static_cast<std::size_t>(p.nt)) {
     throw std::invalid_argument("amplitude_spectrum: the series holds " + std::to_string(count) +
                                 " velocity samples, but nt = " + std::to_string(p.nt));
   }
   const std::int32_t nfast = transform_length(p.nt);
   // Every value is written before it is read: no need to clear the array.
-  const auto triamp = transform_array(nfast);
-  transform_padded(p.nt, nfast, velocity, triamp.get(), nfast);
+  kept_transform_array triamp(nfast);
+  load_bit_reversed(nfast, velocity, p.nt, triamp.get());
+  dwvfast_loaded(nfast, triamp.get(), -1);
   // The records, straight into the arrays; a long spectrum in two halves
   // on two threads (each record depends on its own value alone).
-  spectrum s;
-  const auto half = static_cast<std::size_t>(nfast / 2);
-  s.frequency.resize(half);
-  s.velocity.resize(half);
-  s.acceleration.resize(half);
   const spectral_constants c = spectral_constants_for(nfast, p.dt);
   const auto records = [&](std::int32_t from, std::int32_t to) {
     const auto k = static_cast<std::size_t>(from - 1);
-    spectrum_records(from, to, c, p.dt, triamp.get(), &s.frequency[k], &s.velocity[k], &s.acceleration[k]);
+    spectrum_records(from, to, c, p.dt, triamp.get(), frequency + k, velocity_amplitude + k,
+                     acceleration_amplitude + k);
   };
   if (nfast >= (1 << 17)) {
     std::thread other([&] { records(c.nom / 2 + 1, c.nom + 1); });
@@ -138,7 +161,6 @@ spectrum amplitude_spectrum(const double* velocity, std::size_t count, const par
   } else {
     records(1, c.nom + 1);
   }
-  return s;
 }
 
 }  // namespace trislip

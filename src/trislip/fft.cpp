@@ -1,7 +1,13 @@
 #include "trislip/fft.hpp"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include <atomic>
 #include <cstddef>
+#include <cstdlib>
+#include <new>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -256,6 +262,13 @@ void depth_first(dcomplex* a, std::int32_t m, const dcomplex* w, std::int32_t ha
   }
 }
 
+// Bit i of the index to bit bits-1-i.
+std::uint32_t reversed(std::uint32_t x, int width) {
+  std::uint32_t r = 0;
+  for (int b = 0; b < width; ++b, x >>= 1) r = (r << 1) | (x & 1);
+  return r;
+}
+
 // The bit-reversal permutation by tiles: index bits [h][m][l], with h and l
 // of `edge` bits, go to [rev l][rev m][rev h], so the 2^edge rows of one
 // tile and those of its partner stay in the cache while their elements
@@ -265,11 +278,7 @@ void reverse_bits(std::int32_t n, dcomplex* a, bool two_threads) {
   while ((std::int32_t{1} << bits) < n) ++bits;
   constexpr int edge = 3;
   const int mid = bits - 2 * edge;
-  const auto rev = [](std::uint32_t x, int width) {
-    std::uint32_t r = 0;
-    for (int b = 0; b < width; ++b, x >>= 1) r = (r << 1) | (x & 1);
-    return r;
-  };
+  const auto rev = reversed;
   std::uint32_t rev_edge[1 << edge];
   for (std::uint32_t x = 0; x < (1u << edge); ++x) rev_edge[x] = rev(x, edge);
   // Each pair of tiles is one task, owned by its lower tile: the tasks
@@ -338,7 +347,42 @@ std::shared_ptr<const std::vector<dcomplex>> twiddles_of(std::int32_t n, std::in
   return w;
 }
 
+// Butterfly stages, from span 1 up, on an array in bit-reversed order;
+// every butterfly of one k shares its twiddle.
+void stages(std::int32_t n, dcomplex* a, std::int32_t ind) {
+  const std::int32_t half = n / 2;
+  const std::shared_ptr<const std::vector<dcomplex>> table = twiddles_of(n, ind);
+  const dcomplex* w = table->data();
+  for (std::int32_t kmax = 1; kmax < n; kmax *= 2) {
+    const std::int32_t istep = 2 * kmax;
+    const std::int32_t stride = half / kmax;
+    for (std::int32_t k = 1; k <= kmax; ++k) {
+      const dcomplex wk = w[static_cast<std::size_t>((k - 1) * stride)];
+      for (std::int32_t i = k; i <= n; i += istep) butterfly1(a[i - 1], a[i + kmax - 1], wk);
+    }
+  }
+}
+
 }  // namespace
+
+void free_transform::operator()(dcomplex* p) const { std::free(p); }
+
+std::unique_ptr<dcomplex[], free_transform> transform_array(std::int32_t n) {
+  const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(dcomplex);
+  void* p = nullptr;
+#if defined(__linux__)
+  constexpr std::size_t huge = std::size_t{1} << 21;
+  const std::size_t rounded = (bytes + huge - 1) / huge * huge;
+  if (bytes >= 2 * huge && posix_memalign(&p, huge, rounded) == 0) {
+    madvise(p, rounded, MADV_HUGEPAGE);
+  } else {
+    p = nullptr;
+  }
+#endif
+  if (p == nullptr) p = std::malloc(bytes);
+  if (p == nullptr) throw std::bad_alloc();
+  return std::unique_ptr<dcomplex[], free_transform>(static_cast<dcomplex*>(p));
+}
 
 bool avx2_in_use() {
 #if defined(TRISLIP_AVX2)
@@ -403,19 +447,64 @@ void dwvfast_in_stages(std::int32_t n, dcomplex* a, std::int32_t ind) {
     j = j + m;
   }
 
-  // Butterfly stages, from span 1 up; every butterfly of one k shares its
-  // twiddle.
-  const std::int32_t half = n / 2;
-  const std::shared_ptr<const std::vector<dcomplex>> table = twiddles_of(n, ind);
-  const dcomplex* w = table->data();
-  for (std::int32_t kmax = 1; kmax < n; kmax *= 2) {
-    const std::int32_t istep = 2 * kmax;
-    const std::int32_t stride = half / kmax;
-    for (std::int32_t k = 1; k <= kmax; ++k) {
-      const dcomplex wk = w[static_cast<std::size_t>((k - 1) * stride)];
-      for (std::int32_t i = k; i <= n; i += istep) butterfly1(a[i - 1], a[i + kmax - 1], wk);
-    }
+  stages(n, a, ind);
+}
+
+void load_bit_reversed(std::int32_t n, const double* samples, std::int32_t nt, dcomplex* a) {
+  int bits = 0;
+  while ((std::int32_t{1} << bits) < n) ++bits;
+  const auto sample = [&](std::uint32_t i) {
+    return dcomplex{static_cast<std::int32_t>(i) < nt ? samples[i] : 0.0, 0.0};
+  };
+  constexpr int edge = 3;
+  if (bits < 2 * edge + 1) {
+    for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(n); ++i) a[reversed(i, bits)] = sample(i);
+    return;
   }
+  // By tiles, as reverse_bits trades them: element [h][m][l] goes to
+  // [rev l][rev m][rev h]; the eight l of one h are one run of samples,
+  // the eight h of one l one run of the array.
+  const int mid = bits - 2 * edge;
+  std::uint32_t rev_edge[1 << edge];
+  for (std::uint32_t x = 0; x < (1u << edge); ++x) rev_edge[x] = reversed(x, edge);
+  const auto tiles = [&](std::uint32_t from, std::uint32_t to) {
+    double tile[1 << edge][1 << edge];
+    for (std::uint32_t m = from; m < to; ++m) {
+      // The tile's samples, transposed in the cache, then written out a
+      // run of eight values at a time.
+      for (std::uint32_t h = 0; h < (1u << edge); ++h) {
+        const std::uint32_t i = (h << (mid + edge)) | (m << edge);
+        if (static_cast<std::int32_t>(i + (1u << edge)) <= nt) {
+          for (std::uint32_t l = 0; l < (1u << edge); ++l) tile[l][rev_edge[h]] = samples[i + l];
+        } else {
+          for (std::uint32_t l = 0; l < (1u << edge); ++l) tile[l][rev_edge[h]] = sample(i + l).re;
+        }
+      }
+      const std::uint32_t m2 = reversed(m, mid);
+      for (std::uint32_t l = 0; l < (1u << edge); ++l) {
+        dcomplex* const run = a + ((rev_edge[l] << (mid + edge)) | (m2 << edge));
+        for (std::uint32_t k = 0; k < (1u << edge); ++k) run[k] = {tile[l][k], 0.0};
+      }
+    }
+  };
+  const std::uint32_t count = 1u << mid;
+  if (n >= threads_from) {
+    std::thread other([&] { tiles(count / 2, count); });
+    tiles(0, count / 2);
+    other.join();
+  } else {
+    tiles(0, count);
+  }
+}
+
+void dwvfast_loaded(std::int32_t n, dcomplex* a, std::int32_t ind) {
+  if (n <= 1) return;
+  if (n >= depth_first_from) {
+    const std::shared_ptr<const std::vector<dcomplex>> w = twiddles_of(n, ind);
+    depth_first(a, n, w->data(), n / 2, n >= threads_from);
+    return;
+  }
+  stages(n, a, ind);
 }
 
 }  // namespace trislip

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "trislip/complex.hpp"
 
@@ -23,6 +24,25 @@ inline constexpr double pai = 3.141592654;
 // processor has them), which gives the same doubles: every butterfly is
 // the same rounded operations on the same two values.
 void dwvfast(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind);
+
+// The same transform in two steps, for real samples: load_bit_reversed
+// puts samples[0 .. nt-1], padded with zeros to n, as real values straight
+// into their bit-reversed places in a[0 .. n-1] (one pass, on two threads
+// for long ones, instead of a copy and then the reordering), and
+// dwvfast_loaded does the butterflies of dwvfast on them. Together they
+// give the doubles of loading the samples and calling dwvfast(n, a, mom,
+// ind). The caller has checked that n is a power of two, nt <= n and ind
+// is +1 or -1.
+void load_bit_reversed(std::int32_t n, const double* samples, std::int32_t nt, dcomplex* a);
+void dwvfast_loaded(std::int32_t n, dcomplex* a, std::int32_t ind);
+
+// An array for a long transform, not cleared: on Linux in 2 MiB pages
+// where the kernel gives them on request, which spares the faults of 4 KiB
+// pages and the misses in the page tables of its far-apart accesses.
+struct free_transform {
+  void operator()(dcomplex* p) const;
+};
+std::unique_ptr<dcomplex[], free_transform> transform_array(std::int32_t n);
 
 // Whether the long transforms may use AVX2 where the processor has it
 // (they do unless told otherwise); returns the previous setting. For

@@ -415,16 +415,16 @@ void run_custom(const custom_options& o) {
   // array to itself; the samples are copied into it first.
   staged_file slip(o.output_dir, "Tri_Slip.csv");
   staged_file amp(o.output_dir, "Tri_Amp.csv");
-  std::vector<dcomplex> triamp(static_cast<std::size_t>(nfast));
-  load_samples(p.nt, nfast, trisv.data(), triamp.data());
+  auto triamp = transform_array(nfast);
+  load_bit_reversed(nfast, trisv.data(), p.nt, triamp.get());
   std::exception_ptr spectrum_failed;
   joined_thread spectrum([&] {
     try {
-      dwvfast(nfast, triamp.data(), nfast, -1);
+      dwvfast_loaded(nfast, triamp.get(), -1);
       char header[max_record];
       amp.put(header, edit_amp_header(o.format, header));
       amp_writer amp_records(amp, o.format);
-      amplitude_spectrum(nfast, p.dt, triamp.data(), amp_records,
+      amplitude_spectrum(nfast, p.dt, triamp.get(), amp_records,
                          o.format == layout::fixed ? zero_frequency::normalised
                                                    : zero_frequency::computed);
       amp.finish();
@@ -442,7 +442,7 @@ void run_custom(const custom_options& o) {
 
   spectrum.join();
   if (spectrum_failed) std::rethrow_exception(spectrum_failed);
-  std::vector<dcomplex>().swap(triamp);
+  triamp.reset();
 
   // The exports, from the library's series: the same doubles as the files.
   std::vector<std::unique_ptr<staged_file>> exported;
