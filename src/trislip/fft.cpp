@@ -63,18 +63,37 @@ constexpr std::int32_t block_length = 1 << 11;
 // From this length on the halves go to two threads.
 constexpr std::int32_t threads_from = 1 << 17;
 
+// The twiddles of a transform of n: `whole` holds the n/2 of the last
+// span n/2, and the twiddle k of span q is whole[k * (n/2/q)]. The spans
+// up to n/8 also have their own copies in runs, span q's q twiddles from
+// runs[q] on: read one after another rather than at a stride, so that the
+// twiddles a block of butterflies needs share cache lines.
+struct twiddle_tables {
+  std::vector<dcomplex> whole, runs;
+};
+
+// Where the twiddles of each span are, and their stride.
+struct twiddle_view {
+  const dcomplex* whole;
+  const dcomplex* runs;
+  std::int32_t half;
+  bool in_runs(std::int32_t q) const { return 4 * q <= half; }
+  const dcomplex* of(std::int32_t q) const { return in_runs(q) ? runs + q : whole; }
+  std::size_t stride(std::int32_t q) const { return in_runs(q) ? 1 : static_cast<std::size_t>(half / q); }
+};
+
 // The stages of spans q and 2q of a[0 .. 4q-1] in one pass, for k from k0
 // to k1 - 1: first the two butterflies of span q (in each half), then the
 // two of span 2q that use their results.
-void join4_sse2(dcomplex* a, std::int32_t q, const dcomplex* w, std::int32_t half, std::int32_t k0,
-                std::int32_t k1) {
-  const auto s1 = static_cast<std::size_t>(half / q), s2 = static_cast<std::size_t>(half / (2 * q));
+void join4_sse2(dcomplex* a, std::int32_t q, const twiddle_view& t, std::int32_t k0, std::int32_t k1) {
+  const dcomplex *w1 = t.of(q), *w2 = t.of(2 * q);
+  const std::size_t s1 = t.stride(q), s2 = t.stride(2 * q);
   for (std::int32_t k = k0; k < k1; ++k) {
     const auto j = static_cast<std::size_t>(k - 1), uq = static_cast<std::size_t>(q);
-    butterfly1(a[j], a[j + uq], w[j * s1]);
-    butterfly1(a[j + 2 * uq], a[j + 3 * uq], w[j * s1]);
-    butterfly1(a[j], a[j + 2 * uq], w[j * s2]);
-    butterfly1(a[j + uq], a[j + 3 * uq], w[(j + uq) * s2]);
+    butterfly1(a[j], a[j + uq], w1[j * s1]);
+    butterfly1(a[j + 2 * uq], a[j + 3 * uq], w1[j * s1]);
+    butterfly1(a[j], a[j + 2 * uq], w2[j * s2]);
+    butterfly1(a[j + uq], a[j + 3 * uq], w2[(j + uq) * s2]);
   }
 }
 
@@ -106,6 +125,7 @@ __attribute__((target("avx2"))) inline void butterfly2(__m256d& lo, __m256d& hi,
 
 // The twiddles w[i] and w[i + step] in one register.
 __attribute__((target("avx2"))) inline __m256d twiddle_pair(const dcomplex* w, std::size_t i, std::size_t step) {
+  if (step == 1) return _mm256_loadu_pd(&w[i].re);
   return _mm256_set_m128d(_mm_loadu_pd(&w[i + step].re), _mm_loadu_pd(&w[i].re));
 }
 
@@ -127,9 +147,9 @@ __attribute__((target("avx2"))) void join_avx2(dcomplex* a, std::int32_t kmax, c
 
 // The stages of spans q and 2q of a[0 .. 4q-1] for k from k0 to k1 - 1, two
 // k at a time, as join4_sse2 does them one at a time.
-__attribute__((target("avx2"))) inline void join4_pairs(double* p, std::size_t q, const dcomplex* w,
-                                                        std::size_t s1, std::size_t s2, std::size_t k0,
-                                                        std::size_t k1) {
+__attribute__((target("avx2"))) inline void join4_pairs(double* p, std::size_t q, const dcomplex* w1,
+                                                        std::size_t s1, const dcomplex* w2, std::size_t s2,
+                                                        std::size_t k0, std::size_t k1) {
   for (std::size_t j = k0; j + 1 < k1; j += 2) {
     double* p0 = p + 2 * j;
     double* p1 = p + 2 * (j + q);
@@ -137,11 +157,11 @@ __attribute__((target("avx2"))) inline void join4_pairs(double* p, std::size_t q
     double* p3 = p + 2 * (j + 3 * q);
     __m256d v0 = _mm256_loadu_pd(p0), v1 = _mm256_loadu_pd(p1), v2 = _mm256_loadu_pd(p2),
             v3 = _mm256_loadu_pd(p3);
-    const __m256d w_q = twiddle_pair(w, j * s1, s1);
+    const __m256d w_q = twiddle_pair(w1, j * s1, s1);
     butterfly2(v0, v1, w_q);
     butterfly2(v2, v3, w_q);
-    butterfly2(v0, v2, twiddle_pair(w, j * s2, s2));
-    butterfly2(v1, v3, twiddle_pair(w, (j + q) * s2, s2));
+    butterfly2(v0, v2, twiddle_pair(w2, j * s2, s2));
+    butterfly2(v1, v3, twiddle_pair(w2, (j + q) * s2, s2));
     _mm256_storeu_pd(p0, v0);
     _mm256_storeu_pd(p1, v1);
     _mm256_storeu_pd(p2, v2);
@@ -154,11 +174,12 @@ __attribute__((target("avx2"))) inline void join4_pairs(double* p, std::size_t q
 // (span 1 pairs neighbours, so they are regrouped into one register of low
 // and one of high values, and back), then spans 4 and 8, 16 and 32, ...,
 // and a last single stage where the count of stages is odd.
-__attribute__((target("avx2"))) void block_avx2(dcomplex* a, std::int32_t m, const dcomplex* w,
-                                                std::int32_t half) {
+__attribute__((target("avx2"))) void block_avx2(dcomplex* a, std::int32_t m, const twiddle_view& t) {
   double* p = &a[0].re;
+  const dcomplex* w = t.of(1);
   const __m256d w1 = _mm256_set_m128d(_mm_loadu_pd(&w[0].re), _mm_loadu_pd(&w[0].re));
-  const __m256d w2 = _mm256_set_m128d(_mm_loadu_pd(&w[half / 2].re), _mm_loadu_pd(&w[0].re));
+  w = t.of(2);
+  const __m256d w2 = _mm256_set_m128d(_mm_loadu_pd(&w[t.stride(2)].re), _mm_loadu_pd(&w[0].re));
   for (std::int32_t i = 0; i < m; i += 4) {
     const __m256d x = _mm256_loadu_pd(p + 2 * i), y = _mm256_loadu_pd(p + 2 * i + 4);
     __m256d lo = _mm256_permute2f128_pd(x, y, 0x20), hi = _mm256_permute2f128_pd(x, y, 0x31);
@@ -170,13 +191,14 @@ __attribute__((target("avx2"))) void block_avx2(dcomplex* a, std::int32_t m, con
   }
   std::int32_t q = 4;
   for (; 4 * q <= m; q *= 4) {
-    const auto s1 = static_cast<std::size_t>(half / q), s2 = static_cast<std::size_t>(half / (2 * q));
     for (std::int32_t at = 0; at < m; at += 4 * q) {
-      join4_pairs(p + 2 * at, static_cast<std::size_t>(q), w, s1, s2, 0, static_cast<std::size_t>(q));
+      join4_pairs(p + 2 * at, static_cast<std::size_t>(q), t.of(q), t.stride(q), t.of(2 * q), t.stride(2 * q), 0,
+                  static_cast<std::size_t>(q));
     }
   }
   if (q < m) {  // one stage left, of span q = m/2
-    const auto stride = static_cast<std::size_t>(half / q);
+    const std::size_t stride = t.stride(q);
+    w = t.of(q);
     for (std::int32_t k = 0; k < q; k += 2) {
       const std::size_t s0 = static_cast<std::size_t>(k) * stride;
       __m256d lo = _mm256_loadu_pd(p + 2 * k), hi = _mm256_loadu_pd(p + 2 * (k + q));
@@ -189,13 +211,12 @@ __attribute__((target("avx2"))) void block_avx2(dcomplex* a, std::int32_t m, con
 
 
 // join4_sse2 for k and k+1 at a time.
-__attribute__((target("avx2"))) void join4_avx2(dcomplex* a, std::int32_t q, const dcomplex* w,
-                                                std::int32_t half, std::int32_t k0, std::int32_t k1) {
-  const auto s1 = static_cast<std::size_t>(half / q), s2 = static_cast<std::size_t>(half / (2 * q));
+__attribute__((target("avx2"))) void join4_avx2(dcomplex* a, std::int32_t q, const twiddle_view& t,
+                                                std::int32_t k0, std::int32_t k1) {
   const auto j0 = static_cast<std::size_t>(k0 - 1), j1 = static_cast<std::size_t>(k1 - 1);
-  join4_pairs(&a[0].re, static_cast<std::size_t>(q), w, s1, s2, j0, j1);
+  join4_pairs(&a[0].re, static_cast<std::size_t>(q), t.of(q), t.stride(q), t.of(2 * q), t.stride(2 * q), j0, j1);
   const std::size_t done = j0 + (j1 - j0) / 2 * 2;
-  join4_sse2(a, q, w, half, static_cast<std::int32_t>(done) + 1, k1);
+  join4_sse2(a, q, t, static_cast<std::int32_t>(done) + 1, k1);
 }
 
 std::atomic<bool> avx2_allowed{true};
@@ -214,51 +235,51 @@ void join(dcomplex* a, std::int32_t kmax, const dcomplex* w, std::int32_t stride
   join_sse2(a, kmax, w, stride, k0, k1);
 }
 
-void join4(dcomplex* a, std::int32_t q, const dcomplex* w, std::int32_t half, std::int32_t k0, std::int32_t k1) {
+void join4(dcomplex* a, std::int32_t q, const twiddle_view& t, std::int32_t k0, std::int32_t k1) {
 #if defined(TRISLIP_AVX2)
-  if (has_avx2()) return join4_avx2(a, q, w, half, k0, k1);
+  if (has_avx2()) return join4_avx2(a, q, t, k0, k1);
 #endif
-  join4_sse2(a, q, w, half, k0, k1);
+  join4_sse2(a, q, t, k0, k1);
 }
 
 // All stages of a[0 .. m-1], m a power of two, within a transform whose
-// last span is `half` (the strides into w are those of the whole).
-void depth_first(dcomplex* a, std::int32_t m, const dcomplex* w, std::int32_t half, bool two_threads) {
+// twiddles t gives.
+void depth_first(dcomplex* a, std::int32_t m, const twiddle_view& t, bool two_threads) {
   if (m <= block_length) {
 #if defined(TRISLIP_AVX2)
-    if (has_avx2()) return block_avx2(a, m, w, half);
+    if (has_avx2()) return block_avx2(a, m, t);
 #endif
     for (std::int32_t kmax = 1; kmax < m; kmax *= 2) {
-      for (std::int32_t at = 0; at < m; at += 2 * kmax) join(a + at, kmax, w, half / kmax, 1, kmax + 1);
+      for (std::int32_t at = 0; at < m; at += 2 * kmax) join(a + at, kmax, t.of(kmax), static_cast<std::int32_t>(t.stride(kmax)), 1, kmax + 1);
     }
     return;
   }
   if (m < 4 * block_length) {
     // Two halves, then the stage of span m/2.
     const std::int32_t kmax = m / 2;
-    depth_first(a, kmax, w, half, false);
-    depth_first(a + kmax, kmax, w, half, false);
-    join(a, kmax, w, half / kmax, 1, kmax + 1);
+    depth_first(a, kmax, t, false);
+    depth_first(a + kmax, kmax, t, false);
+    join(a, kmax, t.of(kmax), static_cast<std::int32_t>(t.stride(kmax)), 1, kmax + 1);
     return;
   }
   // Four quarters, then the stages of spans m/4 and m/2 in one pass; with
   // two threads each takes two quarters, then half of the k.
   const std::int32_t q = m / 4;
-  const auto quarters = [=](dcomplex* at) {
-    depth_first(at, q, w, half, false);
-    depth_first(at + q, q, w, half, false);
+  const auto quarters = [&t, q](dcomplex* at) {
+    depth_first(at, q, t, false);
+    depth_first(at + q, q, t, false);
   };
   if (two_threads) {
     std::thread other([&] { quarters(a); });
     quarters(a + 2 * q);
     other.join();
-    std::thread second([&] { join4(a, q, w, half, q / 2 + 1, q + 1); });
-    join4(a, q, w, half, 1, q / 2 + 1);
+    std::thread second([&] { join4(a, q, t, q / 2 + 1, q + 1); });
+    join4(a, q, t, 1, q / 2 + 1);
     second.join();
   } else {
     quarters(a);
     quarters(a + 2 * q);
-    join4(a, q, w, half, 1, q + 1);
+    join4(a, q, t, 1, q + 1);
   }
 }
 
@@ -316,21 +337,23 @@ void reverse_bits(std::int32_t n, dcomplex* a, bool two_threads) {
 // transforms many series of one length. The angle (k-1)*ind*pai/kmax of a
 // span kmax is, bit for bit, the angle of (k-1)*(n/2/kmax) in the last span
 // n/2 (the factors differ by exact powers of two), so every stage reads its
-// twiddles from this one table at a stride.
-std::shared_ptr<const std::vector<dcomplex>> twiddles_of(std::int32_t n, std::int32_t ind) {
+// twiddles from this one table at a stride, or from the copies in runs.
+std::shared_ptr<const twiddle_tables> twiddles_of(std::int32_t n, std::int32_t ind) {
   static std::mutex m;
-  static std::shared_ptr<const std::vector<dcomplex>> kept;
+  static std::shared_ptr<const twiddle_tables> kept;
   static std::int32_t kept_n = 0, kept_ind = 0;
   {
     std::lock_guard<std::mutex> lock(m);
     if (kept && kept_n == n && kept_ind == ind) return kept;
   }
   const std::int32_t half = n / 2;
-  auto w = std::make_shared<std::vector<dcomplex>>(static_cast<std::size_t>(half));
+  auto tables = std::make_shared<twiddle_tables>();
+  std::vector<dcomplex>& w = tables->whole;
+  w.resize(static_cast<std::size_t>(half));
   const auto fill = [&](std::int32_t from, std::int32_t to) {
     for (std::int32_t k = from; k < to; ++k) {
       const double phi = static_cast<double>(k * ind) * pai / static_cast<double>(half);
-      (*w)[static_cast<std::size_t>(k)] = c_exp({0.0, phi});
+      w[static_cast<std::size_t>(k)] = c_exp({0.0, phi});
     }
   };
   if (n >= threads_from) {
@@ -340,19 +363,27 @@ std::shared_ptr<const std::vector<dcomplex>> twiddles_of(std::int32_t n, std::in
   } else {
     fill(0, half);
   }
+  if (half >= 4) {
+    tables->runs.resize(static_cast<std::size_t>(half / 2));
+    for (std::int32_t q = 1; 4 * q <= half; q *= 2) {
+      const auto stride = static_cast<std::size_t>(half / q), uq = static_cast<std::size_t>(q);
+      for (std::size_t k = 0; k < uq; ++k) tables->runs[uq + k] = w[k * stride];
+    }
+  }
+  const std::shared_ptr<const twiddle_tables> made = tables;
   std::lock_guard<std::mutex> lock(m);
-  kept = w;
+  kept = made;
   kept_n = n;
   kept_ind = ind;
-  return w;
+  return made;
 }
 
 // Butterfly stages, from span 1 up, on an array in bit-reversed order;
 // every butterfly of one k shares its twiddle.
 void stages(std::int32_t n, dcomplex* a, std::int32_t ind) {
   const std::int32_t half = n / 2;
-  const std::shared_ptr<const std::vector<dcomplex>> table = twiddles_of(n, ind);
-  const dcomplex* w = table->data();
+  const std::shared_ptr<const twiddle_tables> tables = twiddles_of(n, ind);
+  const dcomplex* w = tables->whole.data();
   for (std::int32_t kmax = 1; kmax < n; kmax *= 2) {
     const std::int32_t istep = 2 * kmax;
     const std::int32_t stride = half / kmax;
@@ -419,8 +450,8 @@ void dwvfast(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind) {
 
   if (n >= depth_first_from) {
     reverse_bits(n, a, n >= threads_from);
-    const std::shared_ptr<const std::vector<dcomplex>> w = twiddles_of(n, ind);
-    depth_first(a, n, w->data(), n / 2, n >= threads_from);
+    const std::shared_ptr<const twiddle_tables> tables = twiddles_of(n, ind);
+    depth_first(a, n, twiddle_view{tables->whole.data(), tables->runs.data(), n / 2}, n >= threads_from);
     return;
   }
   dwvfast_in_stages(n, a, ind);
@@ -500,8 +531,8 @@ void load_bit_reversed(std::int32_t n, const double* samples, std::int32_t nt, d
 void dwvfast_loaded(std::int32_t n, dcomplex* a, std::int32_t ind) {
   if (n <= 1) return;
   if (n >= depth_first_from) {
-    const std::shared_ptr<const std::vector<dcomplex>> w = twiddles_of(n, ind);
-    depth_first(a, n, w->data(), n / 2, n >= threads_from);
+    const std::shared_ptr<const twiddle_tables> tables = twiddles_of(n, ind);
+    depth_first(a, n, twiddle_view{tables->whole.data(), tables->runs.data(), n / 2}, n >= threads_from);
     return;
   }
   stages(n, a, ind);
