@@ -77,4 +77,17 @@ void synthesize(const slip_params& p, double* trisv, std::int32_t capacity,
   }
 }
 
+void replay(const slip_params& p, const double* trisv, slip_record_sink& out) {
+  out.record(0.0, trisv[0], 0.0, 0.0);
+  double tris = 0.0;
+  for (std::int32_t i = 2; i <= p.nt; ++i) {
+    const double t = static_cast<double>(i - 1) * p.dt;
+    const double v = trisv[i - 1];
+    const double previous = trisv[i - 2];
+    tris = tris + ((v + previous) * p.dt) / 2.0;
+    const double tria = (v - previous) / p.dt;
+    out.record(t, v, tris, tria);
+  }
+}
+
 }  // namespace trislip

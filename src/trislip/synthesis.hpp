@@ -100,4 +100,9 @@ struct pulse_train {
 void synthesize(const slip_params& p, double* trisv, std::int32_t capacity,
                 slip_record_sink& out);
 
+// Hands out again the records of the samples trisv[0 .. p.nt-1] that
+// synthesize made with p: the same records, bit for bit, from the samples
+// rather than the pulses, and trisv is only read.
+void replay(const slip_params& p, const double* trisv, slip_record_sink& out);
+
 }  // namespace trislip

@@ -411,15 +411,16 @@ void run_custom(const custom_options& o) {
 
   // The spectrum is worked out and written on a second thread while this
   // one writes the time series: the files are independent, and on two
-  // cores the two halves take about as long. The thread has the transform
-  // array to itself; the samples are copied into it first.
+  // cores the two halves take about as long. Both only read the samples;
+  // the thread has the transform array to itself.
   staged_file slip(o.output_dir, "Tri_Slip.csv");
   staged_file amp(o.output_dir, "Tri_Amp.csv");
-  auto triamp = transform_array(nfast);
-  load_bit_reversed(nfast, trisv.data(), p.nt, triamp.get());
+  std::unique_ptr<dcomplex[], free_transform> triamp;
   std::exception_ptr spectrum_failed;
   joined_thread spectrum([&] {
     try {
+      triamp = transform_array(nfast);
+      load_bit_reversed(nfast, trisv.data(), p.nt, triamp.get());
       dwvfast_loaded(nfast, triamp.get(), -1);
       char header[max_record];
       amp.put(header, edit_amp_header(o.format, header));
@@ -436,13 +437,13 @@ void run_custom(const custom_options& o) {
   char line[max_record];
   slip.put(line, edit_slip_header(o.format, line));
   slip_writer slip_records(slip, o.format);
-  synthesize(sp, trisv.data(), p.nt, slip_records);
+  replay(sp, trisv.data(), slip_records);
   slip.finish();
-  std::vector<double>().swap(trisv);
 
   spectrum.join();
   if (spectrum_failed) std::rethrow_exception(spectrum_failed);
   triamp.reset();
+  std::vector<double>().swap(trisv);
 
   // The exports, from the library's series: the same doubles as the files.
   std::vector<std::unique_ptr<staged_file>> exported;
