@@ -528,6 +528,10 @@ void load_bit_reversed(std::int32_t n, const double* samples, std::int32_t nt, d
   }
 }
 
+void prepare_transform(std::int32_t n, std::int32_t ind) {
+  if (n >= 2) twiddles_of(n, ind);
+}
+
 void dwvfast_loaded(std::int32_t n, dcomplex* a, std::int32_t ind) {
   if (n <= 1) return;
   if (n >= depth_first_from) {

@@ -36,6 +36,11 @@ void dwvfast(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind);
 void load_bit_reversed(std::int32_t n, const double* samples, std::int32_t nt, dcomplex* a);
 void dwvfast_loaded(std::int32_t n, dcomplex* a, std::int32_t ind);
 
+// Makes the twiddles of a transform of n in direction ind ahead of it (the
+// tables of the last length are kept), so that a caller can make them
+// while it computes what it will transform.
+void prepare_transform(std::int32_t n, std::int32_t ind);
+
 // An array for a long transform, not cleared: on Linux in 2 MiB pages
 // where the kernel gives them on request, which spares the faults of 4 KiB
 // pages and the misses in the page tables of its far-apart accesses.

@@ -378,6 +378,10 @@ void run_custom(const custom_options& o) {
   const slip_params sp = slip_params_of(p);
   const auto n = static_cast<std::size_t>(p.nt);
 
+  // The transform's twiddles are made meanwhile on another thread, ready
+  // for the spectrum (wasted only when the run is refused).
+  joined_thread twiddles([nfast] { prepare_transform(nfast, -1); });
+
   // First pass: the samples alone, to see whether the layout holds them
   // and whether the sampled function is the one asked for.
   std::vector<double> trisv(n);
@@ -417,6 +421,7 @@ void run_custom(const custom_options& o) {
   staged_file amp(o.output_dir, "Tri_Amp.csv");
   std::unique_ptr<dcomplex[], free_transform> triamp;
   std::exception_ptr spectrum_failed;
+  twiddles.join();
   joined_thread spectrum([&] {
     try {
       triamp = transform_array(nfast);
