@@ -145,11 +145,15 @@ class amp_writer final : public amp_record_sink {
   record_editor editor_;
 };
 
-// A thread that is joined however the scope is left.
+// A thread that is joined however the scope is left. It and the threads
+// it starts take none of the ending signals, which reach this thread.
 class joined_thread {
  public:
   template <class F>
-  explicit joined_thread(F&& f) : thread_(std::forward<F>(f)) {}
+  explicit joined_thread(F&& f) {
+    const ending_signals_held held;
+    thread_ = std::thread(std::forward<F>(f));
+  }
   ~joined_thread() { join(); }
   joined_thread(const joined_thread&) = delete;
   joined_thread& operator=(const joined_thread&) = delete;

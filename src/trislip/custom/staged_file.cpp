@@ -34,21 +34,7 @@ const char* program_name = "trislip";
 
 const int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
-class signals_held {
- public:
-  signals_held() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int s : ending_signals) sigaddset(&set, s);
-    sigprocmask(SIG_BLOCK, &set, &old_);
-  }
-  ~signals_held() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
-  signals_held(const signals_held&) = delete;
-  signals_held& operator=(const signals_held&) = delete;
-
- private:
-  sigset_t old_;
-};
+using signals_held = ending_signals_held;
 
 [[noreturn]] void fail(const std::string& what, const std::string& path, int err) {
   throw std::runtime_error("cannot " + what + " " + path + ": " + std::strerror(err));
@@ -64,6 +50,15 @@ extern "C" void on_ending_signal(int) {
 }
 
 }  // namespace
+
+ending_signals_held::ending_signals_held() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : ending_signals) sigaddset(&set, s);
+  pthread_sigmask(SIG_BLOCK, &set, &old_);
+}
+
+ending_signals_held::~ending_signals_held() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
 
 staged_file::staged_file(const std::string& dir, const std::string& name)
     : final_path_(dir + "/" + name), buffer_(new char[buffer_size]) {

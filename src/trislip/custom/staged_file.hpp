@@ -1,5 +1,7 @@
 #pragma once
 
+#include <signal.h>
+
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -80,5 +82,20 @@ void discard_staged_files() noexcept;
 // status 1. A write that would exceed a file-size limit fails with an error
 // instead of killing the process.
 void discard_staged_files_on_signals(const char* program);
+
+// Holds the ending signals (SIGINT, SIGTERM, SIGHUP) on this thread while
+// it lives. Threads started meanwhile keep them held for good: the handler
+// then runs on the main thread only, which holds them itself whenever it
+// changes the table of staged files.
+class ending_signals_held {
+ public:
+  ending_signals_held();
+  ~ending_signals_held();
+  ending_signals_held(const ending_signals_held&) = delete;
+  ending_signals_held& operator=(const ending_signals_held&) = delete;
+
+ private:
+  sigset_t old_;
+};
 
 }  // namespace trislip
