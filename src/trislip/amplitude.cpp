@@ -104,20 +104,28 @@ void spectrum_records(std::int32_t from, std::int32_t to, const spectral_constan
 
 void amplitude_spectrum(std::int32_t nt, double dt, dcomplex* triamp,
                         amp_record_sink& out, zero_frequency first) {
+  // The normalised record 1 is written even where the record is too
+  // short for any other.
+  amplitude_spectrum(nt, dt, triamp, 1, std::max(nt / 2, 1) + 1, out, first);
+}
+
+void amplitude_spectrum(std::int32_t nt, double dt, dcomplex* triamp, std::int32_t from, std::int32_t to,
+                        amp_record_sink& out, zero_frequency first) {
   const spectral_constants c = spectral_constants_for(nt, dt);
-  std::int32_t io = 1;
-  if (first == zero_frequency::normalised) {
+  std::int32_t io = from;
+  if (io == 1 && io < to && first == zero_frequency::normalised) {
     out.record(0.0, 1.0, 0.0);
     io = 2;
   }
   // In blocks, so that the records are worked out together.
   constexpr std::int32_t block = 256;
   double freq[block], amp[block], acc[block];
-  while (io <= c.nom) {
-    const std::int32_t to = std::min(io + block, c.nom + 1);
-    spectrum_records(io, to, c, dt, triamp, freq, amp, acc);
-    for (std::int32_t i = 0; i < to - io; ++i) out.record(freq[i], amp[i], acc[i]);
-    io = to;
+  to = std::min(to, c.nom + 1);
+  while (io < to) {
+    const std::int32_t end = std::min(io + block, to);
+    spectrum_records(io, end, c, dt, triamp, freq, amp, acc);
+    for (std::int32_t i = 0; i < end - io; ++i) out.record(freq[i], amp[i], acc[i]);
+    io = end;
   }
 }
 

@@ -76,5 +76,8 @@ void spectrum_records(std::int32_t from, std::int32_t to, const spectral_constan
 void amplitude_spectrum(std::int32_t nt, double dt, dcomplex* triamp,
                         amp_record_sink& out,
                         zero_frequency first = zero_frequency::normalised);
+// Records from .. to-1 of them alone.
+void amplitude_spectrum(std::int32_t nt, double dt, dcomplex* triamp, std::int32_t from, std::int32_t to,
+                        amp_record_sink& out, zero_frequency first);
 
 }  // namespace trislip

@@ -78,9 +78,18 @@ void synthesize(const slip_params& p, double* trisv, std::int32_t capacity,
 }
 
 void replay(const slip_params& p, const double* trisv, slip_record_sink& out) {
-  out.record(0.0, trisv[0], 0.0, 0.0);
-  double tris = 0.0;
-  for (std::int32_t i = 2; i <= p.nt; ++i) {
+  replay(p, trisv, 1, p.nt, 0.0, out);
+}
+
+void replay(const slip_params& p, const double* trisv, std::int32_t first, std::int32_t last, double tris,
+            slip_record_sink& out) {
+  std::int32_t i = first;
+  if (i == 1) {
+    out.record(0.0, trisv[0], 0.0, 0.0);
+    tris = 0.0;
+    i = 2;
+  }
+  for (; i <= last; ++i) {
     const double t = static_cast<double>(i - 1) * p.dt;
     const double v = trisv[i - 1];
     const double previous = trisv[i - 2];

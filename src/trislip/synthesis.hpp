@@ -104,5 +104,9 @@ void synthesize(const slip_params& p, double* trisv, std::int32_t capacity,
 // synthesize made with p: the same records, bit for bit, from the samples
 // rather than the pulses, and trisv is only read.
 void replay(const slip_params& p, const double* trisv, slip_record_sink& out);
+// Records first to last (counted from 1) of them; tris is the displacement
+// of record first-1 (unused when first is 1).
+void replay(const slip_params& p, const double* trisv, std::int32_t first, std::int32_t last, double tris,
+            slip_record_sink& out);
 
 }  // namespace trislip

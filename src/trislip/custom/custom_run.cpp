@@ -9,7 +9,11 @@
 #include <limits>
 #include <memory>
 #include <filesystem>
+#include <atomic>
+#include <condition_variable>
 #include <exception>
+#include <functional>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -38,10 +42,15 @@ std::string rounded(double x) {
 
 // The extremes of each column of the time series, found before anything
 // is written so that a layout that cannot hold them is refused in time.
+// The records of a result file are edited and written in chunks of this
+// many (see shared_file).
+constexpr std::int32_t chunk_rows = 8192;
+
 class column_ranges final : public slip_record_sink {
  public:
   void record(double, double v, double d, double a) override {
     last_slip = d;
+    if (++records % chunk_rows == 0) slip_at_chunk_ends.push_back(d);
     const double values[] = {v, d, a};
     for (int c = 0; c < 3; ++c) {
       if (!std::isfinite(values[c]) && non_finite < 0) non_finite = c;
@@ -51,6 +60,10 @@ class column_ranges final : public slip_record_sink {
   }
   int non_finite = -1;  // the first column with a value beyond a double
   double last_slip = 0;
+  std::int32_t records = 0;
+  // The displacement of the last record of every whole chunk, where the
+  // next chunk's running sum resumes.
+  std::vector<double> slip_at_chunk_ends;
   double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
 };
 
@@ -115,34 +128,94 @@ void make_folder(const std::string& dir) {
   }
 }
 
-// Records edited straight into the staged file's buffer. A flush moves
-// the previous record's text away, so the editor forgets it then.
-class slip_writer final : public slip_record_sink {
+// Records edited into the buffer of one chunk of a file.
+class slip_chunk final : public slip_record_sink {
  public:
-  slip_writer(staged_file& f, layout l) : f_(f), editor_(l) {}
-  void record(double t, double v, double d, double a) override {
-    char* at = f_.reserve(max_record);
-    if (f_.buffered() == 0) editor_.forget();
-    f_.commit(editor_.slip(t, v, d, a, at));
-  }
+  slip_chunk(layout l, char* out) : editor_(l), out_(out) {}
+  void record(double t, double v, double d, double a) override { used_ += editor_.slip(t, v, d, a, out_ + used_); }
+  std::size_t used() const { return used_; }
 
  private:
-  staged_file& f_;
   record_editor editor_;
+  char* out_;
+  std::size_t used_ = 0;
 };
 
-class amp_writer final : public amp_record_sink {
+class amp_chunk final : public amp_record_sink {
  public:
-  amp_writer(staged_file& f, layout l) : f_(f), editor_(l) {}
-  void record(double freq, double vel, double acc) override {
-    char* at = f_.reserve(max_record);
-    if (f_.buffered() == 0) editor_.forget();
-    f_.commit(editor_.amp(freq, vel, acc, at));
+  amp_chunk(layout l, char* out) : editor_(l), out_(out) {}
+  void record(double freq, double vel, double acc) override { used_ += editor_.amp(freq, vel, acc, out_ + used_); }
+  std::size_t used() const { return used_; }
+
+ private:
+  record_editor editor_;
+  char* out_;
+  std::size_t used_ = 0;
+};
+
+// The records of a file in chunks of chunk_rows, for both threads to
+// share: whichever is free takes the next chunk and edits it into its own
+// buffer, then waits for its turn and writes it, while the other edits the
+// chunk after. The chunks go out in order, so the bytes are those of one
+// thread doing it all. A thread holds one chunk at a time and waits only
+// for the one before, which its holder is editing or writing. A failure
+// releases every thread waiting on the file.
+class shared_file {
+ public:
+  static constexpr std::size_t chunk_bytes = chunk_rows * max_record;
+  // edit(chunk, out) edits the chunk into out and returns its length.
+  using editor = std::function<std::size_t(std::int32_t chunk, char* out)>;
+
+  shared_file(staged_file& f, std::int32_t rows, editor edit)
+      : f_(f), chunks_((rows + chunk_rows - 1) / chunk_rows), edit_(std::move(edit)) {}
+
+  // Lets chunks be taken, once what precedes them is in the file.
+  void open() {
+    std::lock_guard<std::mutex> lock(m_);
+    open_ = true;
+    turn_.notify_all();
+  }
+  // Waits until the file is open; false if it failed first.
+  bool wait_open() {
+    std::unique_lock<std::mutex> lock(m_);
+    turn_.wait(lock, [&] { return open_ || failed_; });
+    return !failed_;
+  }
+  void fail() noexcept {
+    std::lock_guard<std::mutex> lock(m_);
+    failed_ = true;
+    turn_.notify_all();
+  }
+
+  // Takes, edits and writes one chunk; false when none is left (or the
+  // file has failed). buffer holds chunk_bytes.
+  bool work_one(char* buffer) {
+    const std::int32_t c = next_taken_.fetch_add(1);
+    if (c >= chunks_) return false;
+    try {
+      const std::size_t n = edit_(c, buffer);
+      std::unique_lock<std::mutex> lock(m_);
+      turn_.wait(lock, [&] { return next_written_ == c || failed_; });
+      if (failed_) return false;
+      f_.put(buffer, n);
+      ++next_written_;
+      turn_.notify_all();
+      return true;
+    } catch (...) {
+      fail();
+      throw;
+    }
   }
 
  private:
   staged_file& f_;
-  record_editor editor_;
+  const std::int32_t chunks_;
+  const editor edit_;
+  std::atomic<std::int32_t> next_taken_{0};
+  std::mutex m_;
+  std::condition_variable turn_;
+  std::int32_t next_written_ = 0;
+  bool open_ = false, failed_ = false;
 };
 
 // A thread that is joined however the scope is left. It and the threads
@@ -417,13 +490,36 @@ void run_custom(const custom_options& o) {
     report_spectrum(console(), nfast, p.dt);
   }
 
-  // The spectrum is worked out and written on a second thread while this
-  // one writes the time series: the files are independent, and on two
-  // cores the two halves take about as long. Both only read the samples;
-  // the thread has the transform array to itself.
+  // The spectrum is worked out on a second thread while this one edits and
+  // writes the time series; then each thread helps with the other file's
+  // chunks. Both only read the samples; the second thread has the
+  // transform array to itself until the spectrum's chunks begin, which
+  // read disjoint parts of it.
   staged_file slip(o.output_dir, "Tri_Slip.csv");
   staged_file amp(o.output_dir, "Tri_Amp.csv");
   std::unique_ptr<dcomplex[], free_transform> triamp;
+  const zero_frequency first =
+      o.format == layout::fixed ? zero_frequency::normalised : zero_frequency::computed;
+  shared_file slip_chunks(slip, p.nt, [&](std::int32_t c, char* out) {
+    slip_chunk records(o.format, out);
+    const std::int32_t from = c * chunk_rows + 1, to = std::min(p.nt, (c + 1) * chunk_rows);
+    replay(sp, trisv.data(), from, to, c == 0 ? 0.0 : ranges.slip_at_chunk_ends[static_cast<std::size_t>(c - 1)],
+           records);
+    return records.used();
+  });
+  shared_file amp_chunks(amp, nfast / 2, [&](std::int32_t c, char* out) {
+    amp_chunk records(o.format, out);
+    amplitude_spectrum(nfast, p.dt, triamp.get(), c * chunk_rows + 1, (c + 1) * chunk_rows + 1, records, first);
+    return records.used();
+  });
+  const auto fail_both = [&] {
+    slip_chunks.fail();
+    amp_chunks.fail();
+  };
+  char line[max_record];
+  slip.put(line, edit_slip_header(o.format, line));
+  slip_chunks.open();
+
   std::exception_ptr spectrum_failed;
   twiddles.join();
   joined_thread spectrum([&] {
@@ -433,24 +529,34 @@ void run_custom(const custom_options& o) {
       dwvfast_loaded(nfast, triamp.get(), -1);
       char header[max_record];
       amp.put(header, edit_amp_header(o.format, header));
-      amp_writer amp_records(amp, o.format);
-      amplitude_spectrum(nfast, p.dt, triamp.get(), amp_records,
-                         o.format == layout::fixed ? zero_frequency::normalised
-                                                   : zero_frequency::computed);
-      amp.finish();
+      amp_chunks.open();
+      const std::unique_ptr<char[]> buffer(new char[shared_file::chunk_bytes]);
+      while (amp_chunks.work_one(buffer.get())) {
+      }
+      while (slip_chunks.work_one(buffer.get())) {
+      }
     } catch (...) {
       spectrum_failed = std::current_exception();
+      fail_both();
     }
   });
 
-  char line[max_record];
-  slip.put(line, edit_slip_header(o.format, line));
-  slip_writer slip_records(slip, o.format);
-  replay(sp, trisv.data(), slip_records);
-  slip.finish();
-
+  try {
+    const std::unique_ptr<char[]> buffer(new char[shared_file::chunk_bytes]);
+    while (slip_chunks.work_one(buffer.get())) {
+    }
+    if (amp_chunks.wait_open()) {
+      while (amp_chunks.work_one(buffer.get())) {
+      }
+    }
+  } catch (...) {
+    fail_both();
+    throw;
+  }
   spectrum.join();
   if (spectrum_failed) std::rethrow_exception(spectrum_failed);
+  slip.finish();
+  amp.finish();
   triamp.reset();
   std::vector<double>().swap(trisv);
 
