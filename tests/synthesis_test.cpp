@@ -223,5 +223,13 @@ TEST(synthesis, replayed_records_are_the_synthesised_ones) {
     ASSERT_EQ(made.samples.size(), replayed.samples.size());
     EXPECT_EQ(std::memcmp(made.samples.data(), replayed.samples.data(), made.samples.size() * sizeof(sample)), 0)
         << "nt = " << p.nt;
+    // And in two pieces, the second resuming from the first's last slip.
+    const std::int32_t cut = p.nt / 3 + 1;
+    collect pieces;
+    trislip::replay(p, trisv.data(), 1, cut, 0.0, pieces);
+    trislip::replay(p, trisv.data(), cut + 1, p.nt, made.samples[static_cast<std::size_t>(cut - 1)].d, pieces);
+    ASSERT_EQ(made.samples.size(), pieces.samples.size());
+    EXPECT_EQ(std::memcmp(made.samples.data(), pieces.samples.data(), made.samples.size() * sizeof(sample)), 0)
+        << "nt = " << p.nt << " in two pieces";
   }
 }
