@@ -5,10 +5,6 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -22,6 +18,7 @@
 #include <vector>
 
 #include "trislip/exports.hpp"
+#include "trislip/huge_pages.hpp"
 #include "trislip/srf.hpp"
 #include "trislip/trislip.hpp"
 
@@ -39,23 +36,10 @@ py::array_t<double> read_only(std::vector<double>&& values) {
   return array;
 }
 
-// A new read-only array of n doubles and where the library may fill it:
-// a long one in 2 MiB pages where the kernel gives them on request, which
-// spares the faults of thousands of 4 KiB pages on every call.
+// A new read-only array of n doubles and where the library may fill it: a
+// long one in 2 MiB pages, which spares thousands of page faults a call.
 std::pair<py::array_t<double>, double*> array_to_fill(std::size_t n) {
-  const std::size_t bytes = std::max<std::size_t>(n, 1) * sizeof(double);
-  void* p = nullptr;
-#if defined(__linux__)
-  constexpr std::size_t huge = std::size_t{1} << 21;
-  const std::size_t rounded = (bytes + huge - 1) / huge * huge;
-  if (bytes >= 2 * huge && posix_memalign(&p, huge, rounded) == 0) {
-    madvise(p, rounded, MADV_HUGEPAGE);
-  } else {
-    p = nullptr;
-  }
-#endif
-  if (p == nullptr) p = std::malloc(bytes);
-  if (p == nullptr) throw std::bad_alloc();
+  void* p = trislip::allocate_in_huge_pages(n * sizeof(double));
   py::capsule owner(p, [](void* q) { std::free(q); });
   py::array_t<double> array(static_cast<py::ssize_t>(n), static_cast<double*>(p), owner);
   array.attr("flags").attr("writeable") = false;

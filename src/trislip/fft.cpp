@@ -1,13 +1,10 @@
 #include "trislip/fft.hpp"
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
+#include "trislip/huge_pages.hpp"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
-#include <new>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -283,6 +280,16 @@ void depth_first(dcomplex* a, std::int32_t m, const twiddle_view& t, bool two_th
   }
 }
 
+// f(from, to) over [0, count): on two threads when asked, the part from
+// split on on the second.
+template <class T, class F>
+void in_two(bool two_threads, T count, T split, const F& f) {
+  if (!two_threads) return f(T{0}, count);
+  std::thread other([&] { f(split, count); });
+  f(T{0}, split);
+  other.join();
+}
+
 // Bit i of the index to bit bits-1-i.
 std::uint32_t reversed(std::uint32_t x, int width) {
   std::uint32_t r = 0;
@@ -319,17 +326,10 @@ void reverse_bits(std::int32_t n, dcomplex* a, bool two_threads) {
       }
     }
   };
+  // Low tiles own more pairs than high ones: a split at a third of the
+  // count gives each thread about half of them.
   const std::uint32_t count = 1u << mid;
-  if (two_threads) {
-    // Low tiles own more pairs than high ones: a split at a third of the
-    // count gives each thread about half of them.
-    const std::uint32_t split = count / 3;
-    std::thread other([&] { tiles(split, count); });
-    tiles(0, split);
-    other.join();
-  } else {
-    tiles(0, count);
-  }
+  in_two(two_threads, count, count / 3, tiles);
 }
 
 // The n/2 twiddles of a transform, exp(i * ind * pai * k / (n/2)), on two
@@ -356,13 +356,7 @@ std::shared_ptr<const twiddle_tables> twiddles_of(std::int32_t n, std::int32_t i
       w[static_cast<std::size_t>(k)] = c_exp({0.0, phi});
     }
   };
-  if (n >= threads_from) {
-    std::thread other([&] { fill(half / 2, half); });
-    fill(0, half / 2);
-    other.join();
-  } else {
-    fill(0, half);
-  }
+  in_two(n >= threads_from, half, half / 2, fill);
   if (half >= 4) {
     tables->runs.resize(static_cast<std::size_t>(half / 2));
     for (std::int32_t q = 1; 4 * q <= half; q *= 2) {
@@ -399,19 +393,7 @@ void stages(std::int32_t n, dcomplex* a, std::int32_t ind) {
 void free_transform::operator()(dcomplex* p) const { std::free(p); }
 
 std::unique_ptr<dcomplex[], free_transform> transform_array(std::int32_t n) {
-  const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(dcomplex);
-  void* p = nullptr;
-#if defined(__linux__)
-  constexpr std::size_t huge = std::size_t{1} << 21;
-  const std::size_t rounded = (bytes + huge - 1) / huge * huge;
-  if (bytes >= 2 * huge && posix_memalign(&p, huge, rounded) == 0) {
-    madvise(p, rounded, MADV_HUGEPAGE);
-  } else {
-    p = nullptr;
-  }
-#endif
-  if (p == nullptr) p = std::malloc(bytes);
-  if (p == nullptr) throw std::bad_alloc();
+  void* p = allocate_in_huge_pages(static_cast<std::size_t>(n) * sizeof(dcomplex));
   return std::unique_ptr<dcomplex[], free_transform>(static_cast<dcomplex*>(p));
 }
 
@@ -519,13 +501,7 @@ void load_bit_reversed(std::int32_t n, const double* samples, std::int32_t nt, d
     }
   };
   const std::uint32_t count = 1u << mid;
-  if (n >= threads_from) {
-    std::thread other([&] { tiles(count / 2, count); });
-    tiles(0, count / 2);
-    other.join();
-  } else {
-    tiles(0, count);
-  }
+  in_two(n >= threads_from, count, count / 2, tiles);
 }
 
 void prepare_transform(std::int32_t n, std::int32_t ind) {
