@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <new>
 #include <thread>
 #include <limits>
 #include <string>

@@ -306,14 +306,13 @@ void reverse_bits(std::int32_t n, dcomplex* a, bool two_threads) {
   while ((std::int32_t{1} << bits) < n) ++bits;
   constexpr int edge = 3;
   const int mid = bits - 2 * edge;
-  const auto rev = reversed;
   std::uint32_t rev_edge[1 << edge];
-  for (std::uint32_t x = 0; x < (1u << edge); ++x) rev_edge[x] = rev(x, edge);
+  for (std::uint32_t x = 0; x < (1u << edge); ++x) rev_edge[x] = reversed(x, edge);
   // Each pair of tiles is one task, owned by its lower tile: the tasks
   // touch disjoint elements and may run on two threads.
   const auto tiles = [&](std::uint32_t from, std::uint32_t to) {
     for (std::uint32_t m = from; m < to; ++m) {
-      const std::uint32_t m2 = rev(m, mid);
+      const std::uint32_t m2 = reversed(m, mid);
       if (m2 < m) continue;
       for (std::uint32_t h = 0; h < (1u << edge); ++h) {
         for (std::uint32_t l = 0; l < (1u << edge); ++l) {
@@ -357,7 +356,7 @@ std::shared_ptr<const twiddle_tables> twiddles_of(std::int32_t n, std::int32_t i
     }
   };
   in_two(n >= threads_from, half, half / 2, fill);
-  if (half >= 4) {
+  if (n >= depth_first_from) {  // the stage-by-stage order reads `whole` alone
     tables->runs.resize(static_cast<std::size_t>(half / 2));
     for (std::int32_t q = 1; 4 * q <= half; q *= 2) {
       const auto stride = static_cast<std::size_t>(half / q), uq = static_cast<std::size_t>(q);
@@ -432,8 +431,7 @@ void dwvfast(std::int32_t n, dcomplex* a, std::int32_t mom, std::int32_t ind) {
 
   if (n >= depth_first_from) {
     reverse_bits(n, a, n >= threads_from);
-    const std::shared_ptr<const twiddle_tables> tables = twiddles_of(n, ind);
-    depth_first(a, n, twiddle_view{tables->whole.data(), tables->runs.data(), n / 2}, n >= threads_from);
+    dwvfast_loaded(n, a, ind);
     return;
   }
   dwvfast_in_stages(n, a, ind);

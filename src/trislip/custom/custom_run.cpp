@@ -40,12 +40,12 @@ std::string rounded(double x) {
   return std::string(buf, std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general, 9).ptr);
 }
 
-// The extremes of each column of the time series, found before anything
-// is written so that a layout that cannot hold them is refused in time.
 // The records of a result file are edited and written in chunks of this
 // many (see shared_file).
 constexpr std::int32_t chunk_rows = 8192;
 
+// The extremes of each column of the time series, found before anything
+// is written so that a layout that cannot hold them is refused in time.
 class column_ranges final : public slip_record_sink {
  public:
   void record(double, double v, double d, double a) override {

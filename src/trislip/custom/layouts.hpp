@@ -21,9 +21,9 @@ inline constexpr std::size_t max_record = 128;
 std::size_t edit_slip_header(layout l, char* out);
 std::size_t edit_amp_header(layout l, char* out);
 
-// Edits the data records of one file. It remembers the previous record,
+// Edits the data records of one buffer. It remembers the previous record,
 // whose text must stay where it was written, so that a value repeated from
-// it is copied rather than edited again; forget() when that text moves.
+// it is copied rather than edited again: a new buffer takes a new editor.
 class record_editor {
  public:
   explicit record_editor(layout l) : layout_(l) {}
@@ -31,10 +31,6 @@ class record_editor {
   // amplitudes.
   std::size_t slip(double t, double v, double d, double a, char* out);
   std::size_t amp(double freq, double vel, double acc, char* out);
-  void forget() {
-    fixed_.fmt = nullptr;
-    full_known_ = false;
-  }
 
  private:
   std::size_t full(const double* items, std::size_t count, char* out);

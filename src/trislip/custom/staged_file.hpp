@@ -24,15 +24,6 @@ class staged_file {
   staged_file(const staged_file&) = delete;
   staged_file& operator=(const staged_file&) = delete;
 
-  // Room for n more bytes in the buffer (n <= buffer_size); write them,
-  // then commit(n).
-  char* reserve(std::size_t n) {
-    if (used_ + n > buffer_size) flush();
-    return buffer_ + used_;
-  }
-  void commit(std::size_t n) { used_ += n; }
-  // Bytes waiting in the buffer; 0 right after a flush.
-  std::size_t buffered() const { return used_; }
   void put(const char* text, std::size_t n);
 
   // Writes what is buffered and closes the temporary file.
