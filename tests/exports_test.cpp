@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 #include <unistd.h>
 
 #include "trislip/exports.hpp"
+#include "trislip/exports/e13_5.hpp"
+#include "trislip/fft.hpp"
 #include "trislip/srf.hpp"
 
 namespace {
@@ -364,6 +367,76 @@ TEST(srf, points_read_as_their_readers_read_them) {
   EXPECT_THROW(trislip::plane_of_point(points[0]), std::invalid_argument);
   points[0].dip = 91;
   EXPECT_THROW(trislip::write_srf(points, {}, trislip::srf_version::v1_0, one), std::invalid_argument);
+}
+
+TEST(srf, samples_are_printfs_text_of_the_librarys_velocities) {
+  // The editor alone: decades in and out of its fast range, ties (exact
+  // in binary from 10^6 up), the edges of decades, and signs.
+  std::vector<double> values = {0.0, -0.0, 1234565, 1234575, 9999995, 9999985, 999999.5, 1e22, 1e-16, -2.5,
+                                std::nextafter(1e-16, 0.0), std::nextafter(1e22, 0.0), 5e-324, 1.7e308};
+  for (int e = -20; e <= 25; ++e) {
+    const double ten = std::pow(10.0, e);
+    values.insert(values.end(), {ten, std::nextafter(ten, 0.0), std::nextafter(ten, 1e300), 9.999995 * ten});
+  }
+  std::mt19937_64 random(21);
+  for (int i = 0; i < 200000; ++i) values.push_back(std::pow(10.0, std::uniform_real_distribution<>(-19, 24)(random)));
+  trislip::detail::decimal_sum sum;
+  for (double x : values) {
+    char want[32], got[14] = {};
+    std::snprintf(want, sizeof want, "%13.5e", x);
+    trislip::detail::edit_e13_5(x, got, sum);
+    ASSERT_STREQ(got, want) << x;
+  }
+  trislip::detail::decimal_sum three;
+  for (double x : {1.5, 2.25, 0.1}) {
+    char field[13];
+    trislip::detail::edit_e13_5(x, field, three);
+  }
+  EXPECT_EQ(three.value(), 3.75 + 0.1);
+
+  // A file's samples, with AVX2 and without: slips whose rates span the
+  // editor's decades, up to rates beyond its range.
+  std::vector<trislip::srf_point> points;
+  for (double slip : {1e-15, 3e-7, 0.02, 1.0, 7e3, 4e9, 1e15, 5e20}) {
+    trislip::srf_point pt;
+    pt.strike = 10;
+    pt.dip = 20;
+    pt.area_m2 = 1e6;
+    pt.p.dmax = slip;
+    pt.p.dt = 0.0129;  // 242 samples, not a whole number of fours or lines
+    points.push_back(pt);
+  }
+  std::string texts[2];
+  for (bool avx2 : {false, true}) {
+    const bool before = trislip::allow_avx2(avx2);
+    string_sink out;
+    trislip::write_srf(points, {}, trislip::srf_version::v1_0, out, 1);
+    trislip::allow_avx2(before);
+    texts[avx2] = out.bytes;
+  }
+  EXPECT_EQ(texts[0], texts[1]);
+  const srf_file f = read_srf(texts[1]);
+  ASSERT_EQ(f.points.size(), points.size());
+  EXPECT_EQ(f.points[0].rates.size(), 242u);
+  const auto lines = lines_of(texts[1]);
+  std::size_t line = 2;
+  for (const trislip::srf_point& pt : points) {
+    line += 2;
+    const std::vector<double> v = trislip::synthesize(pt.p).velocity;
+    std::string want;
+    for (std::size_t i = 0; i < f.points[0].rates.size(); ++i) {
+      char field[32];
+      std::snprintf(field, sizeof field, "%13.5e", v[i] * 100);
+      want += field;
+      if (i % 6 == 5) {
+        EXPECT_EQ(lines.at(line++), want) << "slip " << pt.p.dmax;
+        want.clear();
+      }
+    }
+    if (!want.empty()) {
+      EXPECT_EQ(lines.at(line++), want) << "slip " << pt.p.dmax;
+    }
+  }
 }
 
 }  // namespace

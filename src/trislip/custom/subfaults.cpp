@@ -46,7 +46,8 @@ std::vector<srf_point> read_subfaults(const std::string& path, const srf_point& 
                        f[14])) {
         break;
       }
-      const std::string line = where + ": line " + std::to_string(in.get_file_line());
+      // Written out only for a refusal: most tables have no bad row.
+      const auto line = [&] { return where + ": line " + std::to_string(in.get_file_line()); };
       double x[all_columns];
       for (int c = 0; c < all_columns; ++c) {
         if (f[c] == nullptr) continue;  // an optional column the table does not have
@@ -55,10 +56,10 @@ std::vector<srf_point> read_subfaults(const std::string& path, const srf_point& 
           f[c] = nullptr;  // an empty optional cell takes the command line's value too
           continue;
         }
-        if (f[c] == end) throw refusal(line + ", column " + column[c] + ": no value");
+        if (f[c] == end) throw refusal(line() + ", column " + column[c] + ": no value");
         const auto r = std::from_chars(f[c], end, x[c]);
         if (r.ec != std::errc() || r.ptr != end) {
-          throw refusal(line + ", column " + column[c] + ": \"" + f[c] + "\" is not a number");
+          throw refusal(line() + ", column " + column[c] + ": \"" + f[c] + "\" is not a number");
         }
       }
       srf_point pt = defaults;
@@ -77,7 +78,7 @@ std::vector<srf_point> read_subfaults(const std::string& path, const srf_point& 
       pt.p.ar = value(11, defaults.p.ar);
       const double nv = value(12, defaults.p.nv);
       if (nv != std::floor(nv) || nv < 1 || nv > max_pulses) {
-        throw refusal(line + ", column nv: " + std::string(f[12]) + " is not a whole number from 1 to 64");
+        throw refusal(line() + ", column nv: " + std::string(f[12]) + " is not a whole number from 1 to 64");
       }
       pt.p.nv = static_cast<std::int32_t>(nv);
       pt.vs_m_s = value(13, defaults.vs_m_s);
@@ -86,7 +87,7 @@ std::vector<srf_point> read_subfaults(const std::string& path, const srf_point& 
         check_srf_point(pt, v);
       } catch (const parameter_error& e) {
         const std::string name = e.name() == "dmax" ? "slip_m" : e.name() == "fmax" ? "fmax_hz" : e.name();
-        throw refusal(line + ", column " + name + ": " + e.value() + " must be " + e.rule());
+        throw refusal(line() + ", column " + name + ": " + e.value() + " must be " + e.rule());
       }
       points.push_back(pt);
     }

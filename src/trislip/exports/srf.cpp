@@ -15,6 +15,12 @@
 #include <thread>
 #include <vector>
 
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
+#include <immintrin.h>
+#endif
+
+#include "trislip/exports/e13_5.hpp"
+#include "trislip/fft.hpp"
 #include "trislip/synthesis.hpp"
 
 namespace trislip {
@@ -113,100 +119,118 @@ struct shape {
   }
 };
 
-// Exact powers of ten, 10^0 to 10^22.
-constexpr double exact_power_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+// Where sample i's field starts in a point's text: 13 characters a
+// sample, six a line.
+inline std::size_t field_at(std::size_t i) { return 13 * i + i / 6; }
 
-// 10^e for e from -17 to 28, for finding a value's decade.
-constexpr int decade_bias = 17, decade_count = 46;
-constexpr double decade[] = {1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9, 1e-8, 1e-7, 1e-6,
-                             1e-5,  1e-4,  1e-3,  1e-2,  1e-1,  1e0,   1e1,   1e2,   1e3,  1e4,  1e5,  1e6,
-                             1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13,  1e14,  1e15,  1e16, 1e17, 1e18,
-                             1e19,  1e20,  1e21,  1e22,  1e23,  1e24,  1e25,  1e26,  1e27,  1e28};
-
-constexpr char digit_pairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-// The exact sum of edited values: the six-digit integers of each decade
-// added as integers, and what to_chars edited as doubles.
-struct decimal_sum {
-  std::int64_t digits[decade_count] = {};
-  double other = 0;
-
-  // Each decade's integer scaled once, added from the smallest decade up.
-  double value() const {
-    double total = other;
-    for (int i = 0; i < decade_count; ++i) {
-      if (digits[i] == 0) continue;
-      const int k = i - decade_bias - 5;  // the power of ten of the last digit
-      total += k >= 0 ? static_cast<double>(digits[i]) * exact_power_of_ten[k]
-                      : static_cast<double>(digits[i]) / exact_power_of_ten[-k];
-    }
-    return total;
-  }
+// What a point's velocity samples are made of.
+struct samples_in {
+  const double* sums;  // the shape's weighted pulse sums, sums[0] = 0
+  double dmax, arsum, dt;
 };
 
-// The exact editing of %13.5e, for what the fast path leaves: ties,
-// zeros with a sign, values beyond its powers of ten.
-[[gnu::cold, gnu::noinline]] void edit_e13_5_exactly(double x, char* out, decimal_sum& sum) {
-  char buf[32];
-  const char* end = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific, 5).ptr;
-  const auto len = static_cast<std::size_t>(end - buf);
-  std::memset(out, ' ', 13);
-  std::memcpy(out + (len < 13 ? 13 - len : 0), buf, std::min<std::size_t>(len, 13));
-  double back = 0;
-  std::from_chars(buf, end, back);
-  sum.other += back;
-}
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
+#define TRISLIP_AVX2 1
 
-// x (finite) as C's %13.5e into out[0..12], its value added to sum. Six
-// digits are found by one scaling with an exact power of ten; near a tie,
-// or outside that range, the exact path decides.
-inline void edit_e13_5(double x, char* out, decimal_sum& sum) {
-  if (x == 0 && !std::signbit(x)) {
-    std::memcpy(out, "  0.00000e+00", 13);
-    return;
+// The samples four at a time, from the first up to the last whole four;
+// returns how many were edited. Each lane does the scalar loop's
+// operations: the velocity, the slip's increment (added in order), then
+// %13.5e by one scaling in the decade of the previous four. A lane outside
+// that decade, near a tie or out of range is edited by edit_e13_5.
+__attribute__((target("avx2"))) std::size_t edit_samples_avx2(const samples_in& in, std::size_t n, char* text,
+                                                              detail::decimal_sum& sum, double& slip,
+                                                              double& previous) {
+  using namespace detail::e13_5;
+  using detail::decade_bias;
+  using detail::exact_power_of_ten;
+  const __m256d dmax = _mm256_set1_pd(in.dmax), arsum = _mm256_set1_pd(in.arsum), dt = _mm256_set1_pd(in.dt);
+  const __m256d two = _mm256_set1_pd(2.0), hundred = _mm256_set1_pd(100.0), half = _mm256_set1_pd(0.5);
+  const __m256d near_low = _mm256_set1_pd(1e-9), near_high = _mm256_set1_pd(1 - 1e-9);
+  const __m128i least = _mm_set1_epi32(99999), beyond = _mm_set1_epi32(1000000);
+  const __m256i by_10000 = _mm256_set1_epi64x(3518437209), ten_thousand = _mm256_set1_epi64x(10000);
+  const __m256i by_100 = _mm256_set1_epi64x(5243), one_hundred = _mm256_set1_epi64x(100);
+  const __m256i by_10 = _mm256_set1_epi16(103), ten = _mm256_set1_epi16(10), low_byte = _mm256_set1_epi64x(0xff);
+  const __m256i zeros = _mm256_set1_epi64x(0x303030303030), front_fixed = _mm256_set1_epi64x(0x2e002020);
+  int e = 0;  // the decade tried
+  __m256d low = _mm256_set1_pd(1), high = _mm256_set1_pd(10), scale = _mm256_set1_pd(1e5);
+  __m256i exponent = _mm256_set1_epi64x(std::int64_t{exponent_text[decade_bias]} << 32);
+  std::int64_t digits_sum = 0;  // of decade e
+  __m256d last = _mm256_set1_pd(previous);
+  alignas(32) double inc[4], x[4];
+  alignas(32) std::uint64_t front[4], back[4];
+  alignas(16) std::int32_t six[4];
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m256d vel = _mm256_div_pd(_mm256_mul_pd(_mm256_loadu_pd(in.sums + i), dmax), arsum);
+    // The previous velocities: the last lane of the previous four, then
+    // lanes 0 to 2.
+    const __m256d before = _mm256_blend_pd(_mm256_permute4x64_pd(vel, 0x93), last, 0x1);
+    last = _mm256_permute4x64_pd(vel, 0xff);
+    _mm256_store_pd(inc, _mm256_div_pd(_mm256_mul_pd(_mm256_add_pd(vel, before), dt), two));
+    slip = slip + inc[0];
+    slip = slip + inc[1];
+    slip = slip + inc[2];
+    slip = slip + inc[3];
+    const __m256d xs = _mm256_mul_pd(vel, hundred);
+    _mm256_store_pd(x, xs);
+    const __m256d half_up =
+        _mm256_add_pd(e <= 5 ? _mm256_mul_pd(xs, scale) : _mm256_div_pd(xs, scale), half);
+    const __m128i n32 = _mm256_cvttpd_epi32(half_up);
+    const __m256d fraction = _mm256_sub_pd(half_up, _mm256_cvtepi32_pd(n32));
+    const __m256d fits = _mm256_and_pd(
+        _mm256_and_pd(_mm256_cmp_pd(xs, low, _CMP_GE_OQ), _mm256_cmp_pd(xs, high, _CMP_LT_OQ)),
+        _mm256_and_pd(_mm256_cmp_pd(fraction, near_low, _CMP_GE_OQ), _mm256_cmp_pd(fraction, near_high, _CMP_LE_OQ)));
+    const __m128i six_digits = _mm_and_si128(_mm_cmpgt_epi32(n32, least), _mm_cmpgt_epi32(beyond, n32));
+    const int good = _mm256_movemask_pd(fits) & _mm_movemask_ps(_mm_castsi128_ps(six_digits));
+    // Six digits in each 64-bit lane: three pairs in 16-bit lanes, each
+    // split into tens and ones (v * 103 >> 10 is v / 10 up to 99).
+    const __m256i v = _mm256_cvtepu32_epi64(n32);
+    const __m256i hi = _mm256_srli_epi64(_mm256_mul_epu32(v, by_10000), 45);
+    const __m256i lo = _mm256_sub_epi64(v, _mm256_mul_epu32(hi, ten_thousand));
+    const __m256i mid = _mm256_srli_epi64(_mm256_mul_epu32(lo, by_100), 19);
+    const __m256i end = _mm256_sub_epi64(lo, _mm256_mul_epu32(mid, one_hundred));
+    const __m256i pairs = _mm256_or_si256(_mm256_or_si256(hi, _mm256_slli_epi64(mid, 16)), _mm256_slli_epi64(end, 32));
+    const __m256i tens = _mm256_srli_epi16(_mm256_mullo_epi16(pairs, by_10), 10);
+    const __m256i ones = _mm256_sub_epi16(pairs, _mm256_mullo_epi16(tens, ten));
+    const __m256i digits = _mm256_or_si256(_mm256_or_si256(tens, _mm256_slli_epi16(ones, 8)), zeros);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(front),
+                       _mm256_or_si256(_mm256_or_si256(front_fixed, _mm256_slli_epi64(_mm256_and_si256(digits, low_byte), 16)),
+                                       _mm256_slli_epi64(_mm256_srli_epi64(digits, 8), 32)));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(back), _mm256_or_si256(_mm256_srli_epi64(digits, 16), exponent));
+    _mm_store_si128(reinterpret_cast<__m128i*>(six), n32);
+    for (std::size_t k = 0; k < 4; ++k) {
+      char* const out = text + field_at(i + k);
+      if (good >> k & 1) {
+        std::memcpy(out, &front[k], 8);
+        std::memcpy(out + 5, &back[k], 8);
+        digits_sum += six[k];
+      } else {
+        detail::edit_e13_5(x[k], out, sum);
+      }
+    }
+    if (good != 0xf) {
+      // Try the last lane's decade next.
+      const double a = x[3];
+      if (a >= 1e-16 && a < 1e22) {
+        sum.digits[e + decade_bias] += digits_sum;
+        digits_sum = 0;
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &a, sizeof bits);
+        const auto b = static_cast<std::size_t>((bits >> 52) - first_binade);
+        e = binade.decade[b] + (a >= binade.next[b]);
+        low = _mm256_set1_pd(decade_value(e));
+        high = _mm256_set1_pd(decade_value(e + 1));
+        scale = _mm256_set1_pd(e <= 5 ? exact_power_of_ten[5 - e] : exact_power_of_ten[e - 5]);
+        exponent = _mm256_set1_epi64x(static_cast<std::int64_t>(std::uint64_t{exponent_text[static_cast<std::size_t>(e + decade_bias)]} << 32));
+      }
+    }
   }
-  // Slip rates are positive: a negative value takes the exact path too.
-  const double a = x;
-  if (__builtin_expect(!(a >= 1e-16 && a < 1e22), 0)) return edit_e13_5_exactly(x, out, sum);
-  // The decimal exponent from the binary one (log10(2) ~ 1233/4096), one
-  // too low at most; the table of decades settles it.
-  std::uint64_t bits = 0;
-  std::memcpy(&bits, &a, sizeof bits);
-  const int e2 = static_cast<int>(bits >> 52) - 1023;
-  int e = (e2 * 1233) >> 12;
-  e += a >= decade[e + 1 + decade_bias];
-  // e is from -16 to 21 here, so 10^|5 - e| is exact.
-  const int k = 5 - e;
-  const double half_up = (k >= 0 ? a * exact_power_of_ten[k] : a / exact_power_of_ten[-k]) + 0.5;
-  const auto n = static_cast<std::int64_t>(half_up);
-  // The scaling rounds once: a fraction this close to a half may hide a
-  // tie, which the exact path rounds to even. Rounding up to the next
-  // decade, or a decade misjudged at its edge, goes there too.
-  const double fraction = half_up - static_cast<double>(n);
-  if (__builtin_expect(n < 100000 || n >= 1000000 || fraction < 1e-9 || fraction > 1 - 1e-9, 0)) {
-    return edit_e13_5_exactly(x, out, sum);
-  }
-  // "  d.ddddde+ee" in two stores: bytes 0-7, then 5-12.
-  const auto hi = static_cast<std::size_t>(n / 10000), lo = static_cast<std::size_t>(n % 10000);
-  const auto ae = static_cast<std::size_t>(e < 0 ? -e : e);
-  char field[13];
-  field[0] = ' ';
-  field[1] = ' ';
-  field[2] = digit_pairs[2 * hi];
-  field[3] = '.';
-  field[4] = digit_pairs[2 * hi + 1];
-  std::memcpy(field + 5, digit_pairs + 2 * (lo / 100), 2);
-  std::memcpy(field + 7, digit_pairs + 2 * (lo % 100), 2);
-  field[9] = 'e';
-  field[10] = e < 0 ? '-' : '+';
-  std::memcpy(field + 11, digit_pairs + 2 * ae, 2);
-  std::memcpy(out, field, 13);
-  sum.digits[e + decade_bias] += n;
+  sum.digits[e + decade_bias] += digits_sum;
+  _mm256_store_pd(x, last);
+  previous = x[0];
+  return i;
 }
+#endif
 
 // One point's text; returns its final sampled slip (m).
 double format_point(const srf_point& pt, srf_version v, shape& sh, std::string& out) {
@@ -222,31 +246,29 @@ double format_point(const srf_point& pt, srf_version v, shape& sh, std::string& 
   }
   // The second header line needs SLIP1, the sum of the samples as
   // written: the samples are edited first, into the shape's scratch.
-  sh.text.resize(n * 13 + n / 6 + 1);
-  char* at = sh.text.data();
-  decimal_sum sum;
-  // In locals: every byte stored may alias anything that is read through
-  // a pointer or reference.
-  const double* sums = sh.sums.data();
-  const double dmax = p.dmax, arsum = sh.arsum, dt = p.dt;
-  double previous = 0, slip = 0;
-  for (std::size_t line = 0; line < n; line += 6) {
-    const std::size_t end = std::min(n, line + 6);
-    for (std::size_t i = line; i < end; ++i) {
-      // The synthesis's velocity, bit for bit: sample 0 is 0.
-      const double vel = i == 0 ? 0.0 : (sums[i] * dmax) / arsum;
-      slip = slip + ((vel + previous) * dt) / 2.0;
-      previous = vel;
-      edit_e13_5(vel * 100, at, sum);
-      at += 13;
-    }
-    *at++ = '\n';
+  sh.text.resize(13 * n + (n + 5) / 6);
+  char* const text = sh.text.data();
+  detail::decimal_sum sum;
+  const samples_in in{sh.sums.data(), p.dmax, sh.arsum, p.dt};
+  double slip = 0, previous = 0;
+  std::size_t i = 0;
+#if defined(TRISLIP_AVX2)
+  if (avx2_in_use()) i = edit_samples_avx2(in, n, text, sum, slip, previous);
+#endif
+  for (; i < n; ++i) {
+    // The synthesis's velocity, bit for bit: sample 0 is 0 (its sum is).
+    const double vel = (in.sums[i] * in.dmax) / in.arsum;
+    slip = slip + ((vel + previous) * in.dt) / 2.0;
+    previous = vel;
+    detail::edit_e13_5(vel * 100, text + field_at(i), sum);
   }
+  // Line l ends after its last field, at 13 * end + l.
+  for (std::size_t line = 0; line * 6 < n; ++line) text[13 * std::min(n, line * 6 + 6) + line] = '\n';
   sh.memo.append(out, 10, pt.rake);
   out += ' ';
   sh.memo.append(out, 11, p.dt * sum.value());
   out += ' ' + std::to_string(n) + " 0 0 0 0\n";
-  out.append(sh.text.data(), static_cast<std::size_t>(at - sh.text.data()));
+  out.append(text, sh.text.size());
   return slip;
 }
 
