@@ -10,6 +10,7 @@
 #include <cstring>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -362,6 +363,20 @@ TEST(srf, points_read_as_their_readers_read_them) {
   trislip::write_srf(points, {}, trislip::srf_version::v1_0, two, 2);
   EXPECT_EQ(one.bytes, two.bytes);
   EXPECT_EQ(read_srf(two.bytes).points.size(), 1000u);
+  // A write that fails ends the call, on the other thread's turn (the
+  // second block) or on the calling thread's (the third).
+  struct full_sink final : trislip::byte_sink {
+    std::size_t room;
+    explicit full_sink(std::size_t n) : room(n) {}
+    void write(const char*, std::size_t n) override {
+      if (n > room) throw std::runtime_error("no space left");
+      room -= n;
+    }
+  };
+  for (std::size_t room : {2000000, 3000000}) {
+    full_sink full(room);
+    EXPECT_THROW(trislip::write_srf(points, {}, trislip::srf_version::v1_0, full, 2), std::runtime_error);
+  }
 
   points[0].depth_km = 0.5;  // a 2 km square dipping 60 degrees reaches the surface
   EXPECT_THROW(trislip::plane_of_point(points[0]), std::invalid_argument);

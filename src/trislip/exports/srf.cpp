@@ -400,17 +400,14 @@ srf_summary write_srf(const std::vector<srf_point>& points, const std::vector<sr
     return summary;
   }
 
-  // Worker t formats blocks t, t + T, ... into two slots of its own in
-  // turn; this thread writes the blocks in order as they become ready.
-  struct slot {
-    block b;
-    std::size_t index = 0;
-    bool ready = false;
-  };
+  // Thread t of T, this one being thread 0, formats blocks t, t + T, ...
+  // and writes each once the block before it is written: a thread goes
+  // on formatting while another writes, and none waits to be handed a
+  // block or a buffer.
   const unsigned T = threads;
-  std::vector<slot> slots(2 * static_cast<std::size_t>(T));
   std::mutex m;
-  std::condition_variable changed;
+  std::condition_variable written;
+  std::size_t next = 0;  // the block to write next
   bool stop = false;
   std::exception_ptr failed;
   // Called while an exception is handled: the first one is kept, and every
@@ -419,48 +416,33 @@ srf_summary write_srf(const std::vector<srf_point>& points, const std::vector<sr
     std::lock_guard<std::mutex> lock(m);
     if (!failed) failed = std::current_exception();
     stop = true;
-    changed.notify_all();
+    written.notify_all();
   };
   const auto work = [&](unsigned t) {
+    block b;
     shape sh;
     try {
-      for (std::size_t k = t, turn = 0; k < nblocks; k += T, ++turn) {
-        slot& s = slots[2 * t + turn % 2];
+      for (std::size_t k = t; k < nblocks; k += T) {
+        const auto [first, last] = bounds(k);
+        format_block(points, first, last, v, sh, b);
         {
           std::unique_lock<std::mutex> lock(m);
-          changed.wait(lock, [&] { return stop || !s.ready; });
+          written.wait(lock, [&] { return stop || next == k; });
           if (stop) return;
         }
-        const auto [first, last] = bounds(k);
-        format_block(points, first, last, v, sh, s.b);
+        take(b);  // the one thread whose turn it is
         std::lock_guard<std::mutex> lock(m);
-        s.index = k;
-        s.ready = true;
-        changed.notify_all();
+        next = k + 1;
+        written.notify_all();
       }
     } catch (...) {
       give_up();
     }
   };
-  std::vector<std::thread> workers;
-  for (unsigned t = 0; t < T; ++t) workers.emplace_back(work, t);
-  try {
-    for (std::size_t k = 0; k < nblocks; ++k) {
-      slot& s = slots[2 * (k % T) + (k / T) % 2];
-      {
-        std::unique_lock<std::mutex> lock(m);
-        changed.wait(lock, [&] { return stop || (s.ready && s.index == k); });
-        if (stop) break;
-      }
-      take(s.b);
-      std::lock_guard<std::mutex> lock(m);
-      s.ready = false;
-      changed.notify_all();
-    }
-  } catch (...) {
-    give_up();
-  }
-  for (std::thread& w : workers) w.join();
+  std::vector<std::thread> others;
+  for (unsigned t = 1; t < T; ++t) others.emplace_back(work, t);
+  work(0);
+  for (std::thread& w : others) w.join();
   if (failed) std::rethrow_exception(failed);
   return summary;
 }
