@@ -1,4 +1,5 @@
 #include "trislip/custom/shortest.hpp"
+#include "trislip/custom/subfaults.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -62,6 +64,34 @@ TEST(shortest_chars, writes_what_std_to_chars_writes) {
   same(std::numeric_limits<double>::infinity());
   same(std::numeric_limits<double>::quiet_NaN());
   EXPECT_EQ(differences, 0);
+}
+
+// A table's cells are read as from_chars reads them: the same bits, and
+// the same refusals, for decimals short and long, exponents in and beyond
+// the exact powers of ten, and texts that are not one number.
+TEST(read_number, reads_what_std_from_chars_reads) {
+  std::vector<std::string> cells = {"0",     "-0",    "1e6",     "-117.7280", "34.2470", "9007199254740992",
+                                    "9007199254740993", "12345678901234567890", "1e22", "1e23", "1e-22",
+                                    "1.5e-23", "4.9e-324", "1e309", "1E+5",  "2e05",    "1e0001",  "",
+                                    "-",     "1.",    ".5",      "1e",        "1e+",     "+1",      "1.5x",
+                                    " 1",    "inf",   "nan",     "0x1p3",     "1,5",     "00012.500"};
+  std::mt19937_64 random(23);
+  for (int i = 0; i < 100000; ++i) {
+    std::string c = random() % 4 == 0 ? "-" : "";
+    c += std::to_string(random() % 100000000);
+    if (random() % 2) c += "." + std::to_string(random() % 1000000000).substr(0, random() % 9 + 1);
+    if (random() % 3 == 0) c += "e" + std::to_string(static_cast<int>(random() % 61) - 30);
+    cells.push_back(c);
+  }
+  for (const std::string& c : cells) {
+    double want = 0, got = 0;
+    const auto r = std::from_chars(c.data(), c.data() + c.size(), want);
+    const bool ok = r.ec == std::errc() && r.ptr == c.data() + c.size();
+    ASSERT_EQ(trislip::read_number(c.data(), c.data() + c.size(), got), ok) << c;
+    if (ok) {
+      ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << c;
+    }
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #endif
 
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <cmath>
 #include <string>
@@ -26,7 +27,53 @@ const char* const column[] = {"lon", "lat", "depth_km", "strike", "dip", "rake",
                               "tinit_s", "fmax_hz", "tr", "ar", "nv", "vs_m_s", "density_kg_m3"};
 constexpr int required_columns = 9, all_columns = 15;
 
+// Exact powers of ten, 10^0 to 10^22.
+constexpr double exact_power_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
 }  // namespace
+
+bool read_number(const char* first, const char* last, double& x) {
+  // Most cells are short decimals ("-117.7280", "1e6"): their digits, at
+  // most 19, make an integer m, and when m <= 2^53 and the exponent k is
+  // within 22, m * 10^k (or m / 10^-k) is one correctly rounded operation
+  // on exact operands, which is what from_chars gives. Anything else, and
+  // every text this path does not take whole, goes to from_chars.
+  const char* p = first;
+  const bool minus = p != last && *p == '-';
+  p += minus;
+  std::uint64_t m = 0;
+  int digits = 0, k = 0;
+  const char* const whole = p;
+  for (; p != last && is_digit(*p); ++p, ++digits) m = m * 10 + static_cast<std::uint64_t>(*p - '0');
+  bool simple = p != whole;
+  if (simple && p != last && *p == '.') {
+    const char* const fraction = ++p;
+    for (; p != last && is_digit(*p); ++p, ++digits) m = m * 10 + static_cast<std::uint64_t>(*p - '0');
+    k = -static_cast<int>(p - fraction);
+    simple = p != fraction;
+  }
+  if (simple && p != last && (*p == 'e' || *p == 'E')) {
+    ++p;
+    const bool down = p != last && *p == '-';
+    p += p != last && (*p == '-' || *p == '+');
+    const char* const exponent = p;
+    int e = 0;
+    for (; p != last && is_digit(*p) && p - exponent < 3; ++p) e = e * 10 + (*p - '0');
+    simple = p != exponent;
+    k += down ? -e : e;
+  }
+  if (simple && p == last && digits <= 19 && m <= (std::uint64_t{1} << 53) && k >= -22 && k <= 22) {
+    const auto v = static_cast<double>(m);
+    const double y = k >= 0 ? v * exact_power_of_ten[k] : v / exact_power_of_ten[-k];
+    x = minus ? -y : y;
+    return true;
+  }
+  const auto r = std::from_chars(first, last, x);
+  return r.ec == std::errc() && r.ptr == last;
+}
 
 std::vector<srf_point> read_subfaults(const std::string& path, const srf_point& defaults, srf_version v) {
   const std::string where = "--subfaults " + path;
@@ -57,8 +104,7 @@ std::vector<srf_point> read_subfaults(const std::string& path, const srf_point& 
           continue;
         }
         if (f[c] == end) throw refusal(line() + ", column " + column[c] + ": no value");
-        const auto r = std::from_chars(f[c], end, x[c]);
-        if (r.ec != std::errc() || r.ptr != end) {
+        if (!read_number(f[c], end, x[c])) {
           throw refusal(line() + ", column " + column[c] + ": \"" + f[c] + "\" is not a number");
         }
       }
