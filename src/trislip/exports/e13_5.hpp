@@ -1,7 +1,8 @@
 // C's %13.5e for the SRF writer's samples, with the exact sum of what it
 // wrote. Most values take a path of one scaling by an exact power of ten
-// and a few integer operations; ties, signs, zeros and values outside
-// [1e-16, 1e22) take std::to_chars, which rounds as printf does.
+// and a few integer operations; values near a tie, negative values, -0
+// and values outside [1e-16, 1e22) take std::to_chars, which rounds as
+// printf does.
 #pragma once
 
 #include <array>
