@@ -19,8 +19,12 @@ void require(bool ok, const char* name, double value, const char* rule) {
   if (!ok) throw parameter_error(name, shortest_text(value), rule);
 }
 
-void require(bool ok, const char* name, std::int32_t value, const std::string& rule) {
-  if (!ok) throw parameter_error(name, std::to_string(value), rule);
+// A whole number from lo to hi; the rule's text is made only when broken,
+// as the SRF writer checks every subfault's parameters.
+void require_from_to(const char* name, std::int32_t value, std::int32_t lo, std::int32_t hi) {
+  if (value < lo || value > hi) {
+    throw parameter_error(name, std::to_string(value), "from " + std::to_string(lo) + " to " + std::to_string(hi));
+  }
 }
 
 bool positive(double x) { return std::isfinite(x) && x > 0; }
@@ -83,16 +87,12 @@ parameter_error::parameter_error(std::string name, std::string value, std::strin
 
 void check(const parameters& p) {
   require(positive(p.dt), "dt", p.dt, "finite and > 0");
-  // The rules with numbers in them are written out only when broken: the
-  // SRF writer checks every subfault's parameters.
-  if (!(p.nt >= min_samples && p.nt <= max_samples)) {
-    require(false, "nt", p.nt, "from " + std::to_string(min_samples) + " to " + std::to_string(max_samples));
-  }
+  require_from_to("nt", p.nt, min_samples, max_samples);
   require(positive(p.dmax), "dmax", p.dmax, "finite and > 0");
   require(positive(p.fmax), "fmax", p.fmax, "finite and > 0");
   require(std::isfinite(p.tr) && p.tr > 1, "tr", p.tr, "finite and > 1");
   require(std::isfinite(p.ar) && p.ar >= 0, "ar", p.ar, "finite and >= 0");
-  if (!(p.nv >= 1 && p.nv <= max_pulses)) require(false, "nv", p.nv, "from 1 to " + std::to_string(max_pulses));
+  require_from_to("nv", p.nv, 1, max_pulses);
 }
 
 std::int32_t transform_length(std::int32_t nt) {

@@ -7,44 +7,16 @@
 
 #include <dragonbox/dragonbox.h>
 
+#include "trislip/digits.hpp"
+
 namespace trislip {
 namespace {
 
-constexpr char digit_pairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-constexpr std::uint64_t powers_of_ten[] = {1,
-                                           10,
-                                           100,
-                                           1000,
-                                           10000,
-                                           100000,
-                                           1000000,
-                                           10000000,
-                                           100000000,
-                                           1000000000,
-                                           10000000000,
-                                           100000000000,
-                                           1000000000000,
-                                           10000000000000,
-                                           100000000000000,
-                                           1000000000000000,
-                                           10000000000000000,
-                                           100000000000000000};
-
-// The eight decimal digits of v < 10^8, zeros first, as one 8-byte store
-// (the bytes in memory order on a little-endian machine, by shifts and
-// masks that split each lane of the word in two: 8 digits into 4 + 4,
-// then 2 + 2, then 1 + 1). Whole-word stores let later byte loads of the
-// same text be forwarded from the store.
+// The eight decimal digits of v < 10^8, zeros first, as one 8-byte store:
+// whole-word stores let later byte loads of the same text be forwarded
+// from the store.
 void put_eight(char* p, std::uint32_t v) {
-  std::uint64_t x = (v / 10000) | (static_cast<std::uint64_t>(v % 10000) << 32);
-  const std::uint64_t hundreds = ((x * 10486) >> 20) & 0x0000007F0000007FULL;  // lane / 100
-  x = hundreds | ((x - hundreds * 100) << 16);
-  const std::uint64_t tens = ((x * 103) >> 10) & 0x000F000F000F000FULL;  // lane / 10
-  x = (tens | ((x - tens * 10) << 8)) + 0x3030303030303030ULL;
+  std::uint64_t x = ascii8(v);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
   x = __builtin_bswap64(x);
 #endif
@@ -65,7 +37,7 @@ void put_seventeen(char* p, std::uint64_t v) {
 int digit_count(std::uint64_t v) {
   // 1233 / 4096 is just above log10(2): an estimate one too low at most.
   const int estimate = ((64 - __builtin_clzll(v)) * 1233) >> 12;
-  return estimate + (v >= powers_of_ten[estimate] ? 1 : 0);
+  return estimate + (v >= pow10[estimate] ? 1 : 0);
 }
 
 }  // namespace
@@ -80,7 +52,7 @@ char* shortest_chars(char* p, double x) {
   // The n significant digits (at most 17), written as 17 with zeros after
   // them: those zeros are the integer's own, or are written over.
   const int n = digit_count(decimal.significand);
-  const std::uint64_t digits = decimal.significand * powers_of_ten[17 - n];
+  const std::uint64_t digits = decimal.significand * pow10[17 - n];
   const int e = decimal.exponent;  // x = significand * 10^e
   const int x10 = e + n - 1;       // x = d.ddd * 10^x10
   const unsigned magnitude = static_cast<unsigned>(x10 < 0 ? -x10 : x10);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "trislip/custom/custom_run.hpp"
+#include "trislip/digits.hpp"
 
 namespace trislip {
 namespace {
@@ -26,10 +27,6 @@ namespace {
 const char* const column[] = {"lon", "lat", "depth_km", "strike", "dip", "rake", "area_m2", "slip_m",
                               "tinit_s", "fmax_hz", "tr", "ar", "nv", "vs_m_s", "density_kg_m3"};
 constexpr int required_columns = 9, all_columns = 15;
-
-// Exact powers of ten, 10^0 to 10^22.
-constexpr double exact_power_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
@@ -67,7 +64,7 @@ bool read_number(const char* first, const char* last, double& x) {
   }
   if (simple && p == last && digits <= 19 && m <= (std::uint64_t{1} << 53) && k >= -22 && k <= 22) {
     const auto v = static_cast<double>(m);
-    const double y = k >= 0 ? v * exact_power_of_ten[k] : v / exact_power_of_ten[-k];
+    const double y = times_power_of_ten(v, k);
     x = minus ? -y : y;
     return true;
   }

@@ -11,12 +11,9 @@
 #include <cstdint>
 #include <cstring>
 
-namespace trislip::detail {
+#include "trislip/digits.hpp"
 
-// Exact powers of ten, 10^0 to 10^22.
-inline constexpr double exact_power_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+namespace trislip::detail {
 
 // Decades e from -17 to 28 are kept, at e + decade_bias.
 inline constexpr int decade_bias = 17, decade_count = 46;
@@ -32,9 +29,9 @@ struct decimal_sum {
     double total = other;
     for (int i = 0; i < decade_count; ++i) {
       if (digits[i] == 0) continue;
-      const int k = i - decade_bias - 5;  // the power of ten of the last digit
-      total += k >= 0 ? static_cast<double>(digits[i]) * exact_power_of_ten[k]
-                      : static_cast<double>(digits[i]) / exact_power_of_ten[-k];
+      // The power of ten of the last digit: from -21 to 16 for the
+      // decades that are edited here.
+      total += times_power_of_ten(static_cast<double>(digits[i]), i - decade_bias - 5);
     }
     return total;
   }
@@ -46,11 +43,9 @@ namespace e13_5 {
 // first_binade to first_binade + binades - 1.
 inline constexpr int first_binade = 969, binades = 128;
 
-// 10^e as a double, for e from -17 to 28, built by exact steps from 1 up
-// and by division (one rounding each, as the literal rounds) down.
-constexpr double decade_value(int e) {
-  return e >= 0 ? exact_power_of_ten[e] : 1.0 / exact_power_of_ten[-e];
-}
+// 10^e as a double, for e from -17 to 22: exact from 1 up, one rounding
+// (as the literal's) down.
+constexpr double decade_value(int e) { return times_power_of_ten(1.0, e); }
 
 struct binade_table {
   // The decade of the binade's least value, and the least value of the
@@ -87,15 +82,13 @@ constexpr std::array<std::uint32_t, decade_count> make_exponent_texts() {
 
 inline constexpr std::array<std::uint32_t, decade_count> exponent_text = make_exponent_texts();
 
-// n (0 to 999999) as six ASCII digits, the first in the lowest byte: three
-// pairs in 16-bit lanes, each split into tens and ones at once (v * 103 >>
-// 10 is v / 10 for v up to 99).
-inline std::uint64_t six_digits(std::uint32_t n) {
-  const std::uint32_t high = n / 10000, low = n % 10000;
-  const std::uint64_t pairs = std::uint64_t{high} | std::uint64_t{low / 100} << 16 | std::uint64_t{low % 100} << 32;
-  const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000f000f000fu;
-  const std::uint64_t ones = pairs - tens * 10;
-  return tens | ones << 8 | 0x303030303030u;
+// The decade of x in [1e-16, 1e22): that of its binade's least value, or
+// the next when x reaches the next power of ten.
+inline int decade_of(double x) {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &x, sizeof bits);
+  const auto b = static_cast<std::size_t>((bits >> 52) - first_binade);
+  return binade.decade[b] + (x >= binade.next[b]);
 }
 
 // w's eight bytes at out, lowest first.
@@ -132,11 +125,8 @@ inline void edit_e13_5(double x, char* out, decimal_sum& sum) {
     }
     return edit_exactly(x, out, sum);
   }
-  std::uint64_t bits = 0;
-  std::memcpy(&bits, &x, sizeof bits);
-  const auto b = static_cast<std::size_t>((bits >> 52) - first_binade);
-  const int e = binade.decade[b] + (x >= binade.next[b]);
-  const double half_up = (e <= 5 ? x * exact_power_of_ten[5 - e] : x / exact_power_of_ten[e - 5]) + 0.5;
+  const int e = decade_of(x);
+  const double half_up = times_power_of_ten(x, 5 - e) + 0.5;
   const auto n = static_cast<std::int32_t>(half_up);
   const double fraction = half_up - static_cast<double>(n);
   if (__builtin_expect(static_cast<std::uint32_t>(n - 100000) >= 900000u || fraction < 1e-9 || fraction > 1 - 1e-9,
@@ -147,7 +137,7 @@ inline void edit_e13_5(double x, char* out, decimal_sum& sum) {
   // 0-7 and 5-12: built byte by byte in memory and read back as words, a
   // field would stall each load on its stores.
   const std::size_t d = static_cast<std::size_t>(e + decade_bias);
-  const std::uint64_t digits = six_digits(static_cast<std::uint32_t>(n));
+  const std::uint64_t digits = ascii8(static_cast<std::uint32_t>(n)) >> 16;  // six, the first lowest
   store_le(out, 0x2e002020u | (digits & 0xffu) << 16 | (digits >> 8) << 32);
   store_le(out + 5, digits >> 16 | std::uint64_t{exponent_text[d]} << 32);
   sum.digits[d] += n;

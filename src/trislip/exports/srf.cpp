@@ -132,6 +132,23 @@ struct samples_in {
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
 #define TRISLIP_AVX2 1
 
+// What the four-wide path tries a decade e with: its bounds, the scale
+// to six digits (a factor for e <= 5, a divisor above) and the exponent's
+// text in the high half of each lane.
+struct decade_lanes {
+  int e;
+  __m256d low, high, scale;
+  __m256i exponent;
+};
+
+__attribute__((target("avx2"))) inline decade_lanes decade_lanes_of(int e) {
+  using namespace detail::e13_5;
+  const auto text = static_cast<std::int64_t>(
+      std::uint64_t{exponent_text[static_cast<std::size_t>(e + detail::decade_bias)]} << 32);
+  return {e, _mm256_set1_pd(decade_value(e)), _mm256_set1_pd(decade_value(e + 1)),
+          _mm256_set1_pd(exact_power_of_ten[e <= 5 ? 5 - e : e - 5]), _mm256_set1_epi64x(text)};
+}
+
 // The samples four at a time, from the first up to the last whole four;
 // returns how many were edited. Each lane does the scalar loop's
 // operations: the velocity, the slip's increment (added in order), then
@@ -141,8 +158,6 @@ __attribute__((target("avx2"))) std::size_t edit_samples_avx2(const samples_in& 
                                                               detail::decimal_sum& sum, double& slip,
                                                               double& previous) {
   using namespace detail::e13_5;
-  using detail::decade_bias;
-  using detail::exact_power_of_ten;
   const __m256d dmax = _mm256_set1_pd(in.dmax), arsum = _mm256_set1_pd(in.arsum), dt = _mm256_set1_pd(in.dt);
   const __m256d two = _mm256_set1_pd(2.0), hundred = _mm256_set1_pd(100.0), half = _mm256_set1_pd(0.5);
   const __m256d near_low = _mm256_set1_pd(1e-9), near_high = _mm256_set1_pd(1 - 1e-9);
@@ -151,9 +166,7 @@ __attribute__((target("avx2"))) std::size_t edit_samples_avx2(const samples_in& 
   const __m256i by_100 = _mm256_set1_epi64x(5243), one_hundred = _mm256_set1_epi64x(100);
   const __m256i by_10 = _mm256_set1_epi16(103), ten = _mm256_set1_epi16(10), low_byte = _mm256_set1_epi64x(0xff);
   const __m256i zeros = _mm256_set1_epi64x(0x303030303030), front_fixed = _mm256_set1_epi64x(0x2e002020);
-  int e = 0;  // the decade tried
-  __m256d low = _mm256_set1_pd(1), high = _mm256_set1_pd(10), scale = _mm256_set1_pd(1e5);
-  __m256i exponent = _mm256_set1_epi64x(std::int64_t{exponent_text[decade_bias]} << 32);
+  decade_lanes d = decade_lanes_of(0);  // the decade tried
   std::int64_t digits_sum = 0;  // of decade e
   __m256d last = _mm256_set1_pd(previous);
   alignas(32) double inc[4], x[4];
@@ -174,11 +187,11 @@ __attribute__((target("avx2"))) std::size_t edit_samples_avx2(const samples_in& 
     const __m256d xs = _mm256_mul_pd(vel, hundred);
     _mm256_store_pd(x, xs);
     const __m256d half_up =
-        _mm256_add_pd(e <= 5 ? _mm256_mul_pd(xs, scale) : _mm256_div_pd(xs, scale), half);
+        _mm256_add_pd(d.e <= 5 ? _mm256_mul_pd(xs, d.scale) : _mm256_div_pd(xs, d.scale), half);
     const __m128i n32 = _mm256_cvttpd_epi32(half_up);
     const __m256d fraction = _mm256_sub_pd(half_up, _mm256_cvtepi32_pd(n32));
     const __m256d fits = _mm256_and_pd(
-        _mm256_and_pd(_mm256_cmp_pd(xs, low, _CMP_GE_OQ), _mm256_cmp_pd(xs, high, _CMP_LT_OQ)),
+        _mm256_and_pd(_mm256_cmp_pd(xs, d.low, _CMP_GE_OQ), _mm256_cmp_pd(xs, d.high, _CMP_LT_OQ)),
         _mm256_and_pd(_mm256_cmp_pd(fraction, near_low, _CMP_GE_OQ), _mm256_cmp_pd(fraction, near_high, _CMP_LE_OQ)));
     const __m128i six_digits = _mm_and_si128(_mm_cmpgt_epi32(n32, least), _mm_cmpgt_epi32(beyond, n32));
     const int good = _mm256_movemask_pd(fits) & _mm_movemask_ps(_mm_castsi128_ps(six_digits));
@@ -196,7 +209,7 @@ __attribute__((target("avx2"))) std::size_t edit_samples_avx2(const samples_in& 
     _mm256_store_si256(reinterpret_cast<__m256i*>(front),
                        _mm256_or_si256(_mm256_or_si256(front_fixed, _mm256_slli_epi64(_mm256_and_si256(digits, low_byte), 16)),
                                        _mm256_slli_epi64(_mm256_srli_epi64(digits, 8), 32)));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(back), _mm256_or_si256(_mm256_srli_epi64(digits, 16), exponent));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(back), _mm256_or_si256(_mm256_srli_epi64(digits, 16), d.exponent));
     _mm_store_si128(reinterpret_cast<__m128i*>(six), n32);
     for (std::size_t k = 0; k < 4; ++k) {
       char* const out = text + field_at(i + k);
@@ -212,20 +225,13 @@ __attribute__((target("avx2"))) std::size_t edit_samples_avx2(const samples_in& 
       // Try the last lane's decade next.
       const double a = x[3];
       if (a >= 1e-16 && a < 1e22) {
-        sum.digits[e + decade_bias] += digits_sum;
+        sum.digits[d.e + detail::decade_bias] += digits_sum;
         digits_sum = 0;
-        std::uint64_t bits = 0;
-        std::memcpy(&bits, &a, sizeof bits);
-        const auto b = static_cast<std::size_t>((bits >> 52) - first_binade);
-        e = binade.decade[b] + (a >= binade.next[b]);
-        low = _mm256_set1_pd(decade_value(e));
-        high = _mm256_set1_pd(decade_value(e + 1));
-        scale = _mm256_set1_pd(e <= 5 ? exact_power_of_ten[5 - e] : exact_power_of_ten[e - 5]);
-        exponent = _mm256_set1_epi64x(static_cast<std::int64_t>(std::uint64_t{exponent_text[static_cast<std::size_t>(e + decade_bias)]} << 32));
+        d = decade_lanes_of(decade_of(a));
       }
     }
   }
-  sum.digits[e + decade_bias] += digits_sum;
+  sum.digits[d.e + detail::decade_bias] += digits_sum;
   _mm256_store_pd(x, last);
   previous = x[0];
   return i;

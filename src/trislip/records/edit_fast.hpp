@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "trislip/digits.hpp"
+
 namespace trislip::edit_fast {
 
 inline constexpr char blanks[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
@@ -21,27 +23,6 @@ inline void blank_field(char* field, int w) {
   std::memcpy(field, blanks, 8);
   std::memcpy(field + w - 8, blanks, 8);
 }
-
-inline constexpr std::uint64_t pow10[20] = {1u,
-                                            10u,
-                                            100u,
-                                            1000u,
-                                            10000u,
-                                            100000u,
-                                            1000000u,
-                                            10000000u,
-                                            100000000u,
-                                            1000000000u,
-                                            10000000000u,
-                                            100000000000u,
-                                            1000000000000u,
-                                            10000000000000u,
-                                            100000000000000u,
-                                            1000000000000000u,
-                                            10000000000000000u,
-                                            100000000000000000u,
-                                            1000000000000000000u,
-                                            10000000000000000000u};
 
 // Rounds mag * 10^k (mag finite and >= 0, k <= 19) to the nearest
 // integer, exact ties to even, into q; false when q would not fit in 64
@@ -82,18 +63,13 @@ inline bool round_scaled_exactly(double mag, int k, std::uint64_t& q) {
 inline bool round_scaled_exactly(double, int, std::uint64_t&) { return false; }
 #endif
 
-// 10^k as doubles, all exact.
-inline constexpr double pow10_double[20] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
-                                            1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13,
-                                            1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
-
 // The same rounding, mostly without 128-bit arithmetic: y = mag * 10^k in
 // double differs from the exact product by at most half a unit in its last
 // place, u/2 with u = y * 2^-52, so when the fraction of y is more than u
 // away from one half, y rounds the way the exact product does. Only values
 // within u of a tie (exact ties among them) take the exact path.
 inline bool round_scaled(double mag, int k, std::uint64_t& q) {
-  const double y = mag * pow10_double[k];
+  const double y = mag * exact_power_of_ten[k];
   if (y < 0x1p52) {
     const auto r = static_cast<std::int64_t>(y);
     const double f = y - static_cast<double>(r);  // exact: r <= y < r + 1
@@ -110,12 +86,6 @@ inline bool round_scaled(double mag, int k, std::uint64_t& q) {
   return round_scaled_exactly(mag, k, q);
 }
 
-// "00" to "99", so that digits are produced two at a time.
-inline constexpr char digit_pairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
 inline void put2(char* p, std::uint32_t v) { std::memcpy(p, digit_pairs + 2 * v, 2); }
 
 // Writes the last n decimal digits of v (with leading zeros) so that they
@@ -127,21 +97,6 @@ inline void put_digits(std::uint64_t v, int n, char* end) {
     v /= 100;
   }
   if (n == 1) *--end = static_cast<char>('0' + v % 10);
-}
-
-// The eight decimal digits of n < 10^8 as ASCII, the first digit in the
-// lowest byte, so that storing the value little-endian writes them in
-// reading order. Each step splits every lane of the previous one in two
-// with a multiply and shift that divides exactly for lanes of this size:
-// 4-digit halves, then 2-digit pairs (x * 10486 >> 20 is x / 100 for
-// x < 10^4), then single digits (x * 103 >> 10 is x / 10 for x < 100).
-inline std::uint64_t ascii8(std::uint32_t n) {
-  const std::uint64_t halves = (n / 10000) | (static_cast<std::uint64_t>(n % 10000) << 32);
-  const std::uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007Fu;
-  const std::uint64_t pairs = hundreds | ((halves - hundreds * 100) << 16);
-  const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000Fu;
-  const std::uint64_t digits = tens | ((pairs - tens * 10) << 8);
-  return digits + 0x3030303030303030u;
 }
 
 // Exactly D digits of v < 10^D, leading zeros included, at p.
