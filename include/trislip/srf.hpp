@@ -67,6 +67,7 @@ struct srf_warning {
 struct srf_summary {
   std::size_t points = 0;
   double potency_m3 = 0;          // sum of area times slip
+  std::vector<double> slip1_m;    // each point's SLIP1 as written, in m: its sampled slip
   std::vector<srf_warning> warnings;  // in point order
 };
 

@@ -19,9 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "trislip/amplitude.hpp"
+#include "trislip/custom/run_steps.hpp"
 #include "trislip/custom/staged_file.hpp"
 #include "trislip/custom/subfaults.hpp"
 #include "trislip/fft.hpp"
@@ -116,15 +115,6 @@ void check_layout(const custom_options& o, const column_ranges& r, std::int32_t 
                       hint);
       }
     }
-  }
-}
-
-void make_folder(const std::string& dir) {
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  if (ec || !std::filesystem::is_directory(dir, ec)) {
-    throw refusal("--output-dir " + dir + ": cannot create the folder: " +
-                  (ec ? ec.message() : "a file of that name is in the way"));
   }
 }
 
@@ -386,28 +376,10 @@ void check_sac_range(const column_ranges& r) {
   }
 }
 
-// A staged file as a writer's byte sink.
-class staged_sink final : public byte_sink {
- public:
-  explicit staged_sink(staged_file& f) : f_(f) {}
-  void write(const char* data, std::size_t n) override { f_.put(data, n); }
-
- private:
-  staged_file& f_;
-};
-
-// What trislip.json says of the SRF file.
-struct srf_record {
-  bool written = false;
-  srf_summary summary;
-  double moment = std::nan("");  // N m, when the rigidity is known
-};
-
-std::string json_of(const custom_options& o, std::int32_t nfast, const chosen_exports& exports,
-                    const std::vector<sampling_warning>& warnings, std::size_t warnings_not_listed,
-                    const srf_record& srf) {
+json json_of(const custom_options& o, std::int32_t nfast, const chosen_exports& exports,
+             const warning_log& warnings, const srf_record& srf) {
   const parameters& p = o.p;
-  nlohmann::ordered_json j;
+  json j;
   j["program"] = "trislip-custom";
   j["version"] = version;
   j["format"] = o.format == layout::fixed ? "fixed" : "full";
@@ -415,100 +387,91 @@ std::string json_of(const custom_options& o, std::int32_t nfast, const chosen_ex
                      {"tr", p.tr}, {"ar", p.ar},     {"nv", p.nv}};
   j["nfast"] = nfast;
   j["files"] = {{"slip", "Tri_Slip.csv"}, {"spectrum", "Tri_Amp.csv"}};
-  j["exports"] = nlohmann::ordered_json::array();
+  j["exports"] = json::array();
   for (const export_format* f : exports.formats) {
     for (const export_file& e : f->files) {
       j["exports"].push_back({{"format", f->name}, {"file", e.name}, {"quantity", e.quantity}, {"unit", e.unit}});
     }
   }
-  if (srf.written) {
-    j["exports"].push_back({{"format", "srf"}, {"file", "trislip.srf"}, {"quantity", "slip rate"}, {"unit", "cm/s"}});
-    j["srf"] = {{"file", "trislip.srf"}, {"version", o.srf.version}, {"points", srf.summary.points},
-                {"potency_m3", srf.summary.potency_m3}};
-    if (std::isfinite(srf.moment)) {
-      j["srf"]["moment_Nm"] = srf.moment;
-      j["srf"]["mw"] = moment_magnitude(srf.moment);
-    }
-  }
+  add_srf_json(j, srf);
   if (exports.has("sac") || exports.has("mseed")) {
     j["seed_id"] = o.seed_id;
     j["start_time"] = o.start_time;
   }
-  j["warnings"] = nlohmann::ordered_json::array();
-  for (const sampling_warning& w : warnings) j["warnings"].push_back({{"check", w.check}, {"message", w.message}});
-  if (warnings_not_listed > 0) j["warnings_not_listed"] = warnings_not_listed;
-  return j.dump(2) + "\n";
+  warnings.to_json(j);
+  return j;
 }
 
-}  // namespace
+// A run with every check done and nothing touched yet: the exports and
+// source asked for, and the samples, whose first pass showed that the
+// layout holds them.
+struct custom_plan {
+  explicit custom_plan(const custom_options& options) : o(options) {}
+  const custom_options& o;
+  chosen_exports exports;
+  srf_plan srf;
+  std::int32_t nfast = 0;
+  slip_params sp{};
+  std::vector<double> trisv;
+  column_ranges ranges;
+  warning_log warnings{"trislip-custom"};
+  // The transform's twiddles, made meanwhile on another thread, ready for
+  // the spectrum (wasted only when the run is refused).
+  std::unique_ptr<joined_thread> twiddles;
+};
 
-void run_custom(const custom_options& o) {
+void plan_custom(custom_plan& plan) {
+  const custom_options& o = plan.o;
   const parameters& p = o.p;
   try {
     check(p);
   } catch (const parameter_error& e) {
     throw refusal("--" + e.name() + " " + e.value() + ": must be " + e.rule());
   }
-  const chosen_exports exports = exports_of(o);
-  const srf_plan srf = srf_plan_of(o, exports.srf);
-  const std::int32_t nfast = transform_length(p.nt);
-  const slip_params sp = slip_params_of(p);
-  const auto n = static_cast<std::size_t>(p.nt);
-
-  // The transform's twiddles are made meanwhile on another thread, ready
-  // for the spectrum (wasted only when the run is refused).
-  joined_thread twiddles([nfast] { prepare_transform(nfast, -1); });
+  plan.exports = exports_of(o);
+  plan.srf = srf_plan_of(o, plan.exports.srf);
+  plan.nfast = transform_length(p.nt);
+  plan.sp = slip_params_of(p);
+  const std::int32_t nfast = plan.nfast;
+  plan.twiddles = std::make_unique<joined_thread>([nfast] { prepare_transform(nfast, -1); });
 
   // First pass: the samples alone, to see whether the layout holds them
   // and whether the sampled function is the one asked for.
-  std::vector<double> trisv(n);
-  column_ranges ranges;
-  synthesize(sp, trisv.data(), p.nt, ranges);
-  check_layout(o, ranges, nfast);
-  if (exports.has("sac")) check_sac_range(ranges);
-  std::vector<sampling_warning> warnings = check_sampling(p, ranges.last_slip, "--");
-  warnings.insert(warnings.end(), srf.warnings.begin(), srf.warnings.end());
-  for (const sampling_warning& w : warnings) std::fprintf(stderr, "trislip-custom: warning: %s\n", w.message.c_str());
-  const auto refuse_if_strict = [&] {
-    if (o.strict && !warnings.empty()) {
-      throw refusal("--strict: refused for the warning" + std::string(warnings.size() > 1 ? "s" : "") +
-                    " above; nothing written");
-    }
-  };
-  refuse_if_strict();
-  make_folder(o.output_dir);
-  std::vector<std::string> names{"Tri_Slip.csv", "Tri_Amp.csv", "trislip.json", "trislip.srf"};
-  for (const export_format& f : export_formats()) {
-    for (const export_file& e : f.files) names.push_back(e.name);
-  }
-  remove_stale_staged_files(o.output_dir, names);
+  plan.trisv.assign(static_cast<std::size_t>(p.nt), 0.0);
+  synthesize(plan.sp, plan.trisv.data(), p.nt, plan.ranges);
+  check_layout(o, plan.ranges, plan.nfast);
+  if (plan.exports.has("sac")) check_sac_range(plan.ranges);
+  for (const sampling_warning& w : check_sampling(p, plan.ranges.last_slip, "--")) plan.warnings.add(w.check, w.message);
+  for (const sampling_warning& w : plan.srf.warnings) plan.warnings.add(w.check, w.message);
+  plan.warnings.refuse_if_strict(o.strict);
+}
 
-  if (!o.quiet) {
-    // Records 1 to 12 of the program's report, the spectral constants those
-    // of the nfast samples transformed.
-    report_parameters(console(), p);
-    report_spectrum(console(), nfast, p.dt);
-  }
-
-  // The spectrum is worked out on a second thread while this one edits and
-  // writes the time series; then each thread helps with the other file's
-  // chunks. Both only read the samples; the second thread has the
-  // transform array to itself until the spectrum's chunks begin, which
-  // read disjoint parts of it.
-  staged_file slip(o.output_dir, "Tri_Slip.csv");
-  staged_file amp(o.output_dir, "Tri_Amp.csv");
+// Tri_Slip.csv and Tri_Amp.csv. The spectrum is worked out on a second
+// thread while this one edits and writes the time series; then each thread
+// helps with the other file's chunks. Both only read the samples; the
+// second thread has the transform array to itself until the spectrum's
+// chunks begin, which read disjoint parts of it.
+void write_result_files(custom_plan& plan, output_folder& out) {
+  const custom_options& o = plan.o;
+  const parameters& p = o.p;
+  const std::int32_t nfast = plan.nfast;
+  const slip_params& sp = plan.sp;
+  const std::vector<double>& trisv = plan.trisv;
+  const column_ranges& ranges = plan.ranges;
+  staged_file& slip = out.add("Tri_Slip.csv");
+  staged_file& amp = out.add("Tri_Amp.csv");
   std::unique_ptr<dcomplex[], free_transform> triamp;
   const zero_frequency first =
       o.format == layout::fixed ? zero_frequency::normalised : zero_frequency::computed;
-  shared_file slip_chunks(slip, p.nt, [&](std::int32_t c, char* out) {
-    slip_chunk records(o.format, out);
+  shared_file slip_chunks(slip, p.nt, [&](std::int32_t c, char* buf) {
+    slip_chunk records(o.format, buf);
     const std::int32_t from = c * chunk_rows + 1, to = std::min(p.nt, (c + 1) * chunk_rows);
     replay(sp, trisv.data(), from, to, c == 0 ? 0.0 : ranges.slip_at_chunk_ends[static_cast<std::size_t>(c - 1)],
            records);
     return records.used();
   });
-  shared_file amp_chunks(amp, nfast / 2, [&](std::int32_t c, char* out) {
-    amp_chunk records(o.format, out);
+  shared_file amp_chunks(amp, nfast / 2, [&](std::int32_t c, char* buf) {
+    amp_chunk records(o.format, buf);
     amplitude_spectrum(nfast, p.dt, triamp.get(), c * chunk_rows + 1, (c + 1) * chunk_rows + 1, records, first);
     return records.used();
   });
@@ -521,7 +484,7 @@ void run_custom(const custom_options& o) {
   slip_chunks.open();
 
   std::exception_ptr spectrum_failed;
-  twiddles.join();
+  plan.twiddles->join();
   joined_thread spectrum([&] {
     try {
       triamp = transform_array(nfast);
@@ -557,67 +520,68 @@ void run_custom(const custom_options& o) {
   if (spectrum_failed) std::rethrow_exception(spectrum_failed);
   slip.finish();
   amp.finish();
-  triamp.reset();
-  std::vector<double>().swap(trisv);
+}
+
+// Writes what the plan holds, staged, then publishes it as one set.
+void produce(custom_plan& plan) {
+  const custom_options& o = plan.o;
+  const parameters& p = o.p;
+  std::vector<std::string> names{"Tri_Slip.csv", "Tri_Amp.csv", "trislip.json", "trislip.srf"};
+  for (const export_format& f : export_formats()) {
+    for (const export_file& e : f.files) names.push_back(e.name);
+  }
+  output_folder out(o.output_dir, names);
+
+  if (!o.quiet) {
+    // Records 1 to 12 of the program's report, the spectral constants those
+    // of the nfast samples transformed.
+    report_parameters(console(), p);
+    report_spectrum(console(), plan.nfast, p.dt);
+  }
+  write_result_files(plan, out);
+  std::vector<double>().swap(plan.trisv);
 
   // The exports, from the library's series: the same doubles as the files.
-  std::vector<std::unique_ptr<staged_file>> exported;
-  if (!exports.formats.empty()) {
+  if (!plan.exports.formats.empty()) {
     const slip_series series = synthesize(p);
-    for (const export_format* f : exports.formats) {
+    for (const export_format* f : plan.exports.formats) {
       for (const export_file& e : f->files) {
-        exported.push_back(std::make_unique<staged_file>(o.output_dir, e.name));
-        staged_sink sink(*exported.back());
-        e.write(series, p, exports.codes, sink);
-        exported.back()->finish();
+        staged_file& file = out.add(e.name);
+        staged_sink sink(file);
+        e.write(series, p, plan.exports.codes, sink);
+        file.finish();
       }
     }
   }
 
   // The SRF file, streamed: the points are formatted on every core.
-  srf_record srf_done;
-  std::size_t not_listed = 0;
-  if (exports.srf) {
-    exported.push_back(std::make_unique<staged_file>(o.output_dir, "trislip.srf"));
-    staged_sink sink(*exported.back());
-    srf_done.summary = write_srf(srf.points, srf.planes, srf.version, sink, std::max(1u, std::thread::hardware_concurrency()));
-    exported.back()->finish();
-    srf_done.written = true;
+  srf_record srf;
+  if (plan.exports.srf) {
+    srf = write_srf_file(out, plan.srf.points, plan.srf.planes, plan.srf.version);
     // A point source has the run's own function, already checked; a table's
     // rows are named (row 1 is the first below the header).
-    constexpr std::size_t said_at_most = 20, listed_at_most = 1000;
-    std::size_t said = 0;
-    for (const srf_warning& w : srf.table ? srf_done.summary.warnings : std::vector<srf_warning>{}) {
-      const std::string text = "row " + std::to_string(w.point + 1) + ": " + w.w.message;
-      if (said++ < said_at_most) std::fprintf(stderr, "trislip-custom: warning: %s\n", text.c_str());
-      if (warnings.size() < listed_at_most) {
-        warnings.push_back({w.w.check, text});
-      } else {
-        ++not_listed;
-      }
+    if (plan.srf.table) {
+      plan.warnings.add_points(srf.summary.warnings, [](std::size_t k) { return "row " + std::to_string(k + 1); },
+                               "rows'");
     }
-    if (said > said_at_most) {
-      std::fprintf(stderr, "trislip-custom: warning: %zu more rows' warnings (see trislip.json)\n", said - said_at_most);
-    }
-    refuse_if_strict();
+    plan.warnings.refuse_if_strict(o.strict);
     // The moment, where the rigidity is known: --mu, or every point's VS and DEN.
-    if (std::isfinite(o.srf.mu)) {
-      srf_done.moment = o.srf.mu * srf_done.summary.potency_m3;
-    } else {
-      double m0 = 0;
-      for (const srf_point& pt : srf.points) {
-        m0 += pt.density_kg_m3 * pt.vs_m_s * pt.vs_m_s * pt.area_m2 * pt.p.dmax;
-      }
-      srf_done.moment = m0;  // not a number when any point lacks VS or DEN
-    }
+    const std::vector<srf_point>& pts = plan.srf.points;
+    add_moments(srf, pts, [&](std::size_t k) {
+      return std::isfinite(o.srf.mu) ? o.srf.mu : pts[k].density_kg_m3 * pts[k].vs_m_s * pts[k].vs_m_s;
+    });
   }
 
-  staged_file json(o.output_dir, "trislip.json");
-  const std::string text = json_of(o, nfast, exports, warnings, not_listed, srf_done);
-  json.put(text.data(), text.size());
-  json.finish();
+  write_json(out, json_of(o, plan.nfast, plan.exports, plan.warnings, srf));
+  out.publish();
+}
 
-  publish_staged_files(o.output_dir);
+}  // namespace
+
+void run_custom(const custom_options& o) {
+  custom_plan plan(o);
+  plan_custom(plan);
+  produce(plan);
 }
 
 }  // namespace trislip

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "trislip/custom/layouts.hpp"
+#include "trislip/custom/run_steps.hpp"
 #include "trislip/exports.hpp"
 #include "trislip/srf.hpp"
 #include "trislip/trislip.hpp"
@@ -34,13 +35,6 @@ struct custom_options {
   std::string start_time = default_start_time;
   bool strict = false;                       // a sampling warning refuses the run
   srf_source srf;
-};
-
-// Input that cannot give the files asked for; what() names the option and
-// the rule. Raised before anything is written.
-class refusal : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
 };
 
 // Checks the parameters, the exports and what the chosen layout can hold,

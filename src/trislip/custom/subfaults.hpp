@@ -3,14 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "trislip/fault/model_text.hpp"
 #include "trislip/srf.hpp"
 
 namespace trislip {
-
-// A table cell [first, last) read as std::from_chars reads a double (the
-// general format, the whole cell): the same value, or false where
-// from_chars finds no number or one that ends before the cell does.
-bool read_number(const char* first, const char* last, double& x);
 
 // Reads a table of subfaults whose header names its columns: required
 // lon, lat, depth_km, strike, dip, rake, area_m2, slip_m, tinit_s;

@@ -238,8 +238,9 @@ __attribute__((target("avx2"))) std::size_t edit_samples_avx2(const samples_in& 
 }
 #endif
 
-// One point's text; returns its final sampled slip (m).
-double format_point(const srf_point& pt, srf_version v, shape& sh, std::string& out) {
+// One point's text; returns its final sampled slip (m) and sets its SLIP1
+// as written (m).
+double format_point(const srf_point& pt, srf_version v, shape& sh, std::string& out, double& slip1_m) {
   if (!sh.serves(pt.p)) sh.make(pt.p);
   const parameters& p = pt.p;
   const auto n = static_cast<std::size_t>(sh.n);
@@ -272,7 +273,9 @@ double format_point(const srf_point& pt, srf_version v, shape& sh, std::string& 
   for (std::size_t line = 0; line * 6 < n; ++line) text[13 * std::min(n, line * 6 + 6) + line] = '\n';
   sh.memo.append(out, 10, pt.rake);
   out += ' ';
-  sh.memo.append(out, 11, p.dt * sum.value());
+  const double slip1 = p.dt * sum.value();
+  slip1_m = slip1 / 100;  // cm
+  sh.memo.append(out, 11, slip1);
   out += ' ' + std::to_string(n) + " 0 0 0 0\n";
   out.append(text, sh.text.size());
   return slip;
@@ -282,6 +285,7 @@ double format_point(const srf_point& pt, srf_version v, shape& sh, std::string& 
 struct block {
   std::string text;
   std::vector<srf_warning> warnings;
+  std::vector<double> slip1_m;
   double potency = 0;
 };
 
@@ -289,9 +293,12 @@ void format_block(const std::vector<srf_point>& points, std::size_t first, std::
                   shape& sh, block& b) {
   b.text.clear();
   b.warnings.clear();
+  b.slip1_m.clear();
   b.potency = 0;
   for (std::size_t i = first; i < last; ++i) {
-    const double final_slip = format_point(points[i], v, sh, b.text);
+    double slip1 = 0;
+    const double final_slip = format_point(points[i], v, sh, b.text, slip1);
+    b.slip1_m.push_back(slip1);
     b.potency += points[i].area_m2 * points[i].p.dmax;
     for (sampling_warning& w : check_sampling(points[i].p, final_slip)) b.warnings.push_back({i, std::move(w)});
   }
@@ -393,6 +400,7 @@ srf_summary write_srf(const std::vector<srf_point>& points, const std::vector<sr
   const auto take = [&](block& b) {
     out.write(b.text.data(), b.text.size());
     summary.potency_m3 += b.potency;
+    summary.slip1_m.insert(summary.slip1_m.end(), b.slip1_m.begin(), b.slip1_m.end());
     for (srf_warning& w : b.warnings) summary.warnings.push_back(std::move(w));
   };
   if (threads <= 1 || nblocks <= 1) {

@@ -1,0 +1,163 @@
+// Published finite-fault models as kinematic sources: the FSP files of the
+// SRCMOD database and of the USGS, the USGS "basic inversion" parameter
+// file (.param), and a CSV table of subfaults, read into one model in SI
+// units, then mapped onto SRF points that each carry this function with
+// their own slip, rupture time and rise time.
+//
+// Reading is two steps. A reader (one per format) gives the model as the
+// file states it: segments, subfaults, velocity structure, header values,
+// with every unknown value (a missing column, a filler of 999 or -999) a
+// not-a-number. Building the fault then applies the same rules to every
+// format: zero-slip subfaults left out and counted, top-centre points moved
+// to the centre, rise and rupture times and rakes filled in where the file
+// lacks them (each fill a warning), and each subfault's rigidity.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "trislip/srf.hpp"
+#include "trislip/trislip.hpp"
+
+namespace trislip {
+
+enum class model_format { csv, fsp, usgs_param };
+// "csv", "fsp", "usgs-param"
+const char* model_format_name(model_format f);
+// Throws std::invalid_argument naming the three names.
+model_format model_format_of(const std::string& name);
+
+// A file that cannot be read as a model: what() names the file, the line
+// (and the column where there is one) and the text found.
+class model_error : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
+// One layer of a model's velocity-density structure, from its top down to
+// the next layer's top.
+struct velocity_layer {
+  double top_km = 0;
+  double vs_m_s = std::nan("");
+  double density_kg_m3 = std::nan("");
+};
+
+// A fault segment as its file states it: lengths in km, angles in degrees.
+// Unknown values are not-a-number.
+struct model_segment {
+  double strike = std::nan(""), dip = std::nan("");
+  double len_km = std::nan(""), wid_km = std::nan("");
+  double dx_km = std::nan(""), dz_km = std::nan("");  // subfault size along strike and down dip
+  std::int32_t nx = 0, nz = 0;                        // subfaults along strike and down dip (0: unknown)
+  double top_lon = std::nan(""), top_lat = std::nan("");  // top centre
+  double dtop_km = std::nan("");                      // depth of the top edge
+  double hyp_along_km = std::nan("");                 // hypocentre along strike from the segment's start
+  double hyp_down_km = std::nan("");                  // and down dip from its top edge
+};
+
+// One subfault (one row of the file). Unknown values are not-a-number.
+struct model_subfault {
+  std::size_t line = 0;        // in the file, from 1
+  std::size_t segment = 0;     // index into model::segments
+  double lon = std::nan(""), lat = std::nan("");      // degrees
+  double depth_km = std::nan("");
+  double slip_m = std::nan("");
+  double rake = std::nan(""), strike = std::nan(""), dip = std::nan("");  // degrees; strike, dip: the segment's when unknown
+  double area_m2 = std::nan("");                      // the segment's dx * dz when unknown
+  double trup_s = std::nan(""), rise_s = std::nan("");
+  double moment_nm = std::nan("");                    // the model's own moment of the subfault
+  double vs_m_s = std::nan(""), density_kg_m3 = std::nan("");  // a table's own columns
+  double fmax_hz = std::nan(""), tr = std::nan(""), ar = std::nan(""), nv = std::nan("");  // a table's own shape
+};
+
+// A model as its file states it, in SI units (lengths and depths in km,
+// angles in degrees, rake in (-180, 180], strike in [0, 360)).
+struct model {
+  model_format format = model_format::csv;
+  std::string event, tag;
+  std::vector<model_segment> segments;
+  std::vector<model_subfault> subfaults;
+  std::vector<velocity_layer> layers;
+  bool top_centre = false;  // the points are the top centres of their subfaults
+  // The header's values.
+  double hyp_lon = std::nan(""), hyp_lat = std::nan(""), hyp_depth_km = std::nan("");
+  double rake = std::nan("");                         // the mechanism's rake
+  double av_rise_s = std::nan(""), av_vr_km_s = std::nan("");
+  double moment_nm = std::nan(""), mw = std::nan("");  // as stated
+};
+
+// Whether the first lines of text look like each format: cheap, never throws.
+bool looks_like_fsp(const std::string& head);
+bool looks_like_usgs_param(const std::string& head);
+bool looks_like_csv(const std::string& head);
+
+// The readers, from the file's whole text. `name` is how messages call the
+// file. Throw model_error.
+model read_fsp(const std::string& text, const std::string& name);
+model read_usgs_param(const std::string& text, const std::string& name);
+model read_csv_model(const std::string& text, const std::string& name);
+
+// Reads the file at path in the format given, or the one its content shows
+// (model_error listing what was expected when it is none of them).
+model read_model(const std::string& path, const model_format* format = nullptr);
+
+// What building a fault takes beyond the model: the shape and step of
+// every subfault's function, and the values a model may lack.
+struct fault_options {
+  parameters p;                  // dt, tr, ar, nv (nt, dmax and fmax are each subfault's)
+  double rise_s = std::nan("");  // the function's duration where the model has none
+  double vr_km_s = std::nan(""); // rupture speed for rupture times the model lacks
+  double rake = std::nan("");    // degrees, where the model has none
+  double mu_pa = std::nan("");   // rigidity where the model gives none
+  double vs_m_s = std::nan(""), density_kg_m3 = std::nan("");  // or from these
+};
+
+// Where a subfault's rigidity came from.
+enum class rigidity_source { model_moment, velocity_structure, options };
+const char* rigidity_source_name(rigidity_source s);  // "model moment", "velocity structure", "options"
+
+// Something filled in or left out while building, said once per kind:
+// check names the kind ("rake_filled", "rise_filled", "rupture_time_filled",
+// "zero_slip_left_out"), message says what, from where and how many.
+struct fault_warning {
+  std::string check;
+  std::string message;
+};
+
+// The fault to write: every subfault with slip, as an SRF point whose
+// function lasts its rise time (fmax = tr^(nv-1) / rise) and whose record
+// reaches the end of it, in segment order.
+struct fault {
+  std::vector<srf_point> points;
+  std::vector<srf_plane> planes;           // one per segment; empty when the model has no geometry
+  std::vector<std::size_t> segment_first;  // index of each segment's first point (segments' order)
+  std::vector<std::size_t> lines;          // each point's line in the file
+  std::vector<double> rigidity_pa;         // each point's
+  std::vector<rigidity_source> rigidity_from;
+  std::size_t read = 0;                    // subfaults in the file
+  std::size_t zero_slip = 0;               // left out
+  std::vector<fault_warning> warnings;
+};
+
+// The mapping from a model to its points. Throws model_error naming the
+// line for what cannot be filled (no slip, no position, no subfault size,
+// no rise time, no rupture time, no rigidity).
+fault build_fault(const model& m, const fault_options& o);
+
+// Where moved points go: a point a distance down dip (km, along the
+// subfault's dip) from (lon, lat, depth).
+void move_down_dip(double& lon, double& lat, double& depth_km, double strike, double dip, double distance_km);
+
+// The moment rate of the whole fault, N m/s, at i*dt from 0 to the first
+// sample at or after the end of the last point's function: the sum over
+// points of rigidity * area * slip velocity at t - tinit (the library's
+// function of each point, 0 before its rupture time). Its integral is the
+// moment of the nominal slips.
+std::vector<double> moment_rate(const std::vector<srf_point>& points, const std::vector<double>& rigidity_pa,
+                                double dt);
+
+}  // namespace trislip

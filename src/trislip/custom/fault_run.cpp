@@ -1,0 +1,216 @@
+#include "trislip/custom/fault_run.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "trislip/custom/run_steps.hpp"
+#include "trislip/text.hpp"
+
+namespace trislip {
+namespace {
+
+// The options' values, checked once before the model is read.
+void check_options(const fault_request& r) {
+  parameters q = r.fault.p;
+  q.dmax = 1;
+  q.fmax = 1;
+  q.nt = min_samples;
+  try {
+    check(q);
+  } catch (const parameter_error& e) {
+    throw refusal("--" + e.name() + " " + e.value() + ": must be " + e.rule());
+  }
+  const fault_options& o = r.fault;
+  const std::pair<const char*, double> positive[] = {{"--rise", o.rise_s},   {"--vr", o.vr_km_s},
+                                                     {"--mu", o.mu_pa},      {"--vs", o.vs_m_s},
+                                                     {"--density", o.density_kg_m3}};
+  for (const auto& [name, x] : positive) {
+    if (!std::isnan(x) && !(x > 0 && std::isfinite(x))) {
+      throw refusal(std::string(name) + " " + shortest_text(x) + ": must be finite and > 0");
+    }
+  }
+  if (!std::isnan(o.rake) && !(o.rake >= -360 && o.rake <= 360)) {
+    throw refusal("--rake " + shortest_text(o.rake) + ": must be from -360 to 360");
+  }
+}
+
+// The further exports asked for; trislip.srf is always written.
+std::vector<std::string> exports_of(const std::string& list) {
+  const char* const known[] = {"srf"};
+  std::vector<std::string> chosen;
+  std::size_t at = 0;
+  while (!list.empty() && at <= list.size()) {
+    const std::size_t comma = std::min(list.find(',', at), list.size());
+    const std::string name = list.substr(at, comma - at);
+    at = comma + 1;
+    bool found = false;
+    for (const char* k : known) found = found || name == k;
+    if (!found) throw refusal("--export " + list + ": unknown format \"" + name + "\" (known: srf)");
+    chosen.push_back(name);
+  }
+  return chosen;
+}
+
+// The sampling warnings of the points, one line a kind: how many, the first
+// few lines of the model, and the first point's message.
+void summarise(const std::vector<srf_warning>& found, const fault& f, warning_log& log) {
+  struct kind {
+    std::size_t count = 0;
+    std::string lines, first;
+  };
+  std::map<std::string, kind> kinds;
+  std::vector<std::string> order;
+  for (const srf_warning& w : found) {
+    kind& k = kinds[w.w.check];
+    if (k.count == 0) {
+      order.push_back(w.w.check);
+      // The numbers, without the advice of a single function's options:
+      // here the step is the one to change.
+      k.first = w.w.message.substr(0, w.w.message.find(": ")) + ": lower --dt";
+    }
+    if (k.count < 5) k.lines += (k.count ? ", " : "") + std::to_string(f.lines[w.point]);
+    if (k.count == 5) k.lines += ", ...";
+    ++k.count;
+  }
+  for (const std::string& check : order) {
+    const kind& k = kinds[check];
+    log.add(check, std::to_string(k.count) + " of " + std::to_string(f.points.size()) + " subfaults (lines " +
+                       k.lines + "); the first: " + k.first);
+  }
+}
+
+// moment_rate.csv: time (s) and the whole fault's moment rate (N m/s).
+void write_moment_rate(output_folder& out, const std::vector<double>& rate, double dt) {
+  staged_file& f = out.add("moment_rate.csv");
+  std::string text = "time_s,moment_rate_Nm_s\n";
+  for (std::size_t i = 0; i < rate.size(); ++i) {
+    text += number_text(static_cast<double>(i) * dt);
+    text += ',';
+    text += number_text(rate[i]);
+    text += '\n';
+    if (text.size() > (1u << 20)) {
+      f.put(text.data(), text.size());
+      text.clear();
+    }
+  }
+  f.put(text.data(), text.size());
+  f.finish();
+}
+
+}  // namespace
+
+void run_fault(const fault_request& r) {
+  check_options(r);
+  exports_of(r.exports);
+  const srf_version v = r.srf_version == "2.0" ? srf_version::v2_0 : srf_version::v1_0;
+  model m;
+  try {
+    if (r.model_format.empty()) {
+      m = read_model(r.model_path);
+    } else {
+      const model_format f = model_format_of(r.model_format);
+      m = read_model(r.model_path, &f);
+    }
+  } catch (const std::invalid_argument& e) {
+    throw refusal(e.what());
+  }
+  fault f;
+  try {
+    f = build_fault(m, r.fault);
+  } catch (const std::invalid_argument& e) {
+    throw refusal(r.model_path + ": " + e.what());
+  }
+  if (f.points.empty()) throw refusal(r.model_path + ": no subfault has slip; nothing to write");
+  if (v == srf_version::v2_0) {
+    for (std::size_t k = 0; k < f.points.size(); ++k) {
+      if (!(f.points[k].vs_m_s > 0 && f.points[k].density_kg_m3 > 0)) {
+        throw refusal("--srf-version 2.0: " + r.model_path + ": line " + std::to_string(f.lines[k]) +
+                      ": no density for VS and DEN (the model has no velocity structure there): give --density");
+      }
+    }
+  }
+  warning_log warnings("trislip-fault");
+  for (const fault_warning& w : f.warnings) warnings.add(w.check, w.message, false);
+  if (f.planes.empty()) {
+    warnings.add("srf_no_plane", "trislip.srf has no PLANE block, which SW4's rupture command needs: the model "
+                                 "gives no segment geometry", false);
+  }
+  const std::vector<double> rate = moment_rate(f.points, f.rigidity_pa, r.fault.p.dt);
+
+  output_folder out(r.output_dir, {"trislip.srf", "moment_rate.csv", "trislip.json"});
+  srf_record srf = write_srf_file(out, f.points, f.planes, v);
+  summarise(srf.summary.warnings, f, warnings);
+  warnings.refuse_if_strict(r.strict);
+  add_moments(srf, f.points, [&](std::size_t k) { return f.rigidity_pa[k]; });
+  write_moment_rate(out, rate, r.fault.p.dt);
+
+  // trislip.json
+  const parameters& p = r.fault.p;
+  json j;
+  j["program"] = "trislip-fault";
+  j["version"] = version;
+  json model_j = {{"file", r.model_path}, {"format", model_format_name(m.format)}};
+  if (!m.event.empty()) model_j["event"] = m.event;
+  if (!m.tag.empty()) model_j["tag"] = m.tag;
+  model_j["coordinates"] = m.top_centre ? "top centre of each subfault, moved to its centre" : "as the file gives them";
+  json segments = json::array();
+  for (std::size_t k = 0; k < m.segments.size(); ++k) {
+    const std::size_t first = f.segment_first[k];
+    const std::size_t end = k + 1 < m.segments.size() ? f.segment_first[k + 1] : f.points.size();
+    json s = {{"first_point", first}, {"points", end - first}};
+    if (k < f.planes.size()) {
+      const srf_plane& pl = f.planes[k];
+      s["plane"] = {{"elon", pl.elon},       {"elat", pl.elat},     {"nstk", pl.nstk},       {"ndip", pl.ndip},
+                    {"len_km", pl.len_km},   {"wid_km", pl.wid_km}, {"strike", pl.strike},   {"dip", pl.dip},
+                    {"dtop_km", pl.dtop_km}, {"shyp_km", pl.shyp_km}, {"dhyp_km", pl.dhyp_km}};
+    }
+    segments.push_back(s);
+  }
+  model_j["segments"] = segments;
+  model_j["subfaults_read"] = f.read;
+  model_j["subfaults_written"] = f.points.size();
+  model_j["left_out"] = json::array();
+  if (f.zero_slip > 0) model_j["left_out"].push_back({{"reason", "zero slip"}, {"subfaults", f.zero_slip}});
+  if (!std::isnan(m.moment_nm)) model_j["stated_moment_Nm"] = m.moment_nm;
+  if (!std::isnan(m.mw)) model_j["stated_mw"] = m.mw;
+  double own = 0;
+  bool all_own = !m.subfaults.empty();
+  for (const model_subfault& s : m.subfaults) {
+    if (s.moment_nm > 0) own += s.moment_nm;
+    all_own = all_own && !std::isnan(s.moment_nm);
+  }
+  if (all_own) model_j["subfault_moment_sum_Nm"] = own;
+  j["model"] = model_j;
+  j["parameters"] = {{"dt", p.dt}, {"tr", p.tr}, {"ar", p.ar}, {"nv", p.nv}};
+  j["function"] = "each subfault's lasts its rise time: fmax = tr^(nv-1) / rise";
+  std::map<rigidity_source, std::size_t> by_source;
+  for (rigidity_source s : f.rigidity_from) ++by_source[s];
+  j["rigidity"] = json::array();
+  for (const auto& [source, count] : by_source) {
+    j["rigidity"].push_back({{"source", rigidity_source_name(source)}, {"subfaults", count}});
+  }
+  j["files"] = {{"srf", "trislip.srf"}, {"moment_rate", "moment_rate.csv"}};
+  j["exports"] = json::array();
+  add_srf_json(j, srf);
+  j["exports"].push_back({{"format", "moment-rate"}, {"file", "moment_rate.csv"}, {"quantity", "moment rate"},
+                          {"unit", "N m/s"}});
+  double integral = 0;
+  for (std::size_t i = 1; i < rate.size(); ++i) integral += (rate[i] + rate[i - 1]) * p.dt / 2;
+  j["moment_rate"] = {{"file", "moment_rate.csv"}, {"dt", p.dt}, {"samples", rate.size()}, {"integral_Nm", integral}};
+  warnings.to_json(j);
+  write_json(out, j);
+  out.publish();
+
+  if (!r.quiet) {
+    std::printf("%s: %s model, %zu subfaults read, %zu written, %zu with zero slip left out\n", r.model_path.c_str(),
+                model_format_name(m.format), f.read, f.points.size(), f.zero_slip);
+    std::printf("M0 %s N m (Mw %.2f)", number_text(srf.moment).c_str(), moment_magnitude(srf.moment));
+    if (!std::isnan(m.moment_nm)) std::printf(", the model states %s N m", number_text(m.moment_nm).c_str());
+    std::printf("\nwritten into %s: trislip.srf, moment_rate.csv, trislip.json\n", r.output_dir.c_str());
+  }
+}
+
+}  // namespace trislip

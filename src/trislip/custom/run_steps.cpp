@@ -1,0 +1,121 @@
+#include "trislip/custom/run_steps.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace trislip {
+
+output_folder::output_folder(std::string dir, const std::vector<std::string>& names) : dir_(std::move(dir)) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir_, ec);
+  if (ec || !std::filesystem::is_directory(dir_, ec)) {
+    throw refusal("--output-dir " + dir_ + ": cannot create the folder: " +
+                  (ec ? ec.message() : "a file of that name is in the way"));
+  }
+  remove_stale_staged_files(dir_, names);
+}
+
+staged_file& output_folder::add(const std::string& name) {
+  files_.push_back(std::make_unique<staged_file>(dir_, name));
+  return *files_.back();
+}
+
+void output_folder::publish() { publish_staged_files(dir_); }
+
+void warning_log::add(const std::string& check, const std::string& message, bool strict) {
+  std::fprintf(stderr, "%s: warning: %s\n", program_.c_str(), message.c_str());
+  list_.push_back({check, message});
+  refused_by_strict_ += strict;
+}
+
+void warning_log::add_points(const std::vector<srf_warning>& found,
+                             const std::function<std::string(std::size_t)>& label, const char* rows) {
+  constexpr std::size_t said_at_most = 20, listed_at_most = 1000;
+  std::size_t said = 0;
+  for (const srf_warning& w : found) {
+    const std::string text = label(w.point) + ": " + w.w.message;
+    ++refused_by_strict_;
+    if (said++ < said_at_most) std::fprintf(stderr, "%s: warning: %s\n", program_.c_str(), text.c_str());
+    if (list_.size() < listed_at_most) {
+      list_.push_back({w.w.check, text});
+    } else {
+      ++not_listed_;
+    }
+  }
+  if (said > said_at_most) {
+    std::fprintf(stderr, "%s: warning: %zu more %s warnings (see trislip.json)\n", program_.c_str(),
+                 said - said_at_most, rows);
+  }
+}
+
+void warning_log::refuse_if_strict(bool strict) const {
+  if (strict && refused_by_strict_ > 0) {
+    throw refusal("--strict: refused for the warning" + std::string(refused_by_strict_ > 1 ? "s" : "") +
+                  " above; nothing written");
+  }
+}
+
+void warning_log::to_json(json& j) const {
+  j["warnings"] = json::array();
+  for (const sampling_warning& w : list_) j["warnings"].push_back({{"check", w.check}, {"message", w.message}});
+  if (not_listed_ > 0) j["warnings_not_listed"] = not_listed_;
+}
+
+srf_record write_srf_file(output_folder& out, const std::vector<srf_point>& points,
+                          const std::vector<srf_plane>& planes, srf_version v) {
+  srf_record r;
+  r.version = v == srf_version::v2_0 ? "2.0" : "1.0";
+  staged_file& f = out.add("trislip.srf");
+  staged_sink sink(f);
+  r.summary = write_srf(points, planes, v, sink, std::max(1u, std::thread::hardware_concurrency()));
+  f.finish();
+  r.written = true;
+  return r;
+}
+
+void add_moments(srf_record& r, const std::vector<srf_point>& points, const std::function<double(std::size_t)>& mu) {
+  double nominal = 0, sampled = 0;
+  for (std::size_t k = 0; k < points.size(); ++k) {
+    const double m = mu(k) * points[k].area_m2;
+    nominal += m * points[k].p.dmax;
+    sampled += m * r.summary.slip1_m[k];
+  }
+  r.moment = nominal;  // not a number when any rigidity is unknown
+  r.slip1_moment = sampled;
+}
+
+void add_srf_json(json& j, const srf_record& r) {
+  if (!r.written) return;
+  j["exports"].push_back({{"format", "srf"}, {"file", "trislip.srf"}, {"quantity", "slip rate"}, {"unit", "cm/s"}});
+  json s = {{"file", "trislip.srf"}, {"version", r.version}, {"points", r.summary.points},
+            {"potency_m3", r.summary.potency_m3}};
+  if (std::isfinite(r.moment)) {
+    s["moment_Nm"] = r.moment;
+    s["mw"] = moment_magnitude(r.moment);
+    // Readers that scale by SLIP1 (SW4) carry the sampled slip, a little
+    // less than the nominal one.
+    s["moment_from"] = "the nominal slip of each point (rigidity x area x slip)";
+    s["slip1_moment_Nm"] = r.slip1_moment;
+  }
+  j["srf"] = s;
+}
+
+void write_json(output_folder& out, const json& j) {
+  staged_file& f = out.add("trislip.json");
+  const std::string text = j.dump(2) + "\n";
+  f.put(text.data(), text.size());
+  f.finish();
+}
+
+std::string number_text(double x) {
+  char buf[32];
+  return std::string(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
+}
+
+}  // namespace trislip

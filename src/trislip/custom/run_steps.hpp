@@ -1,0 +1,106 @@
+// The steps that trislip-custom and trislip-fault share once their run is
+// planned: the output folder with its staged files published as one set,
+// the warnings (said on standard error, listed in trislip.json, refused
+// under --strict), the SRF file and what trislip.json says of it.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "trislip/custom/staged_file.hpp"
+#include "trislip/exports.hpp"
+#include "trislip/srf.hpp"
+
+namespace trislip {
+
+// Input that cannot give the files asked for; what() names the option or
+// the input line and the rule. Raised before anything is written.
+class refusal : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+using json = nlohmann::ordered_json;
+
+// The folder of a run and its files, each staged under a temporary name
+// and all put in place together by publish().
+class output_folder {
+ public:
+  // Creates the folder (a refusal naming --output-dir when it cannot) and
+  // removes what ended runs left of the files in `names`.
+  output_folder(std::string dir, const std::vector<std::string>& names);
+  // A new staged file; finish() it once written.
+  staged_file& add(const std::string& name);
+  void publish();
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+  std::vector<std::unique_ptr<staged_file>> files_;
+};
+
+// A staged file as a writer's byte sink.
+class staged_sink final : public byte_sink {
+ public:
+  explicit staged_sink(staged_file& f) : f_(f) {}
+  void write(const char* data, std::size_t n) override { f_.put(data, n); }
+
+ private:
+  staged_file& f_;
+};
+
+// The warnings of a run: each said on standard error as "PROGRAM: warning:
+// ..." and listed in trislip.json.
+class warning_log {
+ public:
+  explicit warning_log(std::string program) : program_(std::move(program)) {}
+  // A warning that --strict refuses, or (strict false) one it lets pass:
+  // a value filled in, which the user can see and accept.
+  void add(const std::string& check, const std::string& message, bool strict = true);
+  // The sampling warnings of many points, each named by label(point): the
+  // first 20 said, up to 1000 listed, the rest counted. `rows` names them
+  // in the closing count ("rows'").
+  void add_points(const std::vector<srf_warning>& found, const std::function<std::string(std::size_t)>& label,
+                  const char* rows);
+  // With strict, any warning that strict refuses refuses the run.
+  void refuse_if_strict(bool strict) const;
+  // trislip.json's "warnings" (and "warnings_not_listed").
+  void to_json(json& j) const;
+
+ private:
+  std::string program_;
+  std::vector<sampling_warning> list_;
+  std::size_t not_listed_ = 0;
+  std::size_t refused_by_strict_ = 0;
+};
+
+// What trislip.json says of an SRF file.
+struct srf_record {
+  bool written = false;
+  std::string version = "1.0";
+  srf_summary summary;
+  double moment = std::nan("");        // N m from the nominal slips, where the rigidity is known
+  double slip1_moment = std::nan("");  // N m from SLIP1 as written
+};
+
+// Writes trislip.srf into the folder, its points formatted on every core.
+srf_record write_srf_file(output_folder& out, const std::vector<srf_point>& points,
+                          const std::vector<srf_plane>& planes, srf_version v);
+// The moments of a written file for each point's rigidity (Pa).
+void add_moments(srf_record& r, const std::vector<srf_point>& points, const std::function<double(std::size_t)>& mu);
+// trislip.json's "srf" entry and its line in "exports".
+void add_srf_json(json& j, const srf_record& r);
+
+// Writes j as trislip.json into the folder.
+void write_json(output_folder& out, const json& j);
+
+// The shortest text that reads back as the same double.
+std::string number_text(double x);
+
+}  // namespace trislip

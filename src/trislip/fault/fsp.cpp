@@ -1,0 +1,259 @@
+// FSP, the SRCMOD database's finite-source format, also published by the
+// USGS: a header of "% NAME = value" lines, the velocity-density structure,
+// then per segment a column header line naming the columns and one row a
+// subfault. Columns are found by name, whatever their order; time-window
+// columns (TW1, ...) are read past.
+#include <cmath>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "trislip/fault/model_text.hpp"
+
+namespace trislip {
+namespace {
+
+using detail::fields_of;
+using detail::upper;
+using detail::value_of;
+using detail::where;
+
+constexpr double degree = 3.14159265358979323846 / 180, earth_km = 6371.0;
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// The columns a column header line names, by their place in a row.
+struct columns {
+  std::size_t count = 0, line = 0;
+  int lat = -1, lon = -1, east = -1, north = -1, z = -1, slip = -1, rake = -1, trup = -1, rise = -1, moment = -1,
+      strike = -1, dip = -1;
+  std::string names;  // as the file writes them, for messages
+};
+
+// A "% LAT LON X==EW Y==NS Z SLIP ..." line: SLIP, a depth and a position,
+// and no "NAME = value" pair.
+bool column_header(std::string_view body, std::size_t line, columns& c) {
+  if (body.find('=') != std::string_view::npos && body.find("==") == std::string_view::npos) return false;
+  const std::vector<std::string_view> f = fields_of(body);
+  columns k;
+  k.count = f.size();
+  k.line = line;
+  for (std::size_t i = 0; i < f.size(); ++i) {
+    const std::string n = upper(f[i]);
+    const int at = static_cast<int>(i);
+    if (n == "LAT") k.lat = at;
+    else if (n == "LON") k.lon = at;
+    else if (n == "X==EW" || n == "Y==EW") k.east = at;
+    else if (n == "X==NS" || n == "Y==NS") k.north = at;
+    else if (n == "Z") k.z = at;
+    else if (n == "SLIP") k.slip = at;
+    else if (n == "RAKE") k.rake = at;
+    else if (n == "TRUP") k.trup = at;
+    else if (n == "RISE") k.rise = at;
+    else if (n == "SF_MOMENT") k.moment = at;
+    else if (n == "STRK" || n == "STRIKE") k.strike = at;
+    else if (n == "DIP") k.dip = at;
+    k.names += (i ? " " : "") + std::string(f[i]);
+  }
+  if (k.slip < 0 || (k.lat < 0 && k.east < 0)) return false;
+  c = k;
+  return true;
+}
+
+// The segment's size and place from the lines that state them.
+void segment_values(std::string_view body, model_segment& s) {
+  const auto set = [](double& to, double x) {
+    if (!std::isnan(x)) to = x;
+  };
+  set(s.dx_km, value_of(body, "Dx"));
+  set(s.dz_km, value_of(body, "Dz"));
+  set(s.len_km, value_of(body, "LEN"));
+  set(s.wid_km, value_of(body, "WID"));
+  set(s.dtop_km, value_of(body, "Z2top"));
+  set(s.top_lat, value_of(body, "LAT"));
+  set(s.top_lon, value_of(body, "LON"));
+  set(s.hyp_along_km, value_of(body, "(X)"));
+  set(s.hyp_down_km, value_of(body, "(Z)"));
+}
+
+}  // namespace
+
+bool looks_like_fsp(const std::string& head) {
+  for (std::string_view line : detail::lines_of(head)) {
+    const std::string_view t = trimmed(line);
+    if (t.empty()) continue;
+    if (t.front() != '%') return false;
+    columns c;
+    if (t.find("FINITE-SOURCE") != std::string_view::npos || t.find("EventTAG") != std::string_view::npos ||
+        column_header(t.substr(1), 0, c)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+model read_fsp(const std::string& text, const std::string& name) {
+  model m;
+  m.format = model_format::fsp;
+  model_segment header;           // the header's values: the single segment, and what segments lack
+  std::vector<model_segment> segments;
+  std::vector<double> stated;     // Nsbfs of each segment
+  std::vector<std::size_t> rows;  // rows read of each segment
+  bool multi = false;
+  columns cols;
+  bool have_columns = false;
+  double layers_left = 0;
+  const std::vector<std::string_view> lines = detail::lines_of(text);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::size_t line = i + 1;
+    const std::string_view t = trimmed(lines[i]);
+    if (t.empty()) continue;
+    if (t.front() != '%') {
+      // A subfault.
+      if (!have_columns) throw model_error(where(name, line) + ": a row before any column header line (% LAT LON ... SLIP ...)");
+      if (multi && segments.empty()) throw model_error(where(name, line) + ": a row before the first % SEGMENT line");
+      const std::vector<std::string_view> f = fields_of(t);
+      if (f.size() != cols.count) {
+        throw model_error(where(name, line) + ": " + std::to_string(f.size()) + " values, where the column header on line " +
+                          std::to_string(cols.line) + " names " + std::to_string(cols.count) + " (" + cols.names + ")");
+      }
+      std::vector<double> x(f.size());
+      const std::vector<std::string_view> names = fields_of(cols.names);
+      for (std::size_t k = 0; k < f.size(); ++k) {
+        if (!read_number(f[k], x[k])) {
+          throw model_error(where(name, line) + ", column " + std::string(names[k]) + ": \"" + std::string(f[k]) +
+                            "\" is not a number");
+        }
+        x[k] = detail::known(x[k]);
+      }
+      const auto at = [&](int c) { return c < 0 ? std::nan("") : x[static_cast<std::size_t>(c)]; };
+      model_subfault s;
+      s.line = line;
+      s.segment = multi ? segments.size() - 1 : 0;
+      s.depth_km = at(cols.z);
+      s.slip_m = at(cols.slip);  // m
+      s.rake = at(cols.rake);
+      s.trup_s = at(cols.trup);
+      s.rise_s = at(cols.rise);
+      s.moment_nm = at(cols.moment);  // N m
+      s.strike = at(cols.strike);
+      s.dip = at(cols.dip);
+      if (cols.lat >= 0 && cols.lon >= 0) {
+        s.lat = at(cols.lat);
+        s.lon = at(cols.lon);
+      } else if (cols.east >= 0 && cols.north >= 0) {
+        // km east and north of the epicentre, the origin of the file's X and Y.
+        if (std::isnan(m.hyp_lat) || std::isnan(m.hyp_lon)) {
+          throw model_error(where(name, line) + ": positions in km from the epicentre, and the header's Loc line gives no LAT and LON");
+        }
+        s.lat = m.hyp_lat + at(cols.north) / earth_km / degree;
+        s.lon = m.hyp_lon + at(cols.east) / (earth_km * std::cos(m.hyp_lat * degree)) / degree;
+      }
+      if (rows.size() <= s.segment) rows.resize(s.segment + 1, 0);
+      ++rows[s.segment];
+      m.subfaults.push_back(s);
+      continue;
+    }
+    const std::string_view body = trimmed(t.substr(1));
+    const std::size_t colon = body.find(':');
+    const std::string_view label = colon == std::string_view::npos ? std::string_view{} : trimmed(body.substr(0, colon));
+    const std::string up = upper(body);
+    if (label == "Event") {
+      m.event = std::string(trimmed(body.substr(colon + 1)));
+    } else if (label == "EventTAG") {
+      m.tag = std::string(trimmed(body.substr(colon + 1)));
+    } else if (label == "Loc") {
+      m.hyp_lat = value_of(body, "LAT");
+      m.hyp_lon = value_of(body, "LON");
+      m.hyp_depth_km = value_of(body, "DEP");
+    } else if (label == "Size") {
+      header.len_km = value_of(body, "LEN");
+      header.wid_km = value_of(body, "WID");
+      m.mw = value_of(body, "Mw");
+      m.moment_nm = value_of(body, "Mo");  // N m
+    } else if (label == "Mech") {
+      header.strike = value_of(body, "STRK");
+      header.dip = value_of(body, "DIP");
+      m.rake = value_of(body, "RAKE");
+      header.dtop_km = value_of(body, "Htop");
+    } else if (label == "Rupt") {
+      header.hyp_along_km = value_of(body, "HypX");
+      header.hyp_down_km = value_of(body, "Hypz");
+      if (std::isnan(header.hyp_down_km)) header.hyp_down_km = value_of(body, "HypZ");
+      m.av_rise_s = value_of(body, "avTr");
+      m.av_vr_km_s = value_of(body, "avVr");
+    } else if (label == "Invs") {
+      // Also "LEN = .. s" of the time windows, which is not the fault's.
+      for (const auto& [key, to] : {std::pair{"Nx", 0}, {"Nz", 1}}) {
+        const double n = value_of(body, key);
+        if (n >= 1 && n == std::floor(n) && n < 1e6) (to == 0 ? header.nx : header.nz) = static_cast<std::int32_t>(n);
+      }
+      const double dx = value_of(body, "Dx"), dz = value_of(body, "Dz");
+      if (!std::isnan(dx)) header.dx_km = dx;
+      if (!std::isnan(dz)) header.dz_km = dz;
+    } else if (up.find("MULTISEGMENT") != std::string::npos) {
+      multi = true;
+    } else if (multi && up.find("SEGMENT") != std::string::npos && !std::isnan(value_of(body, "STRIKE"))) {
+      model_segment s;
+      s.strike = value_of(body, "STRIKE");
+      s.dip = value_of(body, "DIP");
+      segments.push_back(s);
+    } else if (up.find("NO. OF LAYERS") != std::string::npos) {
+      layers_left = value_of(body, "layers");
+    } else if (up.find("COORDINATES ARE GIVEN FOR") != std::string::npos) {
+      m.top_centre = up.find("TOP") != std::string::npos;
+    } else if (up.find("NSBFS") != std::string::npos) {
+      const double n = value_of(body, "Nsbfs");
+      const std::size_t k = multi ? segments.size() : 1;
+      if (k > 0) {
+        if (stated.size() < k) stated.resize(k, std::nan(""));
+        stated[k - 1] = n;
+      }
+    } else if (layers_left > 0) {
+      // DEPTH P-VEL S-VEL DENS ...: km, km/s, km/s, g/cm^3; other lines of
+      // the block (names, units) hold no number first.
+      const std::vector<std::string_view> f = fields_of(body);
+      double x[4];
+      bool numbers = f.size() >= 4;
+      for (std::size_t k = 0; numbers && k < 4; ++k) numbers = read_number(f[k], x[k]);
+      if (numbers) {
+        velocity_layer l;
+        l.top_km = x[0];
+        l.vs_m_s = detail::known(x[2]) * 1000;         // km/s
+        l.density_kg_m3 = detail::known(x[3]) * 1000;  // g/cm^3
+        m.layers.push_back(l);
+        layers_left -= 1;
+      }
+    } else if (column_header(body, line, cols)) {
+      have_columns = true;
+    } else if (multi && !segments.empty()) {
+      segment_values(body, segments.back());
+    }
+  }
+  if (!multi) segments.push_back(header);
+  for (model_segment& s : segments) {
+    // What a segment block does not state is the header's.
+    for (auto [field, fallback] : {std::pair{&s.dx_km, header.dx_km}, {&s.dz_km, header.dz_km},
+                                   {&s.strike, header.strike}, {&s.dip, header.dip}}) {
+      if (std::isnan(*field)) *field = fallback;
+    }
+    if (s.nx == 0 && s.dx_km > 0 && s.len_km > 0) s.nx = static_cast<std::int32_t>(std::lround(s.len_km / s.dx_km));
+    if (s.nz == 0 && s.dz_km > 0 && s.wid_km > 0) s.nz = static_cast<std::int32_t>(std::lround(s.wid_km / s.dz_km));
+  }
+  if (m.subfaults.empty()) throw model_error(name + ": no subfault rows (FSP rows follow a % LAT LON ... SLIP ... line)");
+  rows.resize(segments.size(), 0);
+  for (std::size_t k = 0; k < stated.size() && k < segments.size(); ++k) {
+    if (!std::isnan(stated[k]) && stated[k] != static_cast<double>(rows[k])) {
+      throw model_error(name + ": segment " + std::to_string(k + 1) + " states Nsbfs = " + std::to_string(std::lround(stated[k])) +
+                        " subfaults and has " + std::to_string(rows[k]) + " rows: a truncated or altered file");
+    }
+  }
+  m.segments = segments;
+  return m;
+}
+
+}  // namespace trislip

@@ -1,0 +1,209 @@
+// The USGS "basic inversion" parameter file: per segment a
+// "#Fault_segment" line with its grid (nx Dx, ny Dy), the boundary polygon,
+// then nx * ny rows "lat lon depth slip rake strike dip t_rup t_ris t_fal
+// mo" in degrees, km, cm, degrees, s and dyne cm.
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "trislip/fault/model_text.hpp"
+
+namespace trislip {
+namespace {
+
+using detail::fields_of;
+using detail::upper;
+using detail::value_of;
+using detail::where;
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  return s;
+}
+
+// The number after "NAME:" ("Lon:  -71.67").
+double after_colon(std::string_view line, std::string_view name) {
+  const std::size_t at = line.find(name);
+  if (at == std::string_view::npos) return std::nan("");
+  std::size_t i = at + name.size();
+  while (i < line.size() && (line[i] == ' ' || line[i] == ':')) ++i;
+  double x = 0;
+  const auto r = std::from_chars(line.data() + i, line.data() + line.size(), x);
+  return r.ec == std::errc() ? detail::known(x) : std::nan("");
+}
+
+const char* const param_column[] = {"lat", "lon", "depth", "slip", "rake", "strike", "dip", "t_rup", "t_ris", "t_fal", "mo"};
+constexpr std::size_t param_columns = 11;
+
+}  // namespace
+
+bool looks_like_usgs_param(const std::string& head) {
+  for (std::string_view line : detail::lines_of(head)) {
+    const std::string_view t = trimmed(line);
+    if (t.empty()) continue;
+    return t.rfind("#Total number of fault_segments", 0) == 0 || t.rfind("#Fault_segment", 0) == 0;
+  }
+  return false;
+}
+
+model read_usgs_param(const std::string& text, const std::string& name) {
+  model m;
+  m.format = model_format::usgs_param;
+  const std::vector<std::string_view> lines = detail::lines_of(text);
+  double stated_segments = std::nan("");
+  std::vector<std::size_t> rows;
+  std::vector<std::size_t> segment_line;
+  enum class part { none, corners, subfaults } in = part::none;
+  std::vector<double> corner_lon, corner_lat, corner_depth;
+  const auto close_corners = [&] {
+    // The top edge: the two corners at the least depth; its middle is the
+    // segment's top centre.
+    if (m.segments.empty() || corner_depth.size() < 4) return;
+    model_segment& s = m.segments.back();
+    std::size_t a = 0;
+    for (std::size_t k = 1; k < 4; ++k) {
+      if (corner_depth[k] < corner_depth[a]) a = k;
+    }
+    std::size_t b = a == 0 ? 1 : 0;
+    for (std::size_t k = 0; k < 4; ++k) {
+      if (k != a && (corner_depth[k] < corner_depth[b] || (corner_depth[k] == corner_depth[b] && b == a))) b = k;
+    }
+    s.top_lon = (corner_lon[a] + corner_lon[b]) / 2;
+    s.top_lat = (corner_lat[a] + corner_lat[b]) / 2;
+    s.dtop_km = corner_depth[a];
+  };
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::size_t line = i + 1;
+    const std::string_view t = trimmed(lines[i]);
+    if (t.empty()) continue;
+    if (t.front() == '#') {
+      if (in == part::corners) close_corners();
+      in = part::none;
+      const std::string up = upper(t);
+      if (up.rfind("#TOTAL NUMBER OF FAULT_SEGMENTS", 0) == 0) {
+        stated_segments = value_of(t, "fault_segments");
+      } else if (up.rfind("#FAULT_SEGMENT", 0) == 0) {
+        model_segment s;
+        const double nx = value_of(t, "nx(Along-strike)"), ny = value_of(t, "ny(downdip)");
+        s.dx_km = value_of(t, "Dx");
+        s.dz_km = value_of(t, "Dy");
+        if (!(nx >= 1 && nx == std::floor(nx) && nx < 1e6 && ny >= 1 && ny == std::floor(ny) && ny < 1e6) ||
+            !(s.dx_km > 0) || !(s.dz_km > 0)) {
+          throw model_error(where(name, line) + ": a #Fault_segment line needs nx(Along-strike)= .. Dx = ..km ny(downdip)= .. Dy = ..km");
+        }
+        s.nx = static_cast<std::int32_t>(nx);
+        s.nz = static_cast<std::int32_t>(ny);
+        s.len_km = s.nx * s.dx_km;
+        s.wid_km = s.nz * s.dz_km;
+        m.segments.push_back(s);
+        rows.push_back(0);
+        segment_line.push_back(line);
+      } else if (up.rfind("#BOUNDARY", 0) == 0 && !m.segments.empty()) {
+        // "EQ in cell ( i, j)": the hypocentre in subfault i along strike, j down dip.
+        model_segment& s = m.segments.back();
+        const std::size_t cell = t.find('(');
+        if (cell != std::string_view::npos) {
+          const std::vector<std::string_view> f = fields_of(t.substr(cell + 1));
+          double ci = 0, cj = 0;
+          std::string a(f.size() > 0 ? f[0] : ""), b(f.size() > 1 ? f[1] : "");
+          while (!a.empty() && (a.back() == ',' || a.back() == ')' || a.back() == '.')) a.pop_back();
+          while (!b.empty() && (b.back() == ',' || b.back() == ')' || b.back() == '.')) b.pop_back();
+          if (read_number(a, ci) && read_number(b, cj)) {
+            s.hyp_along_km = (ci - 0.5) * s.dx_km;
+            s.hyp_down_km = (cj - 0.5) * s.dz_km;
+          }
+        }
+        if (std::isnan(m.hyp_lon)) {
+          m.hyp_lon = after_colon(t, "Lon");
+          m.hyp_lat = after_colon(t, "Lat");
+        }
+      } else if (up.find("DEPTH") != std::string::npos && up.find("SLIP") == std::string::npos) {
+        in = part::corners;
+        corner_lon.clear();
+        corner_lat.clear();
+        corner_depth.clear();
+      } else if (up.find("SLIP") != std::string::npos) {
+        // The column header: its names in the order the writer uses.
+        const std::vector<std::string_view> f = fields_of(t.substr(1));
+        bool same = f.size() == param_columns;
+        for (std::size_t k = 0; same && k < param_columns; ++k) {
+          std::string n(f[k]);
+          for (char& c : n) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+          if (!n.empty() && n.back() == '.') n.pop_back();
+          same = n == param_column[k];
+        }
+        if (!same) {
+          throw model_error(where(name, line) + ": the columns must be \"#Lat. Lon. depth slip rake strike dip t_rup t_ris t_fal mo\"");
+        }
+        if (m.segments.empty()) throw model_error(where(name, line) + ": rows before any #Fault_segment line");
+        in = part::subfaults;
+      }
+      continue;
+    }
+    const std::vector<std::string_view> f = fields_of(t);
+    if (in == part::corners) {
+      double x[3];
+      if (f.size() != 3 || !read_number(f[0], x[0]) || !read_number(f[1], x[1]) || !read_number(f[2], x[2])) {
+        throw model_error(where(name, line) + ": a corner of the boundary must be three numbers, lon lat depth");
+      }
+      corner_lon.push_back(x[0]);
+      corner_lat.push_back(x[1]);
+      corner_depth.push_back(x[2]);
+      continue;
+    }
+    if (in != part::subfaults) throw model_error(where(name, line) + ": a row outside a segment's subfault rows");
+    if (f.size() != param_columns) {
+      throw model_error(where(name, line) + ": " + std::to_string(f.size()) +
+                        " values, where a row has 11 (lat lon depth slip rake strike dip t_rup t_ris t_fal mo)");
+    }
+    double x[param_columns];
+    for (std::size_t k = 0; k < param_columns; ++k) {
+      if (!read_number(f[k], x[k])) {
+        throw model_error(where(name, line) + ", column " + param_column[k] + ": \"" + std::string(f[k]) + "\" is not a number");
+      }
+      x[k] = detail::known(x[k]);
+    }
+    model_subfault s;
+    s.line = line;
+    s.segment = m.segments.size() - 1;
+    s.lat = x[0];
+    s.lon = x[1];
+    s.depth_km = x[2];
+    s.slip_m = x[3] / 100;  // cm
+    s.rake = x[4];
+    s.strike = x[5];
+    s.dip = x[6];
+    s.trup_s = x[7];
+    s.rise_s = x[8] + x[9];  // rise and fall of the writer's asymmetric cosine
+    s.moment_nm = x[10] * 1e-7;  // dyne cm
+    m.subfaults.push_back(s);
+    ++rows.back();
+  }
+  if (in == part::corners) close_corners();
+  if (m.segments.empty()) throw model_error(name + ": no #Fault_segment line");
+  for (std::size_t k = 0; k < m.segments.size(); ++k) {
+    const model_segment& s = m.segments[k];
+    const auto want = static_cast<std::size_t>(s.nx) * static_cast<std::size_t>(s.nz);
+    if (rows[k] != want) {
+      throw model_error(where(name, segment_line[k]) + ": segment " + std::to_string(k + 1) + " has " +
+                        std::to_string(s.nx) + " x " + std::to_string(s.nz) + " subfaults and " +
+                        std::to_string(rows[k]) + " rows: a truncated or altered file");
+    }
+  }
+  if (!std::isnan(stated_segments) && stated_segments != static_cast<double>(m.segments.size())) {
+    throw model_error(name + ": the file states " + std::to_string(std::lround(stated_segments)) +
+                      " fault segments and has " + std::to_string(m.segments.size()));
+  }
+  // Each segment's strike and dip: its first row's (rows give their own).
+  for (const model_subfault& s : m.subfaults) {
+    model_segment& g = m.segments[s.segment];
+    if (std::isnan(g.strike)) g.strike = s.strike;
+    if (std::isnan(g.dip)) g.dip = s.dip;
+  }
+  return m;
+}
+
+}  // namespace trislip

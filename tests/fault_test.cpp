@@ -1,0 +1,224 @@
+// The model readers and the mapping onto points: the two real published
+// models, a made-up multi-segment SRCMOD-style file with top-centre
+// coordinates and no RAKE, TRUP or RISE, and the refusals.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "trislip/fault.hpp"
+
+namespace {
+
+const std::string models = TRISLIP_MODELS_DIR, data = TRISLIP_TEST_DATA_DIR;
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The subfault rows of a model file, as blank-separated numbers.
+std::vector<std::vector<double>> rows_of(const std::string& path, char comment) {
+  std::vector<std::vector<double>> rows;
+  std::istringstream in(read_text(path));
+  for (std::string line; std::getline(in, line);) {
+    const auto at = line.find_first_not_of(' ');
+    if (at == std::string::npos || line[at] == comment || line[at] == '#') continue;
+    std::istringstream f(line);
+    std::vector<double> r;
+    for (double x; f >> x;) r.push_back(x);
+    if (r.size() >= 10) rows.push_back(r);  // not the .param boundary corners
+  }
+  return rows;
+}
+
+trislip::fault fault_of(const std::string& path, trislip::fault_options o = {}) {
+  o.p.dt = 0.01;
+  return trislip::build_fault(trislip::read_model(path), o);
+}
+
+// Each real model: every row a point in file order, its moment the row's
+// own, its rupture time the file's, slip in m, rake in (-180, 180].
+TEST(fault_model, real_models_keep_every_subfault_and_its_moment) {
+  struct file {
+    const char* name;
+    trislip::model_format format;
+    int slip, rake, trup, moment;  // columns
+    double slip_to_m, moment_to_nm;
+  } const files[] = {
+      {"usgs_2019_ridgecrest.fsp", trislip::model_format::fsp, 5, 6, 7, 9, 1, 1},
+      {"usgs_2015_illapel.param", trislip::model_format::usgs_param, 3, 4, 7, 10, 0.01, 1e-7},
+  };
+  for (const file& f : files) {
+    SCOPED_TRACE(f.name);
+    const std::string path = models + "/" + f.name;
+    const trislip::model m = trislip::read_model(path);
+    EXPECT_EQ(m.format, f.format);
+    const trislip::fault flt = fault_of(path);
+    const auto rows = rows_of(path, '%');
+    ASSERT_EQ(flt.points.size(), rows.size());
+    EXPECT_EQ(flt.read, rows.size());
+    EXPECT_EQ(flt.planes.size(), 1u);
+    double m0 = 0, want = 0;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      const trislip::srf_point& pt = flt.points[k];
+      EXPECT_DOUBLE_EQ(pt.p.dmax, rows[k][static_cast<std::size_t>(f.slip)] * f.slip_to_m);
+      EXPECT_EQ(pt.tinit_s, rows[k][static_cast<std::size_t>(f.trup)]);
+      const double rake = rows[k][static_cast<std::size_t>(f.rake)];
+      EXPECT_DOUBLE_EQ(pt.rake, rake > 180 ? rake - 360 : rake);
+      m0 += flt.rigidity_pa[k] * pt.area_m2 * pt.p.dmax;
+      want += rows[k][static_cast<std::size_t>(f.moment)] * f.moment_to_nm;
+      EXPECT_EQ(flt.rigidity_from[k], trislip::rigidity_source::model_moment);
+    }
+    EXPECT_NEAR(m0 / want, 1, 1e-12);
+  }
+  // Ridgecrest's first row: rake 199.1099, RISE 3.4 s is the function's duration.
+  const trislip::fault r = fault_of(models + "/usgs_2019_ridgecrest.fsp");
+  EXPECT_DOUBLE_EQ(r.points[0].rake, 199.1099 - 360);
+  EXPECT_DOUBLE_EQ(r.points[0].p.fmax, std::pow(1.633, 7) / 3.4);
+  EXPECT_EQ(r.planes[0].shyp_km, 82.5 - 70);
+  EXPECT_EQ(r.planes[0].dhyp_km, 10.035);
+  // Illapel: the hypocentre in cell (9, 5) of 17.93 x 14.92 km subfaults.
+  const trislip::fault i = fault_of(models + "/usgs_2015_illapel.param");
+  EXPECT_DOUBLE_EQ(i.planes[0].shyp_km, 8.5 * 17.93 - 23 * 17.93 / 2);
+  EXPECT_DOUBLE_EQ(i.planes[0].dhyp_km, 4.5 * 14.92);
+  EXPECT_DOUBLE_EQ(i.points[0].p.fmax, std::pow(1.633, 7) / 15.0);  // t_ris + t_fal
+}
+
+// Two segments of their own strike, dip and subfault size, top-centre
+// coordinates, no RAKE, TRUP or RISE columns, a zero-slip row and a filler.
+TEST(fault_model, srcmod_top_centre_segments_are_filled_in_and_centred) {
+  const std::string path = data + "/two_segments_top_centre.fsp";
+  const trislip::model m = trislip::read_model(path);
+  ASSERT_EQ(m.segments.size(), 2u);
+  EXPECT_TRUE(m.top_centre);
+  EXPECT_EQ(m.segments[1].dx_km, 3);
+  EXPECT_EQ(m.segments[0].dx_km, 5);  // the header's
+  const trislip::fault f = fault_of(path);
+  EXPECT_EQ(f.read, 8u);
+  EXPECT_EQ(f.zero_slip, 1u);
+  ASSERT_EQ(f.points.size(), 7u);
+  EXPECT_EQ(f.segment_first, (std::vector<std::size_t>{0, 3}));
+  std::vector<std::string> checks;
+  for (const auto& w : f.warnings) checks.push_back(w.check);
+  EXPECT_EQ(checks, (std::vector<std::string>{"rake_filled", "rise_filled", "rupture_time_filled"}));
+  EXPECT_NE(f.warnings[0].message.find("the rake of 7 of 8 subfaults filled in from the header's RAKE = 180"),
+            std::string::npos) << f.warnings[0].message;
+
+  // Segment 1 is vertical: its first point drops half of Dz = 5 km.
+  const trislip::srf_point& a = f.points[0];
+  EXPECT_DOUBLE_EQ(a.depth_km, 2.5);
+  EXPECT_NEAR(a.lat, 34.2724, 1e-12);
+  EXPECT_EQ(a.rake, 180);
+  EXPECT_DOUBLE_EQ(a.area_m2, 25e6);
+  EXPECT_DOUBLE_EQ(f.rigidity_pa[0], 2500.0 * 3000 * 3000);  // the layer from 0 km
+  EXPECT_DOUBLE_EQ(f.rigidity_pa[1], 2700.0 * 3500 * 3500);  // the one from 5 km, at 7.5 km
+  EXPECT_DOUBLE_EQ(a.p.fmax, std::pow(1.633, 7) / 2.0);      // avTr
+  // Segment 2 dips 80 degrees: half of Dz = 3 km is 1.5*sin(80) deeper and
+  // 1.5*cos(80) km towards 330 + 90 degrees.
+  const trislip::srf_point& b = f.points[3];
+  const double rad = 3.14159265358979323846 / 180;
+  EXPECT_NEAR(b.depth_km, 1.5 * std::sin(80 * rad), 1e-12);
+  EXPECT_NEAR((b.lat - 34.1817) * rad * 6371, 1.5 * std::cos(80 * rad) * std::cos(60 * rad), 1e-9);
+  EXPECT_DOUBLE_EQ(b.area_m2, 9e6);
+  // Rupture time: straight distance to the hypocentre at avVr = 2.5 km/s.
+  const double north = (b.lat - 34.20) * rad * 6371, east = (b.lon + 116.43) * rad * 6371 * std::cos(34.20 * rad);
+  EXPECT_DOUBLE_EQ(b.tinit_s, std::sqrt(east * east + north * north + (b.depth_km - 7) * (b.depth_km - 7)) / 2.5);
+  // The planes from the segment blocks; segment 2's hypocentre projected.
+  ASSERT_EQ(f.planes.size(), 2u);
+  EXPECT_EQ(f.planes[0].elat, 34.25);
+  EXPECT_EQ(f.planes[0].shyp_km, 0);
+  EXPECT_EQ(f.planes[0].dhyp_km, 7);
+  EXPECT_EQ(f.planes[1].nstk, 2);
+  EXPECT_EQ(f.planes[1].strike, 330);
+
+  // Options fill before the header, and are said so.
+  trislip::fault_options o;
+  o.rake = 170;
+  o.rise_s = 1.5;
+  o.vr_km_s = 3;
+  const trislip::fault g = fault_of(path, o);
+  EXPECT_EQ(g.points[0].rake, 170);
+  EXPECT_NE(g.warnings[1].message.find("--rise 1.5 s"), std::string::npos);
+  EXPECT_NE(g.warnings[2].message.find("--vr 3 km/s"), std::string::npos);
+}
+
+// The moment rate: zero until a point's rupture time, and its integral
+// the moment of the nominal slips to the trapezoid's accuracy.
+TEST(fault_model, moment_rate_integrates_to_the_moment) {
+  const trislip::fault f = fault_of(models + "/usgs_2019_ridgecrest.fsp");
+  const std::vector<double> rate = trislip::moment_rate(f.points, f.rigidity_pa, 0.01);
+  double first = 1e9, m0 = 0, integral = 0, end = 0;
+  for (std::size_t k = 0; k < f.points.size(); ++k) {
+    first = std::min(first, f.points[k].tinit_s);
+    end = std::max(end, f.points[k].tinit_s + std::pow(1.633, 7) / f.points[k].p.fmax);
+    m0 += f.rigidity_pa[k] * f.points[k].area_m2 * f.points[k].p.dmax;
+  }
+  for (std::size_t i = 1; i < rate.size(); ++i) integral += (rate[i] + rate[i - 1]) * 0.01 / 2;
+  EXPECT_NEAR(integral / m0, 1, 0.002);
+  const auto before = static_cast<std::size_t>(std::floor(first / 0.01));
+  for (std::size_t i = 0; i <= before; ++i) ASSERT_EQ(rate[i], 0) << i;
+  EXPECT_GT(rate[before + 1], 0);
+  EXPECT_GE(static_cast<double>(rate.size() - 1) * 0.01, end - 1e-9);
+  EXPECT_LT(static_cast<double>(rate.size() - 2) * 0.01, end);
+}
+
+// What cannot be read or filled is refused with the line and what is wrong.
+TEST(fault_model, bad_models_are_refused_by_line_and_column) {
+  const std::string fsp = read_text(models + "/usgs_2019_ridgecrest.fsp");
+  const std::string param = read_text(models + "/usgs_2015_illapel.param");
+  const std::string top = read_text(data + "/two_segments_top_centre.fsp");
+  const auto cut_row = [](std::string t, const std::string& row_start, const std::string& with) {
+    const auto at = t.find(row_start);
+    return t.replace(at, t.find('\n', at) - at, with);
+  };
+  const struct {
+    const char* what;
+    std::string text;
+    trislip::model_format format;
+    std::string message;
+  } cases[] = {
+      {"truncated row", cut_row(fsp, " 36.2805", " 36.2805 -118.1440  -48.2495"), trislip::model_format::fsp,
+       "m: line 52: 3 values, where the column header on line 49 names 10"},
+      {"not a number", cut_row(fsp, " 36.2805", " 36.2805 -118.1440  -48.2495 57.3460 1.1139 x.y 1 2 3 4"),
+       trislip::model_format::fsp, "m: line 52, column SLIP: \"x.y\" is not a number"},
+      {"rows missing", fsp.substr(0, fsp.rfind('\n', fsp.size() - 2) + 1), trislip::model_format::fsp,
+       "states Nsbfs = 336 subfaults and has 335 rows"},
+      {"param row cut", cut_row(param, "    -32.691689", "    -32.691689 1 2"), trislip::model_format::usgs_param,
+       "m: line 12: 3 values, where a row has 11"},
+      {"param bad mo", cut_row(param, "    -32.691689", "    -32.691689 -72.4 0.7 144 91 6.6 19.3 75.8 9 1.5 lots"),
+       trislip::model_format::usgs_param, "m: line 12, column mo: \"lots\" is not a number"},
+  };
+  try {
+    trislip::read_model("/dev/null");  // not a model of any kind
+    ADD_FAILURE() << "an empty file read";
+  } catch (const trislip::model_error& e) {
+    EXPECT_NE(std::string(e.what()).find("not a model this program reads: expected an FSP file"), std::string::npos);
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    try {
+      if (c.format == trislip::model_format::fsp) trislip::read_fsp(c.text, "m");
+      else trislip::read_usgs_param(c.text, "m");
+      ADD_FAILURE() << "read";
+    } catch (const trislip::model_error& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+  }
+  // Neither a RISE column nor avTr nor --rise: refused with the line.
+  std::string no_rise = top;
+  no_rise.replace(no_rise.find("avTr = 2.0"), 10, "avTr = 999");
+  try {
+    trislip::build_fault(trislip::read_fsp(no_rise, "m"), {});
+    ADD_FAILURE() << "built";
+  } catch (const trislip::model_error& e) {
+    EXPECT_STREQ(e.what(), "line 38: no rise time, and the header gives no avTr: give --rise");
+  }
+}
+
+}  // namespace
