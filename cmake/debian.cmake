@@ -32,7 +32,8 @@ normalised sum of triangular pulses, its slip and acceleration and their
 Fourier amplitude spectra, and writes them as fixed CSV files.
 trislip-custom makes the same run with the user's parameters and writes
 source time functions for SW4, SPECFEM3D, PyLith, SAC and miniSEED, and
-kinematic sources in the Standard Rupture Format.")
+kinematic sources in the Standard Rupture Format. trislip-fault turns
+published finite-fault models (FSP, USGS .param) into such sources.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libtrislip-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)

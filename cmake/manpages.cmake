@@ -1,8 +1,8 @@
 # Manual pages and the documents every Debian package carries. trislip(1)
 # is written by hand: the program takes no options (--help would run it).
-# trislip-custom(1) is made from the program's own --help and --version by
-# Debian's help2man, with its files, exit statuses and examples from
-# man/trislip-custom.h2m, so that it says what the program does.
+# trislip-custom(1) and trislip-fault(1) are made from the programs' own
+# --help and --version by Debian's help2man, with their files, exit statuses
+# and examples from man/*.h2m, so that each says what the program does.
 find_program(TRISLIP_HELP2MAN help2man)
 find_program(TRISLIP_GZIP gzip)
 set(trislip_doc_dir ${PROJECT_BINARY_DIR}/doc)
@@ -20,8 +20,15 @@ if(TRISLIP_GZIP AND NOT CMAKE_CROSSCOMPILING AND NOT WIN32)
               -o ${trislip_doc_dir}/trislip-custom.1 $<TARGET_FILE:trislip_custom>
       COMMAND ${TRISLIP_GZIP} -9nf ${trislip_doc_dir}/trislip-custom.1
       DEPENDS trislip_custom ${PROJECT_SOURCE_DIR}/man/trislip-custom.h2m VERBATIM)
+    list(APPEND trislip_man_pages ${trislip_doc_dir}/trislip-fault.1.gz)
+    add_custom_command(OUTPUT ${trislip_doc_dir}/trislip-fault.1.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${trislip_doc_dir}
+      COMMAND ${TRISLIP_HELP2MAN} --no-info --section=1 --include=${PROJECT_SOURCE_DIR}/man/trislip-fault.h2m
+              -o ${trislip_doc_dir}/trislip-fault.1 $<TARGET_FILE:trislip_fault>
+      COMMAND ${TRISLIP_GZIP} -9nf ${trislip_doc_dir}/trislip-fault.1
+      DEPENDS trislip_fault ${PROJECT_SOURCE_DIR}/man/trislip-fault.h2m VERBATIM)
   elseif(TARGET trislip_custom)
-    message(STATUS "help2man not found: no trislip-custom(1)")
+    message(STATUS "help2man not found: no trislip-custom(1) or trislip-fault(1)")
   endif()
   add_custom_command(OUTPUT ${trislip_doc_dir}/changelog.Debian.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${trislip_doc_dir}

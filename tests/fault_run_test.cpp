@@ -1,0 +1,176 @@
+// Runs the real trislip-fault in a scratch folder: the two published
+// models into files that SW4's and instaseis's rules take, and the
+// refusals that leave nothing behind.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include "scratch.hpp"
+
+namespace {
+
+const std::string models = TRISLIP_MODELS_DIR, data = TRISLIP_TEST_DATA_DIR;
+
+struct outcome {
+  int status = -1;
+  std::string err;
+};
+
+class fault_run : public scratch_test {
+ protected:
+  outcome run(const std::string& args) const {
+    const int s = std::system(("cd '" + dir_ + "' && " TRISLIP_FAULT_BINARY " " + args + " </dev/null >out.txt 2>err.txt").c_str());
+    return {WIFEXITED(s) ? WEXITSTATUS(s) : -1, read_file(path("err.txt"))};
+  }
+  bool exists(const std::string& name) const {
+    struct stat st;
+    return stat(path(name).c_str(), &st) == 0;
+  }
+};
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+std::vector<double> numbers(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<double> x;
+  for (double v; in >> v;) x.push_back(v);
+  return x;
+}
+
+// One point of an SRF 1.0 file: its first line's 8 values, then RAKE
+// SLIP1 NT1 ..., then NT1 samples six a line.
+struct srf_point_read {
+  std::vector<double> head, second;
+};
+
+// Reads the file by SW4's and instaseis's rules: version 1.0, the PLANE
+// block on line 2, one POINTS block, no comment line, no trailing blank.
+std::vector<srf_point_read> read_srf(const std::string& text) {
+  const std::vector<std::string> l = lines_of(text);
+  EXPECT_EQ(l.at(0), "1.0");
+  EXPECT_EQ(l.at(1).rfind("PLANE ", 0), 0u);
+  std::size_t points_at = 0, blocks = 0;
+  for (std::size_t i = 0; i < l.size(); ++i) {
+    EXPECT_FALSE(!l[i].empty() && (l[i].back() == ' ' || l[i].front() == '#')) << "line " << i + 1;
+    if (l[i].rfind("POINTS", 0) == 0) {
+      points_at = i;
+      ++blocks;
+    }
+  }
+  EXPECT_EQ(blocks, 1u);
+  const auto np = static_cast<std::size_t>(numbers(l[points_at].substr(6)).at(0));
+  std::vector<srf_point_read> pts;
+  std::size_t i = points_at + 1;
+  for (std::size_t k = 0; k < np; ++k) {
+    srf_point_read p{numbers(l.at(i)), numbers(l.at(i + 1))};
+    EXPECT_EQ(p.head.size(), 8u);  // instaseis reads version 1.0's 8 values
+    EXPECT_EQ(p.second.size(), 7u);
+    i += 2 + (static_cast<std::size_t>(p.second.at(2)) + 5) / 6;
+    pts.push_back(p);
+  }
+  EXPECT_EQ(i, l.size());
+  return pts;
+}
+
+// The published models: M0 the sum of the model's own moments, a point
+// for each row with slip, each at the file's rupture time, with SLIP1 its
+// slip in cm within the sampling check's 0.1%.
+TEST_F(fault_run, published_models_become_an_srf_a_moment_rate_and_json) {
+  struct model {
+    const char* file;
+    std::size_t slip, trup, moment;
+    double slip_to_cm, moment_to_nm;
+  } const cases[] = {{"usgs_2019_ridgecrest.fsp", 5, 7, 9, 100, 1}, {"usgs_2015_illapel.param", 3, 7, 10, 1, 1e-7}};
+  for (const model& c : cases) {
+    SCOPED_TRACE(c.file);
+    const outcome r = run(models + "/" + c.file + " --dt 0.004 --output-dir out --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::vector<double>> rows;
+    for (const std::string& l : lines_of(read_file(models + "/" + c.file))) {
+      const std::vector<double> x = numbers(l);
+      if (x.size() >= 10 && l.find_first_of("%#") == std::string::npos && x[c.slip] != 0) rows.push_back(x);
+    }
+    const std::vector<srf_point_read> pts = read_srf(read_file(path("out/trislip.srf")));
+    ASSERT_EQ(pts.size(), rows.size());
+    double m0 = 0;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      m0 += rows[k][c.moment] * c.moment_to_nm;
+      EXPECT_EQ(pts[k].head[6], rows[k][c.trup]) << k;
+      const double slip_cm = rows[k][c.slip] * c.slip_to_cm;
+      EXPECT_LE(std::fabs(pts[k].second[1] - slip_cm), 0.001 * slip_cm) << k;
+    }
+    const auto j = nlohmann::json::parse(read_file(path("out/trislip.json")));
+    EXPECT_NEAR(j["srf"]["moment_Nm"].get<double>() / m0, 1, 1e-6);
+    EXPECT_EQ(j["srf"]["points"], rows.size());
+    EXPECT_EQ(j["model"]["subfaults_written"], rows.size());
+    EXPECT_EQ(j["warnings"].size(), 0u) << j["warnings"];
+    const std::vector<std::string> rate = lines_of(read_file(path("out/moment_rate.csv")));
+    EXPECT_EQ(rate.at(0), "time_s,moment_rate_Nm_s");
+    EXPECT_EQ(rate.size(), j["moment_rate"]["samples"].get<std::size_t>() + 1);
+    EXPECT_NEAR(j["moment_rate"]["integral_Nm"].get<double>() / m0, 1, 0.001);
+    std::system(("rm -rf '" + path("out") + "'").c_str());
+  }
+}
+
+// Fill-ins are said and listed; --strict refuses sampling warnings, not them.
+TEST_F(fault_run, fill_ins_warn_and_strict_refuses_lost_slip) {
+  outcome r = run(data + "/two_segments_top_centre.fsp --output-dir top --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("trislip-fault: warning: the rise time of 7 of 8 subfaults filled in from the header's avTr = 2 s"),
+            std::string::npos) << r.err;
+  const auto j = nlohmann::json::parse(read_file(path("top/trislip.json")));
+  EXPECT_EQ(j["model"]["left_out"][0]["subfaults"], 1);
+  EXPECT_EQ(j["model"]["segments"].size(), 2u);
+  EXPECT_EQ(read_file(path("top/trislip.srf")).rfind("1.0\nPLANE 2\n", 0), 0u);
+
+  // At the default 0.01 s, Ridgecrest's shortest pulses lose slip.
+  r = run(models + "/usgs_2019_ridgecrest.fsp --output-dir strict --strict --quiet");
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("subfaults (lines 61, 63, 70, 71, 74, ...); the first: the sampled slip ends at"),
+            std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("trislip-fault: --strict: refused for the warnings above; nothing written"), std::string::npos);
+  EXPECT_FALSE(exists("strict/trislip.srf"));
+}
+
+// Bad input: the line and what is wrong, status 2, no folder made.
+TEST_F(fault_run, bad_models_are_refused_with_nothing_written) {
+  write_file(path("notes.txt"), "slip was large\n");
+  write_file(path("cut.fsp"), read_file(models + "/usgs_2019_ridgecrest.fsp").substr(0, 6000));
+  std::string words = read_file(data + "/two_segments_top_centre.fsp");
+  words.replace(words.find(" 0.90 "), 6, " 0.9O ");
+  write_file(path("letter.fsp"), words);
+  write_file(path("table.csv"), "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s\n-118,34,5,120,45,90,1e6,0.5,0\n");
+  const std::pair<std::string, std::string> cases[] = {
+      {"notes.txt", "notes.txt: not a model this program reads: expected an FSP file"},
+      {"cut.fsp", "cut.fsp: line 92: 7 values, where the column header on line 49 names 10"},
+      {"letter.fsp", "letter.fsp: line 40, column SLIP: \"0.9O\" is not a number"},
+      {"table.csv", "table.csv: line 2: no rise time, and the header gives no avTr: give --rise"},
+      {"table.csv --model-format fsp", "table.csv: line 1: a row before any column header line"},
+      {"table.csv --rise 2 --dt 0", "--dt 0: must be finite and > 0"},
+  };
+  for (const auto& [args, message] : cases) {
+    const outcome r = run(args + " --output-dir never");
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_FALSE(exists("never")) << args;
+  }
+  // The table with a rise time and a rigidity converts.
+  const outcome r = run("table.csv --rise 2 --mu 3e10 --output-dir t --quiet");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(nlohmann::json::parse(read_file(path("t/trislip.json")))["srf"]["moment_Nm"], 3e10 * 1e6 * 0.5);
+}
+
+}  // namespace
