@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "trislip/exports.hpp"
+#include "trislip/fault.hpp"
 #include "trislip/huge_pages.hpp"
 #include "trislip/srf.hpp"
 #include "trislip/trislip.hpp"
@@ -147,20 +148,21 @@ void export_series(const py_series& series, const std::string& format, const std
   trislip::write_export_file(*file, s, series.p, codes, path);
 }
 
-// A point of a rupture model from a dict: the SRF fields in SI units and,
-// optionally, its own function's parameters.
-trislip::srf_point point_of(const py::handle& item, std::size_t index, const trislip::parameters& defaults) {
-  const auto d = item.cast<py::dict>();
-  const std::string where = "points[" + std::to_string(index) + "]";
+// A point of a rupture model from a dict, or from row `index` of a dict of
+// columns: the SRF fields in SI units and, optionally, its own function's
+// parameters.
+trislip::srf_point point_of(const py::dict& d, std::size_t index, bool columns, const trislip::parameters& defaults) {
+  const std::string where = columns ? "row " + std::to_string(index) : "points[" + std::to_string(index) + "]";
   const auto number = [&](const char* key, bool required, double fallback) {
     if (!d.contains(key)) {
       if (required) throw std::invalid_argument(where + ": no " + key);
       return fallback;
     }
-    return d[key].cast<double>();
+    return columns ? d[key].cast<py::array_t<double>>().at(static_cast<py::ssize_t>(index)) : d[key].cast<double>();
   };
   const char* known[] = {"lon", "lat", "depth_km", "strike", "dip", "rake", "area_m2", "slip_m", "tinit_s",
-                         "fmax_hz", "tr", "ar", "nv", "dt", "nt", "vs_m_s", "density_kg_m3"};
+                         "fmax_hz", "tr", "ar", "nv", "dt", "nt", "vs_m_s", "density_kg_m3", "rigidity_pa",
+                         "line", "segment"};
   for (const auto& [key, value] : d) {
     const std::string k = py::str(key);
     if (std::find(std::begin(known), std::end(known), k) == std::end(known)) {
@@ -184,30 +186,162 @@ trislip::srf_point point_of(const py::handle& item, std::size_t index, const tri
   pt.p.tr = number("tr", false, defaults.tr);
   pt.p.ar = number("ar", false, defaults.ar);
   pt.p.dt = number("dt", false, defaults.dt);
-  if (d.contains("nv")) pt.p.nv = whole("nv", d["nv"].cast<std::int64_t>(), 1, trislip::max_pulses);
-  if (d.contains("nt")) pt.p.nt = whole("nt", d["nt"].cast<std::int64_t>(), trislip::min_samples, trislip::max_samples);
+  const auto count = [&](const char* key, std::int32_t lo, std::int32_t hi) {
+    const double x = number(key, true, 0);
+    if (x != std::floor(x) || !(x >= lo && x <= hi)) {
+      throw trislip::parameter_error(key, std::to_string(x), "a whole number from " + std::to_string(lo) + " to " + std::to_string(hi));
+    }
+    return static_cast<std::int32_t>(x);
+  };
+  if (d.contains("nv")) pt.p.nv = count("nv", 1, trislip::max_pulses);
+  if (d.contains("nt")) pt.p.nt = count("nt", trislip::min_samples, trislip::max_samples);
   return pt;
 }
 
-py::dict write_srf(const py::sequence& items, const std::string& path, const std::string& version,
+// The points of a list of dicts, or of a dict of columns of equal length.
+std::vector<trislip::srf_point> points_of(const py::object& items) {
+  const trislip::parameters defaults;
+  std::vector<trislip::srf_point> points;
+  if (py::isinstance<py::dict>(items)) {
+    const auto d = items.cast<py::dict>();
+    py::dict arrays;
+    py::ssize_t n = -1;
+    for (const auto& [key, value] : d) {
+      const auto a = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(value);
+      if (!a || a.ndim() != 1) throw std::invalid_argument(std::string(py::str(key)) + ": must be a column of numbers");
+      if (n >= 0 && a.size() != n) throw std::invalid_argument(std::string(py::str(key)) + ": columns differ in length");
+      n = a.size();
+      arrays[key] = a;
+    }
+    for (py::ssize_t i = 0; i < std::max<py::ssize_t>(n, 0); ++i) {
+      points.push_back(point_of(arrays, static_cast<std::size_t>(i), true, defaults));
+    }
+    return points;
+  }
+  const auto seq = items.cast<py::sequence>();
+  for (std::size_t i = 0; i < seq.size(); ++i) points.push_back(point_of(seq[i].cast<py::dict>(), i, false, defaults));
+  return points;
+}
+
+trislip::srf_plane plane_of(const py::handle& values) {
+  std::string text;
+  for (double x : values.cast<std::vector<double>>()) {
+    char buf[32];
+    text.append(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
+    text += ' ';
+  }
+  return trislip::parse_srf_plane(text);
+}
+
+// A model read and mapped onto points: its columns as NumPy arrays (each
+// point a row), the PLANE segments and what was filled in.
+py::dict read_fault(const std::string& path, const py::object& format, double dt, double tr, double ar,
+                    std::int64_t nv, const py::object& rise, const py::object& vr, const py::object& rake,
+                    const py::object& mu, const py::object& vs, const py::object& density) {
+  trislip::fault_options o;
+  o.p.dt = dt;
+  o.p.tr = tr;
+  o.p.ar = ar;
+  o.p.nv = whole("nv", nv, 1, trislip::max_pulses);
+  const auto given = [](const py::object& x) { return x.is_none() ? std::nan("") : x.cast<double>(); };
+  o.rise_s = given(rise);
+  o.vr_km_s = given(vr);
+  o.rake = given(rake);
+  o.mu_pa = given(mu);
+  o.vs_m_s = given(vs);
+  o.density_kg_m3 = given(density);
+  trislip::model m;
+  trislip::fault f;
+  {
+    const std::string name = format.is_none() ? "" : format.cast<std::string>();
+    py::gil_scoped_release unlocked;
+    if (name.empty()) {
+      m = trislip::read_model(path);
+    } else {
+      const trislip::model_format mf = trislip::model_format_of(name);
+      m = trislip::read_model(path, &mf);
+    }
+    f = trislip::build_fault(m, o);
+  }
+  const std::size_t n = f.points.size();
+  const auto column = [&](auto get) {
+    std::vector<double> c(n);
+    for (std::size_t k = 0; k < n; ++k) c[k] = get(k);
+    return py::array_t<double>(static_cast<py::ssize_t>(n), c.data());
+  };
+  const auto& pts = f.points;
+  py::dict cols;
+  cols["lon"] = column([&](std::size_t k) { return pts[k].lon; });
+  cols["lat"] = column([&](std::size_t k) { return pts[k].lat; });
+  cols["depth_km"] = column([&](std::size_t k) { return pts[k].depth_km; });
+  cols["strike"] = column([&](std::size_t k) { return pts[k].strike; });
+  cols["dip"] = column([&](std::size_t k) { return pts[k].dip; });
+  cols["rake"] = column([&](std::size_t k) { return pts[k].rake; });
+  cols["area_m2"] = column([&](std::size_t k) { return pts[k].area_m2; });
+  cols["slip_m"] = column([&](std::size_t k) { return pts[k].p.dmax; });
+  cols["tinit_s"] = column([&](std::size_t k) { return pts[k].tinit_s; });
+  cols["fmax_hz"] = column([&](std::size_t k) { return pts[k].p.fmax; });
+  cols["tr"] = column([&](std::size_t k) { return pts[k].p.tr; });
+  cols["ar"] = column([&](std::size_t k) { return pts[k].p.ar; });
+  cols["nv"] = column([&](std::size_t k) { return static_cast<double>(pts[k].p.nv); });
+  cols["dt"] = column([&](std::size_t k) { return pts[k].p.dt; });
+  cols["nt"] = column([&](std::size_t k) { return static_cast<double>(pts[k].p.nt); });
+  cols["vs_m_s"] = column([&](std::size_t k) { return pts[k].vs_m_s; });
+  cols["density_kg_m3"] = column([&](std::size_t k) { return pts[k].density_kg_m3; });
+  cols["rigidity_pa"] = column([&](std::size_t k) { return f.rigidity_pa[k]; });
+  cols["line"] = column([&](std::size_t k) { return static_cast<double>(f.lines[k]); });
+  py::list planes;
+  for (const trislip::srf_plane& p : f.planes) {
+    planes.append(py::make_tuple(p.elon, p.elat, p.nstk, p.ndip, p.len_km, p.wid_km, p.strike, p.dip, p.dtop_km,
+                                 p.shyp_km, p.dhyp_km));
+  }
+  py::list warnings;
+  for (const trislip::fault_warning& w : f.warnings) warnings.append(py::make_tuple(w.check, w.message));
+  py::dict out;
+  out["format"] = trislip::model_format_name(m.format);
+  out["event"] = m.event;
+  out["columns"] = cols;
+  out["planes"] = planes;
+  out["subfaults_read"] = f.read;
+  out["zero_slip"] = f.zero_slip;
+  out["warnings"] = warnings;
+  out["stated_moment_Nm"] = m.moment_nm;
+  return out;
+}
+
+py::array_t<double> moment_rate(const py::object& items, const py::object& rigidity, double dt) {
+  const std::vector<trislip::srf_point> points = points_of(items);
+  py::object mu = rigidity;
+  if (mu.is_none() && py::isinstance<py::dict>(items) && items.cast<py::dict>().contains("rigidity_pa")) {
+    mu = items.cast<py::dict>()["rigidity_pa"];
+  }
+  if (mu.is_none()) throw std::invalid_argument("rigidity: give one per point (Pa), or columns with rigidity_pa");
+  const std::vector<double> r = mu.cast<std::vector<double>>();
+  std::vector<double> rate;
+  {
+    py::gil_scoped_release unlocked;
+    rate = trislip::moment_rate(points, r, dt);
+  }
+  return read_only(std::move(rate));
+}
+
+py::dict write_srf(const py::object& items, const std::string& path, const std::string& version,
                    const py::object& plane) {
   if (version != "1.0" && version != "2.0") throw std::invalid_argument("version = " + version + ": must be 1.0 or 2.0");
   const trislip::srf_version v = version == "1.0" ? trislip::srf_version::v1_0 : trislip::srf_version::v2_0;
-  std::vector<trislip::srf_point> points;
-  const trislip::parameters defaults;
-  for (std::size_t i = 0; i < items.size(); ++i) points.push_back(point_of(items[i], i, defaults));
+  const std::vector<trislip::srf_point> points = points_of(items);
   std::vector<trislip::srf_plane> planes;
   if (py::isinstance<py::str>(plane) && plane.cast<std::string>() == "point") {
     if (points.size() != 1) throw std::invalid_argument("plane = 'point' takes exactly one point");
     planes.push_back(trislip::plane_of_point(points[0]));
   } else if (!plane.is_none()) {
-    std::string text;
-    for (double x : plane.cast<std::vector<double>>()) {
-      char buf[32];
-      text.append(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
-      text += ' ';
+    // One segment's eleven values, or a list of segments.
+    const auto seq = plane.cast<py::sequence>();
+    if (seq.size() > 0 && py::isinstance<py::sequence>(seq[0]) && !py::isinstance<py::str>(seq[0])) {
+      for (const py::handle& segment : seq) planes.push_back(plane_of(segment));
+    } else {
+      planes.push_back(plane_of(plane));
     }
-    planes.push_back(trislip::parse_srf_plane(text));
   }
   trislip::srf_summary summary;
   {
@@ -219,6 +353,7 @@ py::dict write_srf(const py::sequence& items, const std::string& path, const std
   py::dict out;
   out["points"] = summary.points;
   out["potency_m3"] = summary.potency_m3;
+  out["slip1_m"] = read_only(std::move(summary.slip1_m));
   py::list warnings;
   for (const trislip::srf_warning& w : summary.warnings) {
     warnings.append(py::make_tuple(w.point, w.w.check, w.w.message));
@@ -285,6 +420,25 @@ PYBIND11_MODULE(trislip, m) {
         "strike, dip, rake (degrees), area_m2, slip_m, and optionally tinit_s, fmax_hz, tr, ar,\n"
         "nv, dt, nt, vs_m_s, density_kg_m3 (VS and DEN, needed by version 2.0). plane: None\n"
         "(no PLANE block), 'point' (one square subfault around a single point) or the eleven\n"
-        "values ELON ELAT NSTK NDIP LEN WID STK DIP DTOP SHYP DHYP. Returns a dict with points,\n"
-        "potency_m3 and warnings, a list of (point index, check, message).");
+        "values ELON ELAT NSTK NDIP LEN WID STK DIP DTOP SHYP DHYP, or a list of such segments.\n"
+        "points may also be a dict of columns (arrays of equal length) with those names, as\n"
+        "read_fault gives them. Returns a dict with points, potency_m3, slip1_m (each point's\n"
+        "SLIP1 as written, m) and warnings, a list of (point index, check, message).");
+  m.def("read_fault", &read_fault, py::arg("path"), py::kw_only(), py::arg("format") = py::none(),
+        py::arg("dt") = 0.01, py::arg("tr") = d.tr, py::arg("ar") = d.ar, py::arg("nv") = d.nv,
+        py::arg("rise") = py::none(), py::arg("vr") = py::none(), py::arg("rake") = py::none(),
+        py::arg("mu") = py::none(), py::arg("vs") = py::none(), py::arg("density") = py::none(),
+        "Reads a finite-fault model (FSP, USGS .param or a CSV table; format: 'fsp', 'usgs-param',\n"
+        "'csv', or None to tell from the content) and maps it onto points as trislip-fault does.\n"
+        "rise (s), vr (km/s), rake (degrees), mu (Pa), vs (m/s) and density (kg/m^3) fill what\n"
+        "the model lacks. Returns a dict: columns (NumPy arrays, one row a point with slip: lon,\n"
+        "lat, depth_km, strike, dip, rake, area_m2, slip_m, tinit_s, fmax_hz, tr, ar, nv, dt, nt,\n"
+        "vs_m_s, density_kg_m3, rigidity_pa, line), planes, format, event, subfaults_read,\n"
+        "zero_slip, stated_moment_Nm and warnings (check, message). Raises ValueError naming the\n"
+        "line for a model it cannot read or fill.");
+  m.def("moment_rate", &moment_rate, py::arg("points"), py::kw_only(), py::arg("rigidity") = py::none(),
+        py::arg("dt") = 0.01,
+        "The whole fault's moment rate (N m/s) at i*dt from 0 to the end of the last point's\n"
+        "function: the sum of rigidity * area * slip velocity at t - tinit_s. points as write_srf\n"
+        "takes them; rigidity (Pa) one per point, or the columns' rigidity_pa.");
 }

@@ -152,3 +152,28 @@ def test_srf_from_a_python_rupture_model(tmp_path):
                       (dict(points[0], colour=1), "unknown field colour")]:
         with pytest.raises(ValueError, match=says):
             trislip.write_srf([bad], str(tmp_path / "x.srf"))
+
+
+MODELS = __import__("pathlib").Path(__file__).resolve().parents[2] / ".." / "shared" / "models"
+
+
+def test_a_published_model_read_changed_and_written(tmp_path):
+    f = trislip.read_fault(str(MODELS / "usgs_2019_ridgecrest.fsp"), dt=0.004)
+    c = f["columns"]
+    assert f["format"] == "fsp" and f["subfaults_read"] == 336 and len(c["slip_m"]) == 336
+    own = np.loadtxt(MODELS / "usgs_2019_ridgecrest.fsp", comments="%")
+    m0 = np.sum(c["rigidity_pa"] * c["area_m2"] * c["slip_m"])
+    assert m0 == pytest.approx(own[:, 9].sum(), rel=1e-12)
+    assert np.array_equal(c["tinit_s"], own[:, 7])
+    rate = trislip.moment_rate(c, dt=0.004)
+    assert np.sum((rate[1:] + rate[:-1]) / 2) * 0.004 == pytest.approx(m0, rel=1e-3)
+    # Twice the slip everywhere, written with the model's own plane.
+    c["slip_m"] = c["slip_m"] * 2
+    out = trislip.write_srf(c, str(tmp_path / "twice.srf"), plane=f["planes"])
+    assert out["points"] == 336 and out["warnings"] == []
+    assert np.allclose(out["slip1_m"], c["slip_m"], rtol=1e-3)
+    assert (tmp_path / "twice.srf").read_text().startswith("1.0\nPLANE 1\n")
+    with pytest.raises(ValueError, match="line 2: no rise time"):
+        p = tmp_path / "t.csv"
+        p.write_text("lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s\n-118,34,5,120,45,90,1e6,0.5,0\n")
+        trislip.read_fault(str(p))
