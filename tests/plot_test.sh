@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The plot command on a real run, on a full-precision trislip-custom run,
 # and on inputs that are not the program's.
-#   plot_test.sh TRISLIP PLOT [TRISLIP-CUSTOM]
+#   plot_test.sh TRISLIP PLOT [TRISLIP-CUSTOM [TRISLIP-FAULT]]
 set -euo pipefail
 trislip=$1
 plot=$2
 custom=${3:-}
+fault=${4:-}
 source "$(dirname "$plot")/lib.sh"
 require_packages gnuplot-nox:gnuplot || exit 1
 work=$(mktemp -d)
@@ -44,6 +45,14 @@ if [[ -n $custom ]]; then
   "$plot" "$work/full" >/dev/null || fail "plot of a full-precision run exited $?"
   [[ $(png_size "$work/full/fourier_amplitudes.png") == 900x650 ]] || fail "full run: no spectrum figure"
   grep -q 'fmax = 5 Hz' "$work/full/fourier_amplitudes.svg" || fail "full run: fmax from trislip.json not marked"
+fi
+
+if [[ -n $fault ]]; then
+  "$fault" "$(dirname "$0")/data/two_segments_top_centre.fsp" --quiet --output-dir "$work/fault" 2>/dev/null
+  "$plot" "$work/fault" >/dev/null || fail "plot of a fault run exited $?"
+  [[ $(png_size "$work/fault/moment_rate.png") == 900x500 ]] || fail "fault run: no moment rate figure"
+  (($(wc -c <"$work/fault/fault_slip.png") > 10000)) || fail "fault run: fault_slip.png is nearly empty"
+  [[ $(grep -c 'segment [12]' "$work/fault/fault_slip.svg") == 2 ]] || fail "fault run: not one panel a segment"
 fi
 
 # expect_rejected NAME: plot must fail with a message and write no figure.
