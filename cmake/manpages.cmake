@@ -36,8 +36,11 @@ if(TRISLIP_GZIP AND NOT CMAKE_CROSSCOMPILING AND NOT WIN32)
     DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
   add_custom_target(trislip_docs ALL DEPENDS ${trislip_man_pages} ${trislip_doc_dir}/changelog.Debian.gz)
   install(FILES ${trislip_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
-  # Each package's copyright, changelog and lintian override, under its
-  # own name.
+endif()
+# Each Debian package's copyright, changelog and lintian override, under
+# its own name: only in the packages' build, never in a user's prefix.
+option(TRISLIP_DEBIAN_FILES "Install the Debian packages' copyright, changelog and lintian overrides" OFF)
+if(TRISLIP_DEBIAN_FILES AND TARGET trislip_docs)
   set(package_of_programs trislip)
   set(package_of_dev libtrislip-dev)
   set(package_of_python python3-trislip)

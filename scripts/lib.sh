@@ -82,11 +82,13 @@ install_missing() {
 
 build_tools=(cmake:cmake g++:g++ make:make)
 
-# What the library, trislip-custom and the Python module build on, for
-# Debian's /usr/bin/python3 (the interpreter the module is made for).
-library_packages=(libcli11-dev:/usr/include/CLI/CLI.hpp nlohmann-json3-dev:/usr/include/nlohmann/json.hpp
+# What the export library, trislip-custom and trislip-fault build on.
+program_packages=(libcli11-dev:/usr/include/CLI/CLI.hpp nlohmann-json3-dev:/usr/include/nlohmann/json.hpp
   libmseed-dev:/usr/include/libmseed.h libfccp-dev:/usr/include/libfccp/csv.h
-  libdragonbox-dev:/usr/include/dragonbox-1.1.3/dragonbox/dragonbox.h
+  libdragonbox-dev:/usr/include/dragonbox-1.1.3/dragonbox/dragonbox.h)
+# And the Python module, for Debian's /usr/bin/python3 (the interpreter
+# the module is made for).
+library_packages=("${program_packages[@]}"
   python3:/usr/bin/python3 python3-dev:/usr/bin/python3-config pybind11-dev:/usr/include/pybind11/pybind11.h
   python3-pybind11:/usr/lib/python3/dist-packages/pybind11
   python3-numpy:/usr/lib/python3/dist-packages/numpy)
@@ -115,7 +117,10 @@ install_library_packages() {
   install_missing "${library_packages[@]}"
 }
 
-# configure BUILD_DIR [cmake options...]
+# configure BUILD_DIR [cmake options...]: each script configures a folder
+# of its own (build/program, build/all, build/bench, build/package) and
+# names every optional part it needs, so that no script finds another's
+# choices in the cache.
 configure() {
   local dir=$1
   shift
