@@ -114,6 +114,9 @@ TEST_F(fault_run, published_models_become_an_srf_a_moment_rate_and_json) {
     }
     const auto j = nlohmann::json::parse(read_file(path("out/trislip.json")));
     EXPECT_NEAR(j["srf"]["moment_Nm"].get<double>() / m0, 1, 1e-6);
+    // SW4 scales by SLIP1, the sampled slip: a little less, within 0.1%.
+    const double sampled = j["srf"]["slip1_moment_Nm"].get<double>() / m0;
+    EXPECT_TRUE(sampled < 1 && sampled > 0.999) << sampled;
     EXPECT_EQ(j["srf"]["points"], rows.size());
     EXPECT_EQ(j["model"]["subfaults_written"], rows.size());
     EXPECT_EQ(j["warnings"].size(), 0u) << j["warnings"];
