@@ -6,7 +6,6 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <exception>
 #include <map>
 #include <string>
 
@@ -104,18 +103,5 @@ int main(int argc, char** argv) {
     if (app.count(name) > 0) srf.given.insert(name);
   }
 
-  trislip::discard_staged_files_on_signals("trislip-custom");
-  try {
-    trislip::run_custom(o);
-  } catch (const trislip::refusal& e) {
-    std::fprintf(stderr, "trislip-custom: %s\n", e.what());
-    return 2;
-  } catch (const trislip::publish_incomplete& e) {
-    std::fprintf(stderr, "trislip-custom: %s\n", e.what());
-    return 1;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "trislip-custom: %s; no file changed\n", e.what());
-    return 1;
-  }
-  return 0;
+  return trislip::exit_status_of("trislip-custom", [&] { trislip::run_custom(o); });
 }

@@ -7,7 +7,6 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <exception>
 #include <string>
 
 #include "trislip/custom/fault_run.hpp"
@@ -70,18 +69,5 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  trislip::discard_staged_files_on_signals("trislip-fault");
-  try {
-    trislip::run_fault(r);
-  } catch (const trislip::refusal& e) {
-    std::fprintf(stderr, "trislip-fault: %s\n", e.what());
-    return 2;
-  } catch (const trislip::publish_incomplete& e) {
-    std::fprintf(stderr, "trislip-fault: %s\n", e.what());
-    return 1;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "trislip-fault: %s; no file changed\n", e.what());
-    return 1;
-  }
-  return 0;
+  return trislip::exit_status_of("trislip-fault", [&] { trislip::run_fault(r); });
 }

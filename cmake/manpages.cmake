@@ -13,20 +13,16 @@ if(TRISLIP_GZIP AND NOT CMAKE_CROSSCOMPILING AND NOT WIN32)
     COMMAND ${TRISLIP_GZIP} -9nc ${PROJECT_SOURCE_DIR}/man/trislip.1 > ${trislip_doc_dir}/trislip.1.gz
     DEPENDS ${PROJECT_SOURCE_DIR}/man/trislip.1 VERBATIM)
   if(TRISLIP_HELP2MAN AND TARGET trislip_custom)
-    list(APPEND trislip_man_pages ${trislip_doc_dir}/trislip-custom.1.gz)
-    add_custom_command(OUTPUT ${trislip_doc_dir}/trislip-custom.1.gz
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${trislip_doc_dir}
-      COMMAND ${TRISLIP_HELP2MAN} --no-info --section=1 --include=${PROJECT_SOURCE_DIR}/man/trislip-custom.h2m
-              -o ${trislip_doc_dir}/trislip-custom.1 $<TARGET_FILE:trislip_custom>
-      COMMAND ${TRISLIP_GZIP} -9nf ${trislip_doc_dir}/trislip-custom.1
-      DEPENDS trislip_custom ${PROJECT_SOURCE_DIR}/man/trislip-custom.h2m VERBATIM)
-    list(APPEND trislip_man_pages ${trislip_doc_dir}/trislip-fault.1.gz)
-    add_custom_command(OUTPUT ${trislip_doc_dir}/trislip-fault.1.gz
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${trislip_doc_dir}
-      COMMAND ${TRISLIP_HELP2MAN} --no-info --section=1 --include=${PROJECT_SOURCE_DIR}/man/trislip-fault.h2m
-              -o ${trislip_doc_dir}/trislip-fault.1 $<TARGET_FILE:trislip_fault>
-      COMMAND ${TRISLIP_GZIP} -9nf ${trislip_doc_dir}/trislip-fault.1
-      DEPENDS trislip_fault ${PROJECT_SOURCE_DIR}/man/trislip-fault.h2m VERBATIM)
+    foreach(program custom fault)
+      set(page ${trislip_doc_dir}/trislip-${program}.1)
+      list(APPEND trislip_man_pages ${page}.gz)
+      add_custom_command(OUTPUT ${page}.gz
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${trislip_doc_dir}
+        COMMAND ${TRISLIP_HELP2MAN} --no-info --section=1 --include=${PROJECT_SOURCE_DIR}/man/trislip-${program}.h2m
+                -o ${page} $<TARGET_FILE:trislip_${program}>
+        COMMAND ${TRISLIP_GZIP} -9nf ${page}
+        DEPENDS trislip_${program} ${PROJECT_SOURCE_DIR}/man/trislip-${program}.h2m VERBATIM)
+    endforeach()
   elseif(TARGET trislip_custom)
     message(STATUS "help2man not found: no trislip-custom(1) or trislip-fault(1)")
   endif()

@@ -113,6 +113,23 @@ void write_json(output_folder& out, const json& j) {
   f.finish();
 }
 
+int exit_status_of(const char* program, const std::function<void()>& run) {
+  discard_staged_files_on_signals(program);
+  try {
+    run();
+  } catch (const refusal& e) {
+    std::fprintf(stderr, "%s: %s\n", program, e.what());
+    return 2;
+  } catch (const publish_incomplete& e) {
+    std::fprintf(stderr, "%s: %s\n", program, e.what());
+    return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s; no file changed\n", program, e.what());
+    return 1;
+  }
+  return 0;
+}
+
 std::string number_text(double x) {
   char buf[32];
   return std::string(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);

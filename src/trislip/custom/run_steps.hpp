@@ -100,6 +100,12 @@ void add_srf_json(json& j, const srf_record& r);
 // Writes j as trislip.json into the folder.
 void write_json(output_folder& out, const json& j);
 
+// Runs a program's run with the ending signals discarding its staged files,
+// and turns how it ended into the exit status, saying why on standard
+// error as "PROGRAM: ...": 0 done; 2 a refusal (nothing written); 1
+// writing failed (no file changed) or was left incomplete.
+int exit_status_of(const char* program, const std::function<void()>& run);
+
 // The shortest text that reads back as the same double.
 std::string number_text(double x);
 

@@ -23,11 +23,8 @@ namespace trislip {
 namespace {
 
 constexpr int all_columns = detail::table_columns;
+using detail::trimmed;
 
-std::string_view trimmed(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) s.remove_prefix(1);
-  return s;
-}
 
 }  // namespace
 

@@ -14,17 +14,13 @@ namespace trislip {
 namespace {
 
 using detail::fields_of;
+using detail::trimmed;
 using detail::upper;
 using detail::value_of;
 using detail::where;
 
 constexpr double degree = 3.14159265358979323846 / 180, earth_km = 6371.0;
 
-std::string_view trimmed(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
 
 // The columns a column header line names, by their place in a row.
 struct columns {

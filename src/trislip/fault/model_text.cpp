@@ -72,6 +72,12 @@ std::vector<std::string_view> lines_of(const std::string& text) {
   return lines;
 }
 
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
 std::vector<std::string_view> fields_of(std::string_view line) {
   std::vector<std::string_view> fields;
   std::size_t i = 0;

@@ -24,6 +24,9 @@ namespace detail {
 // line i + 1 of the file.
 std::vector<std::string_view> lines_of(const std::string& text);
 
+// The line without its leading and trailing blanks and tabs.
+std::string_view trimmed(std::string_view s);
+
 // The blank-separated fields of a line.
 std::vector<std::string_view> fields_of(std::string_view line);
 

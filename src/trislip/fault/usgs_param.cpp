@@ -15,14 +15,11 @@ namespace trislip {
 namespace {
 
 using detail::fields_of;
+using detail::trimmed;
 using detail::upper;
 using detail::value_of;
 using detail::where;
 
-std::string_view trimmed(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  return s;
-}
 
 // The number after "NAME:" ("Lon:  -71.67").
 double after_colon(std::string_view line, std::string_view name) {
