@@ -5,12 +5,12 @@
 //   1: writing failed or the run was interrupted, no file changed.
 #include <CLI/CLI.hpp>
 
-#include <cstdio>
 #include <map>
 #include <string>
 
+#include "trislip/custom/command_line.hpp"
 #include "trislip/custom/custom_run.hpp"
-#include "trislip/custom/staged_file.hpp"
+#include "trislip/custom/run_steps.hpp"
 #include "trislip/trislip.hpp"
 
 int main(int argc, char** argv) {
@@ -87,16 +87,7 @@ int main(int argc, char** argv) {
       "Exit status: 0 when all files are written; 2 for bad input, with nothing written;\n"
       "1 when writing fails or the run is interrupted, with no file changed.");
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "trislip-custom: %s (see --help)\n", e.what());
-    return 2;
-  }
+  if (const auto status = trislip::parse_command_line(app, argc, argv, "trislip-custom")) return *status;
   o.format = formats.at(format);
   for (const char* name : {"--lon", "--lat", "--depth", "--strike", "--dip", "--rake", "--area", "--tinit", "--vs",
                            "--density", "--mu", "--srf-version", "--subfaults", "--plane"}) {

@@ -6,12 +6,11 @@
 //   1: writing failed or the run was interrupted, no file changed.
 #include <CLI/CLI.hpp>
 
-#include <cstdio>
 #include <string>
 
+#include "trislip/custom/command_line.hpp"
 #include "trislip/custom/fault_run.hpp"
 #include "trislip/custom/run_steps.hpp"
-#include "trislip/custom/staged_file.hpp"
 #include "trislip/trislip.hpp"
 
 int main(int argc, char** argv) {
@@ -58,16 +57,7 @@ int main(int argc, char** argv) {
       "sampling warning goes to standard error and into trislip.json.\n"
       "Exit status: 0 when all files are written; 2 for bad input, with nothing written;\n"
       "1 when writing fails or the run is interrupted, with no file changed.");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "trislip-fault: %s (see --help)\n", e.what());
-    return 2;
-  }
+  if (const auto status = trislip::parse_command_line(app, argc, argv, "trislip-fault")) return *status;
 
   return trislip::exit_status_of("trislip-fault", [&] { trislip::run_fault(r); });
 }
