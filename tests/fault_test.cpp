@@ -77,6 +77,13 @@ TEST(fault_model, real_models_keep_every_subfault_and_its_moment) {
     }
     EXPECT_NEAR(m0 / want, 1, 1e-12);
   }
+  // The same file with CR LF line ends reads the same.
+  std::string crlf;
+  for (char c : read_text(models + "/usgs_2019_ridgecrest.fsp")) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  const trislip::model m = trislip::read_fsp(crlf, "crlf");
+  EXPECT_EQ(m.subfaults.size(), 336u);
+  EXPECT_EQ(m.layers.size(), 6u);
+  EXPECT_EQ(m.tag, "70004bn0HAYES");
   // Ridgecrest's first row: rake 199.1099, RISE 3.4 s is the function's duration.
   const trislip::fault r = fault_of(models + "/usgs_2019_ridgecrest.fsp");
   EXPECT_DOUBLE_EQ(r.points[0].rake, 199.1099 - 360);
