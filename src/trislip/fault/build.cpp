@@ -301,6 +301,10 @@ fault build_fault(const model& m, const fault_options& o) {
       throw model_error(line + ": no rigidity: the model gives no moment and no velocity structure there; give "
                         "--mu, or --vs and --density");
     }
+    if (!(std::isfinite(mu) && mu > 0)) {
+      throw model_error(line + ": rigidity " + shortest_text(mu) + " Pa (from the " + rigidity_source_name(from) +
+                        "): must be finite and > 0");
+    }
     const std::int64_t n = samples_to_end(pt.p);
     if (n > max_samples) {
       throw model_error(line + ": a function of " + shortest_text(rise) + " s at --dt " + shortest_text(o.p.dt) +
