@@ -45,7 +45,9 @@ int main(int argc, char** argv) {
   app.add_option("--export", o.exports,
                  "also write files for other codes, comma-separated: sw4, specfem, specfem-globe,\n"
                  "pylith (normalised slip, slip/dmax), sac, mseed (slip velocity m/s, slip m,\n"
-                 "slip acceleration m/s^2), srf (slip rate, cm/s; see the SRF options)");
+                 "slip acceleration m/s^2), srf (slip rate, cm/s; see the SRF options),\n"
+                 "specfem-cmt (CMTSOLUTION in dyne cm and one normalised slip file per point, delayed\n"
+                 "by its rupture time; needs the SRF source options and --mu or --vs/--density)");
   app.add_option("--seed-id", o.seed_id, "NET.STA.LOC codes of the SAC and miniSEED series")
       ->capture_default_str();
   app.add_option("--start-time", o.start_time,
@@ -78,6 +80,14 @@ int main(int argc, char** argv) {
                  "the PLANE segment for a table: ELON,ELAT,NSTK,NDIP,LEN,WID,STK,DIP,DTOP,SHYP,DHYP\n"
                  "(degrees, km)")
       ->group("SRF (--export srf)");
+  app.add_option("--specfem-stf-dir", o.specfem_stf_dir,
+                 "where SPECFEM3D finds the time function files of --export specfem-cmt, from its run\n"
+                 "folder (the CMTSOLUTION names them there)")
+      ->capture_default_str()
+      ->group("SPECFEM3D (--export specfem-cmt)");
+  app.add_flag("--specfem-binary", o.specfem_binary,
+               "write the time function files as .bin (one Fortran record of float32) instead of text")
+      ->group("SPECFEM3D (--export specfem-cmt)");
   app.add_flag("--strict", o.strict,
                "refuse the run (status 2, nothing written) when the sampling loses the function:\n"
                "a record too short, a step too coarse for the shortest pulse, slip lost");

@@ -47,7 +47,24 @@ int main(int argc, char** argv) {
   for (const auto& [name, target] : fills) {
     app.add_option(name, *target.first, target.second)->group("What the model may lack");
   }
-  app.add_option("--export", r.exports, "further files, comma-separated (srf is always written)");
+  app.add_option("--export", r.exports,
+                 "further files, comma-separated (srf is always written): specfem-cmt (SPECFEM3D's\n"
+                 "CMTSOLUTION in dyne cm and one normalised slip file per subfault, delayed by its\n"
+                 "rupture time, in specfem_stf/)");
+  app.add_option("--nt", r.nt,
+                 "specfem-cmt: values per time function file, at least the solver's NSTEP (default: to\n"
+                 "the end of the last subfault's function); --dt must be the solver's DT")
+      ->group("SPECFEM3D (--export specfem-cmt)");
+  app.add_option("--start-time", r.start_time, "specfem-cmt: the event time, YYYY-MM-DDTHH:MM:SS[.ffffff] UTC")
+      ->capture_default_str()
+      ->group("SPECFEM3D (--export specfem-cmt)");
+  app.add_option("--specfem-stf-dir", r.specfem_stf_dir,
+                 "specfem-cmt: where SPECFEM3D finds the time function files, from its run folder")
+      ->capture_default_str()
+      ->group("SPECFEM3D (--export specfem-cmt)");
+  app.add_flag("--specfem-binary", r.specfem_binary,
+               "specfem-cmt: .bin files (one Fortran record of float32) instead of text")
+      ->group("SPECFEM3D (--export specfem-cmt)");
   app.add_flag("--strict", r.strict,
                "refuse the run (status 2, nothing written) when a subfault's sampling loses its\n"
                "function: a step too coarse for its shortest pulse, slip lost");

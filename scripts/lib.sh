@@ -54,7 +54,13 @@ apt_install() {
     flock -w 3600 9 || { echo "timed out waiting for another trislip script's install" >&2; exit 1; }
     for try in 1 2 3 4 5 6; do
       as_root apt-get "${wait[@]}" update -qq </dev/null >&2 && break
-      ((try < 6)) || exit 1
+      if ((try == 6)); then
+        # Some list would not download (a mirror in the middle of a sync,
+        # say): the install goes on with the lists there are, and fails
+        # only if they do not have the packages.
+        echo "apt-get update kept failing; installing from the package lists already here" >&2
+        break
+      fi
       echo "apt-get update failed (try $try); waiting for the package lists' lock" >&2
       sleep 10
     done

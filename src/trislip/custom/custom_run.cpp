@@ -233,6 +233,7 @@ struct chosen_exports {
   std::vector<const export_format*> formats;
   record_codes codes;
   bool srf = false;
+  bool specfem_cmt = false;  // CMTSOLUTION and its time function files
   bool has(const char* name) const {
     for (const export_format* f : formats) {
       if (f->name == name) return true;
@@ -262,15 +263,23 @@ chosen_exports exports_of(const custom_options& o) {
       c.srf = true;
       continue;
     }
+    if (name == "specfem-cmt") {
+      c.specfem_cmt = true;
+      continue;
+    }
     try {
       const export_format* f = &find_export_format(name);
       if (!c.has(f->name.c_str())) c.formats.push_back(f);
     } catch (const std::invalid_argument& e) {
       // The library's list of known formats, and srf, which is ours.
       std::string m = e.what();
-      m.insert(m.rfind(')'), ", srf");
+      m.insert(m.rfind(')'), ", srf, specfem-cmt");
       throw refusal("--export " + o.exports + ": " + m);
     }
+  }
+  if (!c.specfem_cmt && (o.specfem_binary || o.specfem_stf_dir != default_specfem_stf_dir)) {
+    throw refusal(std::string(o.specfem_binary ? "--specfem-binary" : "--specfem-stf-dir") +
+                  ": goes with --export specfem-cmt");
   }
   for (const export_format* f : c.formats) {
     if (o.p.nt < f->min_samples) {
@@ -294,7 +303,7 @@ srf_plan srf_plan_of(const custom_options& o, bool wanted) {
   const srf_source& src = o.srf;
   srf_plan plan;
   if (!wanted) {
-    if (!src.given.empty()) throw refusal(*src.given.begin() + ": goes with --export srf");
+    if (!src.given.empty()) throw refusal(*src.given.begin() + ": goes with --export srf or specfem-cmt");
     return plan;
   }
   plan.version = src.version == "2.0" ? srf_version::v2_0 : srf_version::v1_0;
@@ -376,6 +385,20 @@ void check_sac_range(const column_ranges& r) {
   }
 }
 
+// Each point's rigidity: --mu, or its VS and DEN. The moment tensors of
+// --export specfem-cmt need it.
+std::vector<double> rigidity_of(const custom_options& o, const std::vector<srf_point>& points) {
+  std::vector<double> mu;
+  for (const srf_point& pt : points) {
+    mu.push_back(std::isfinite(o.srf.mu) ? o.srf.mu : pt.density_kg_m3 * pt.vs_m_s * pt.vs_m_s);
+    if (!(std::isfinite(mu.back()) && mu.back() > 0)) {
+      throw refusal("--export specfem-cmt: the moment tensors need the rigidity: give --mu, or --vs and --density "
+                    "(or a table's vs_m_s and density_kg_m3)");
+    }
+  }
+  return mu;
+}
+
 json json_of(const custom_options& o, std::int32_t nfast, const chosen_exports& exports,
              const warning_log& warnings, const srf_record& srf) {
   const parameters& p = o.p;
@@ -415,6 +438,7 @@ struct custom_plan {
   std::vector<double> trisv;
   column_ranges ranges;
   warning_log warnings{"trislip-custom"};
+  std::vector<double> rigidity;  // Pa, each point's, for --export specfem-cmt
   // The transform's twiddles, made meanwhile on another thread, ready for
   // the spectrum (wasted only when the run is refused).
   std::unique_ptr<joined_thread> twiddles;
@@ -429,7 +453,9 @@ void plan_custom(custom_plan& plan) {
     throw refusal("--" + e.name() + " " + e.value() + ": must be " + e.rule());
   }
   plan.exports = exports_of(o);
-  plan.srf = srf_plan_of(o, plan.exports.srf);
+  plan.srf = srf_plan_of(o, plan.exports.srf || plan.exports.specfem_cmt);
+  if (!plan.exports.srf) plan.srf.warnings.clear();  // of the SRF file alone
+  if (plan.exports.specfem_cmt) plan.rigidity = rigidity_of(o, plan.srf.points);
   plan.nfast = transform_length(p.nt);
   plan.sp = slip_params_of(p);
   const std::int32_t nfast = plan.nfast;
@@ -526,7 +552,8 @@ void write_result_files(custom_plan& plan, output_folder& out) {
 void produce(custom_plan& plan) {
   const custom_options& o = plan.o;
   const parameters& p = o.p;
-  std::vector<std::string> names{"Tri_Slip.csv", "Tri_Amp.csv", "trislip.json", "trislip.srf"};
+  std::vector<std::string> names{"Tri_Slip.csv", "Tri_Amp.csv", "trislip.json", "trislip.srf", "CMTSOLUTION",
+                                 "specfem_stf"};
   for (const export_format& f : export_formats()) {
     for (const export_file& e : f.files) names.push_back(e.name);
   }
@@ -572,7 +599,33 @@ void produce(custom_plan& plan) {
     });
   }
 
-  write_json(out, json_of(o, plan.nfast, plan.exports, plan.warnings, srf));
+  // SPECFEM3D's CMTSOLUTION and time function files, the event at the
+  // first point to rupture.
+  specfem_cmt_options cmt;
+  specfem_cmt_summary cmt_done;
+  if (plan.exports.specfem_cmt) {
+    cmt.dt = p.dt;
+    cmt.nt = p.nt;
+    cmt.binary = o.specfem_binary;
+    cmt.stf_dir = o.specfem_stf_dir;
+    cmt.event = plan.exports.codes;
+    const srf_point* first = &plan.srf.points.front();
+    for (const srf_point& pt : plan.srf.points) {
+      if (pt.tinit_s < first->tinit_s) first = &pt;
+    }
+    cmt.hyp_lat = first->lat;
+    cmt.hyp_lon = first->lon;
+    cmt.hyp_depth_km = first->depth_km;
+    const bool table = plan.srf.table;
+    cmt_done = write_specfem_files(
+        out, plan.srf.points, plan.rigidity, cmt, plan.warnings,
+        [table](std::size_t k) { return table ? "row " + std::to_string(k + 1) : std::string("the point"); }, "rows'");
+    plan.warnings.refuse_if_strict(o.strict);
+  }
+
+  json j = json_of(o, plan.nfast, plan.exports, plan.warnings, srf);
+  if (plan.exports.specfem_cmt) add_specfem_json(j, cmt_done, cmt);
+  write_json(out, j);
   out.publish();
 }
 

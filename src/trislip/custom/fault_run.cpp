@@ -1,5 +1,6 @@
 #include "trislip/custom/fault_run.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -39,7 +40,7 @@ void check_options(const fault_request& r) {
 
 // The further exports asked for; trislip.srf is always written.
 std::vector<std::string> exports_of(const std::string& list) {
-  const char* const known[] = {"srf"};
+  const char* const known[] = {"srf", "specfem-cmt"};
   std::vector<std::string> chosen;
   std::size_t at = 0;
   while (!list.empty() && at <= list.size()) {
@@ -48,7 +49,7 @@ std::vector<std::string> exports_of(const std::string& list) {
     at = comma + 1;
     bool found = false;
     for (const char* k : known) found = found || name == k;
-    if (!found) throw refusal("--export " + list + ": unknown format \"" + name + "\" (known: srf)");
+    if (!found) throw refusal("--export " + list + ": unknown format \"" + name + "\" (known: srf, specfem-cmt)");
     chosen.push_back(name);
   }
   return chosen;
@@ -104,7 +105,18 @@ void write_moment_rate(output_folder& out, const std::vector<double>& rate, doub
 
 void run_fault(const fault_request& r) {
   check_options(r);
-  exports_of(r.exports);
+  const std::vector<std::string> exports = exports_of(r.exports);
+  const bool cmt_wanted = std::find(exports.begin(), exports.end(), "specfem-cmt") != exports.end();
+  record_codes event;
+  try {
+    event = parse_record_codes(default_seed_id, r.start_time);
+  } catch (const std::invalid_argument& e) {
+    throw refusal("--start-time " + r.start_time + ": " + e.what());
+  }
+  if (r.nt < 0 || r.nt > max_samples) throw refusal("--nt " + std::to_string(r.nt) + ": must be from 1 to 67108864");
+  if (!cmt_wanted && (r.nt != 0 || r.specfem_binary)) {
+    throw refusal(std::string(r.nt != 0 ? "--nt" : "--specfem-binary") + ": goes with --export specfem-cmt");
+  }
   const srf_version v = r.srf_version == "2.0" ? srf_version::v2_0 : srf_version::v1_0;
   model m;
   try {
@@ -140,12 +152,36 @@ void run_fault(const fault_request& r) {
   }
   const std::vector<double> rate = moment_rate(f.points, f.rigidity_pa, r.fault.p.dt);
 
-  output_folder out(r.output_dir, {"trislip.srf", "moment_rate.csv", "trislip.json"});
+  output_folder out(r.output_dir, {"trislip.srf", "moment_rate.csv", "trislip.json", "CMTSOLUTION", "specfem_stf"});
   srf_record srf = write_srf_file(out, f.points, f.planes, v);
   summarise(srf.summary.warnings, f, warnings);
   warnings.refuse_if_strict(r.strict);
   add_moments(srf, f.points, [&](std::size_t k) { return f.rigidity_pa[k]; });
   write_moment_rate(out, rate, r.fault.p.dt);
+
+  // SPECFEM3D's CMTSOLUTION and time function files, every subfault an
+  // entry; the event at the model's hypocentre, or its first point to rupture.
+  specfem_cmt_options cmt;
+  specfem_cmt_summary cmt_done;
+  if (cmt_wanted) {
+    cmt.dt = r.fault.p.dt;
+    cmt.nt = r.nt != 0 ? r.nt : static_cast<std::int32_t>(std::min<std::size_t>(rate.size(), max_samples));
+    cmt.binary = r.specfem_binary;
+    cmt.stf_dir = r.specfem_stf_dir;
+    cmt.event = event;
+    const srf_point* first = &f.points.front();
+    for (const srf_point& pt : f.points) {
+      if (pt.tinit_s < first->tinit_s) first = &pt;
+    }
+    const bool hyp = !std::isnan(m.hyp_lat) && !std::isnan(m.hyp_lon) && !std::isnan(m.hyp_depth_km);
+    cmt.hyp_lat = hyp ? m.hyp_lat : first->lat;
+    cmt.hyp_lon = hyp ? m.hyp_lon : first->lon;
+    cmt.hyp_depth_km = hyp ? m.hyp_depth_km : first->depth_km;
+    cmt_done = write_specfem_files(out, f.points, f.rigidity_pa, cmt, warnings,
+                                   [&](std::size_t k) { return "line " + std::to_string(f.lines[k]); },
+                                   "subfaults'");
+    warnings.refuse_if_strict(r.strict);
+  }
 
   // trislip.json
   const parameters& p = r.fault.p;
@@ -197,6 +233,7 @@ void run_fault(const fault_request& r) {
   add_srf_json(j, srf);
   j["exports"].push_back({{"format", "moment-rate"}, {"file", "moment_rate.csv"}, {"quantity", "moment rate"},
                           {"unit", "N m/s"}});
+  if (cmt_wanted) add_specfem_json(j, cmt_done, cmt);
   double integral = 0;
   for (std::size_t i = 1; i < rate.size(); ++i) integral += (rate[i] + rate[i - 1]) * p.dt / 2;
   j["moment_rate"] = {{"file", "moment_rate.csv"}, {"dt", p.dt}, {"samples", rate.size()}, {"integral_Nm", integral}};

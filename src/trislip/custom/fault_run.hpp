@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "trislip/fault.hpp"
@@ -14,7 +15,11 @@ struct fault_request {
   fault_options fault;            // the function's shape and step, and what the model may lack
   std::string srf_version = "1.0";
   std::string output_dir = ".";
-  std::string exports;            // further formats, comma-separated
+  std::string exports;            // further formats, comma-separated: specfem-cmt
+  std::int32_t nt = 0;            // specfem-cmt: values per file (0: to the end of the last function)
+  std::string start_time = "1970-01-01T00:00:00";  // specfem-cmt: the event time
+  std::string specfem_stf_dir = "DATA/specfem_stf";
+  bool specfem_binary = false;
   bool strict = false;            // a sampling warning refuses the run
   bool quiet = false;             // no summary on standard output
 };

@@ -26,6 +26,11 @@ staged_file& output_folder::add(const std::string& name) {
   return *files_.back();
 }
 
+staged_folder& output_folder::add_folder(const std::string& name) {
+  folders_.push_back(std::make_unique<staged_folder>(dir_, name));
+  return *folders_.back();
+}
+
 void output_folder::publish() { publish_staged_files(dir_); }
 
 void warning_log::add(const std::string& check, const std::string& message, bool strict) {
@@ -104,6 +109,39 @@ void add_srf_json(json& j, const srf_record& r) {
     s["slip1_moment_Nm"] = r.slip1_moment;
   }
   j["srf"] = s;
+}
+
+specfem_cmt_summary write_specfem_files(output_folder& out, const std::vector<srf_point>& points,
+                                        const std::vector<double>& rigidity_pa, const specfem_cmt_options& o,
+                                        warning_log& log, const std::function<std::string(std::size_t)>& label,
+                                        const char* rows) {
+  staged_file& cmt = out.add("CMTSOLUTION");
+  staged_folder& folder = out.add_folder("specfem_stf");
+  staged_sink sink(cmt);
+  specfem_cmt_summary s = write_specfem_cmt(
+      points, rigidity_pa, o, sink,
+      [&](const std::string& name, const std::function<void(byte_sink&)>& write) {
+        write_to_file(folder.path() + "/" + name, write);
+      },
+      std::max(1u, std::thread::hardware_concurrency()));
+  cmt.finish();
+  folder.finish();
+  log.add_points(s.warnings, label, rows);
+  return s;
+}
+
+void add_specfem_json(json& j, const specfem_cmt_summary& s, const specfem_cmt_options& o) {
+  j["exports"].push_back({{"format", "specfem-cmt"}, {"file", "CMTSOLUTION"}, {"quantity", "moment tensors"},
+                          {"unit", "dyne cm"}});
+  j["exports"].push_back({{"format", "specfem-cmt"}, {"file", "specfem_stf/"},
+                          {"quantity", "normalised slip (moment function), one value per solver step"},
+                          {"unit", "1"}});
+  j["specfem_cmt"] = {{"file", "CMTSOLUTION"},         {"folder", "specfem_stf"},
+                      {"entries", s.entries},          {"moment_dyne_cm", s.m0_nm * 1e7},
+                      {"moment_Nm", s.m0_nm},          {"dt", o.dt},
+                      {"nt", o.nt},                    {"stf_dir", o.stf_dir},
+                      {"binary", o.binary},
+                      {"note", "dt must be the solver's DT and nt at least its NSTEP"}};
 }
 
 void write_json(output_folder& out, const json& j) {

@@ -15,6 +15,7 @@
 
 #include "trislip/custom/staged_file.hpp"
 #include "trislip/exports.hpp"
+#include "trislip/specfem.hpp"
 #include "trislip/srf.hpp"
 
 namespace trislip {
@@ -37,12 +38,15 @@ class output_folder {
   output_folder(std::string dir, const std::vector<std::string>& names);
   // A new staged file; finish() it once written.
   staged_file& add(const std::string& name);
+  // A new staged folder of files; finish() it once they are written.
+  staged_folder& add_folder(const std::string& name);
   void publish();
   const std::string& dir() const { return dir_; }
 
  private:
   std::string dir_;
   std::vector<std::unique_ptr<staged_file>> files_;
+  std::vector<std::unique_ptr<staged_folder>> folders_;
 };
 
 // A staged file as a writer's byte sink.
@@ -96,6 +100,16 @@ srf_record write_srf_file(output_folder& out, const std::vector<srf_point>& poin
 void add_moments(srf_record& r, const std::vector<srf_point>& points, const std::function<double(std::size_t)>& mu);
 // trislip.json's "srf" entry and its line in "exports".
 void add_srf_json(json& j, const srf_record& r);
+
+// Writes CMTSOLUTION and the folder specfem_stf of time function files
+// into the output folder, the files on every core. label(k) names point k
+// in warnings (record too short), which go to the log.
+specfem_cmt_summary write_specfem_files(output_folder& out, const std::vector<srf_point>& points,
+                                        const std::vector<double>& rigidity_pa, const specfem_cmt_options& o,
+                                        warning_log& log, const std::function<std::string(std::size_t)>& label,
+                                        const char* rows);
+// trislip.json's "specfem_cmt" entry and its lines in "exports".
+void add_specfem_json(json& j, const specfem_cmt_summary& s, const specfem_cmt_options& o);
 
 // Writes j as trislip.json into the folder.
 void write_json(output_folder& out, const json& j);

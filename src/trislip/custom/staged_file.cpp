@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace trislip {
@@ -24,6 +25,7 @@ constexpr int max_staged = 16;
 constexpr std::size_t max_path = 4096;
 struct staged {
   volatile std::sig_atomic_t in_use = 0;
+  bool folder = false;  // a folder of files, published whole
   bool finished = false;
   char temp_path[max_path] = {};
   std::string final_path;
@@ -41,6 +43,37 @@ using signals_held = ending_signals_held;
 }
 
 void say(const char* text) { (void)!::write(2, text, std::strlen(text)); }
+
+// Removes a staged folder and the files in it (it holds no folders), with
+// system calls only, so that a signal handler may call it.
+void remove_folder(const char* path) noexcept {
+  const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    alignas(8) char buf[8192];
+    for (;;) {
+      const long n = ::syscall(SYS_getdents64, fd, buf, sizeof buf);
+      if (n <= 0) break;
+      for (long at = 0; at < n;) {
+        // struct linux_dirent64: ino (8), off (8), reclen (2), type (1), name
+        unsigned short reclen;
+        std::memcpy(&reclen, buf + at + 16, sizeof reclen);
+        const char* name = buf + at + 19;
+        if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))) ::unlinkat(fd, name, 0);
+        at += reclen;
+      }
+    }
+    ::close(fd);
+  }
+  ::rmdir(path);
+}
+
+void remove_entry(staged& s) noexcept {
+  if (s.folder) {
+    remove_folder(s.temp_path);
+  } else {
+    ::unlink(s.temp_path);
+  }
+}
 
 extern "C" void on_ending_signal(int) {
   discard_staged_files();
@@ -90,6 +123,7 @@ staged_file::staged_file(const std::string& dir, const std::string& name)
   staged& s = table[slot_];
   std::memcpy(s.temp_path, temp.c_str(), temp.size() + 1);
   s.final_path = final_path_;
+  s.folder = false;
   s.finished = false;
   s.in_use = 1;
 }
@@ -149,6 +183,38 @@ void staged_file::finish() {
   table[slot_].finished = true;
 }
 
+staged_folder::staged_folder(const std::string& dir, const std::string& name) : final_path_(dir + "/" + name) {
+  const std::string stem = dir + "/." + name + ".tmp" + std::to_string(::getpid());
+  signals_held hold;
+  for (int i = 0; i < max_staged && slot_ < 0; ++i) {
+    if (!table[i].in_use) slot_ = i;
+  }
+  if (slot_ < 0) throw std::logic_error("too many staged files");
+  for (int attempt = 0;; ++attempt) {
+    path_ = attempt == 0 ? stem : stem + "." + std::to_string(attempt);
+    if (path_.size() >= max_path) fail("create", path_, ENAMETOOLONG);
+    if (::mkdir(path_.c_str(), 0777) == 0) break;
+    if (errno != EEXIST || attempt == 99) fail("create", path_, errno);
+  }
+  staged& s = table[slot_];
+  std::memcpy(s.temp_path, path_.c_str(), path_.size() + 1);
+  s.final_path = final_path_;
+  s.folder = true;
+  s.finished = false;
+  s.in_use = 1;
+}
+
+staged_folder::~staged_folder() {
+  signals_held hold;
+  staged& s = table[slot_];
+  if (s.in_use) {
+    remove_entry(s);
+    s.in_use = 0;
+  }
+}
+
+void staged_folder::finish() { table[slot_].finished = true; }
+
 namespace {
 
 // An exclusive advisory lock on dir/.trislip.lock, for the time a set of
@@ -190,11 +256,18 @@ std::string backup_name(const std::string& final_path) {
          std::to_string(::getpid());
 }
 
-// Keeps the older file at final_path, if any; returns 0 or the error.
-int keep_older(const std::string& final_path, kept& k) {
+// Keeps the older file (or, for a folder, the older folder) at final_path,
+// if any; returns 0 or the error.
+int keep_older(const std::string& final_path, bool folder, kept& k) {
   k.backup = backup_name(final_path);
   struct stat st {};
   if (::lstat(final_path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
+  if (folder) {
+    if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+    if (::rename(final_path.c_str(), k.backup.c_str()) != 0) return errno;
+    k.had_old = k.moved = true;
+    return 0;
+  }
   if (S_ISDIR(st.st_mode)) return EISDIR;
   ::unlink(k.backup.c_str());
   if (::link(final_path.c_str(), k.backup.c_str()) == 0) {
@@ -227,7 +300,11 @@ void publish_staged_files(const std::string& dir) {
       const std::string& final_path = set[i]->final_path;
       const kept& k = older[i];
       bool ok = true;
-      if (i < failed) {
+      if (i < failed && set[i]->folder) {
+        // The new folder goes back to its temporary name, to be removed.
+        ok = ::rename(final_path.c_str(), set[i]->temp_path) == 0 &&
+             (!k.had_old || ::rename(k.backup.c_str(), final_path.c_str()) == 0);
+      } else if (i < failed) {
         ok = k.had_old ? ::rename(k.backup.c_str(), final_path.c_str()) == 0
                        : ::unlink(final_path.c_str()) == 0;
         set[i]->in_use = 0;  // its temporary name is gone
@@ -246,7 +323,9 @@ void publish_staged_files(const std::string& dir) {
   };
   const auto give_up = [&](const std::string& final_path, int err, std::size_t failed) {
     const std::string what = "cannot put " + final_path + " in place: " +
-                             (err == EISDIR ? "a folder of that name is in the way" : std::strerror(err));
+                             (err == EISDIR    ? "a folder of that name is in the way"
+                              : err == ENOTDIR ? "a file of that name is in the way"
+                                               : std::strerror(err));
     const std::string lost = restore(failed);
     if (!lost.empty()) throw publish_incomplete(what + lost);
     throw std::runtime_error(what);
@@ -254,13 +333,19 @@ void publish_staged_files(const std::string& dir) {
 
   // Nothing visible changes until every older file is kept.
   for (std::size_t i = 0; i < set.size(); ++i) {
-    if (const int err = keep_older(set[i]->final_path, older[i]); err != 0) give_up(set[i]->final_path, err, 0);
+    if (const int err = keep_older(set[i]->final_path, set[i]->folder, older[i]); err != 0) {
+      give_up(set[i]->final_path, err, 0);
+    }
   }
   for (std::size_t i = 0; i < set.size(); ++i) {
     if (::rename(set[i]->temp_path, set[i]->final_path.c_str()) != 0) give_up(set[i]->final_path, errno, i);
   }
   for (std::size_t i = 0; i < set.size(); ++i) {
-    if (older[i].had_old) ::unlink(older[i].backup.c_str());
+    if (older[i].had_old && set[i]->folder) {
+      remove_folder(older[i].backup.c_str());
+    } else if (older[i].had_old) {
+      ::unlink(older[i].backup.c_str());
+    }
     set[i]->in_use = 0;
   }
 }
@@ -285,7 +370,11 @@ void remove_stale_staged_files(const std::string& dir, const std::vector<std::st
       }
       if (pid.empty() || pid.size() > 9 || pid.find_first_not_of("0123456789") != std::string::npos) continue;
       const bool ended = ::kill(static_cast<pid_t>(std::stol(pid)), 0) != 0 && errno == ESRCH;
-      if (pid == own || ended) ::unlinkat(::dirfd(d), e->d_name, 0);
+      if (pid == own || ended) {
+        if (::unlinkat(::dirfd(d), e->d_name, 0) != 0 && (errno == EISDIR || errno == EPERM)) {
+          remove_folder((dir + "/" + entry).c_str());  // a staged folder
+        }
+      }
     }
   }
   ::closedir(d);
@@ -294,7 +383,7 @@ void remove_stale_staged_files(const std::string& dir, const std::vector<std::st
 void discard_staged_files() noexcept {
   for (staged& s : table) {
     if (s.in_use) {
-      ::unlink(s.temp_path);
+      remove_entry(s);
       s.in_use = 0;
     }
   }

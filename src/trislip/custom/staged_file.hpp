@@ -42,6 +42,27 @@ class staged_file {
   char* buffer_;
 };
 
+// A folder of files published whole with the staged files, under its final
+// name: its files are written into dir/.NAME.tmpPID/ (path()) by whoever
+// wants, and the folder is renamed into place with the set. An older
+// folder of that name is replaced whole; a failure or an ending signal
+// removes the temporary folder and its files.
+class staged_folder {
+ public:
+  staged_folder(const std::string& dir, const std::string& name);
+  ~staged_folder();
+  staged_folder(const staged_folder&) = delete;
+  staged_folder& operator=(const staged_folder&) = delete;
+
+  const std::string& path() const { return path_; }
+  // Every file in it is written and closed.
+  void finish();
+
+ private:
+  std::string final_path_, path_;
+  int slot_ = -1;
+};
+
 // Puts every finished staged file in place as one set. Runs that publish
 // into the same folder take turns on an advisory lock (dir/.trislip.lock),
 // held only while the files are put in place, so that the folder always

@@ -1,0 +1,77 @@
+// Finite sources for SPECFEM3D Cartesian: a CMTSOLUTION with one entry per
+// point (a double-couple moment tensor from its strike, dip, rake and
+// moment) and, per entry, an external source time function file that
+// holds the point's normalised slip delayed by its rupture time.
+//
+// What SPECFEM3D (4.0 and later) does with them: with an external file it
+// applies no time shift and no half duration of its own (both written as
+// 0), reads one value per solver step at its own DT (it checks no DT), and
+// multiplies the entry's moment tensor by the value. Fewer values than
+// NSTEP stop the run; more are ignored with a warning. Moments are in
+// dyne cm, the tensor in (r, theta, phi) = (up, south, east).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "trislip/exports.hpp"
+#include "trislip/srf.hpp"
+#include "trislip/trislip.hpp"
+
+namespace trislip {
+
+// A moment tensor in SPECFEM's (r, theta, phi) components, in the unit of
+// the moment it was made from.
+struct moment_tensor {
+  double mrr = 0, mtt = 0, mpp = 0, mrt = 0, mrp = 0, mtp = 0;
+};
+
+// The double couple of a fault of strike, dip and rake (degrees; Aki and
+// Richards' convention) and scalar moment m0.
+moment_tensor double_couple(double strike, double dip, double rake, double m0);
+
+// The normalised slip (slip / dmax) of p's function starting at tinit_s,
+// at k * p.dt for k from 0 to nt - 1: 0 up to and at tinit_s, then the
+// trapezoidal integral of the velocity sampled at k * dt - tinit_s (the
+// first interval from the rupture itself), divided by dmax. With tinit_s
+// 0 these are the synthesis's own displacements divided by dmax.
+std::vector<double> delayed_normalised_slip(const parameters& p, double tinit_s, std::int32_t nt);
+
+struct specfem_cmt_options {
+  double dt = 0.01;                // the solver's DT, s
+  std::int32_t nt = 1000;          // values per file: at least the solver's NSTEP
+  bool binary = false;             // .bin files: one Fortran unformatted record of float32
+  std::string stf_dir = "DATA/specfem_stf";  // where the solver finds the files, from its run folder
+  record_codes event;              // start_us: the event time of every entry's PDE line
+  double hyp_lat = 0, hyp_lon = 0, hyp_depth_km = 0;  // the PDE line's hypocentre
+};
+
+struct specfem_cmt_summary {
+  std::size_t entries = 0;
+  double m0_nm = 0;                       // the sum of the entries' scalar moments
+  std::vector<srf_warning> warnings;      // by point: record_too_short (its delay plus function beyond the
+                                          // record), slip_lost (its last value beyond 0.1% of 1)
+};
+
+// The name of point k's time function file: stf_000001.txt (.bin), numbered
+// from 1, at least six digits.
+std::string specfem_stf_name(std::size_t k, bool binary);
+
+// Writes the CMTSOLUTION of the points (moment = rigidity * area * slip)
+// to `cmt`, and each point's time function file through
+// file(name, write), which must create the file, hand write a sink and
+// close it; it is called from `threads` threads at once. Throws
+// std::invalid_argument for a bad point, DT, NT or rigidity.
+specfem_cmt_summary write_specfem_cmt(
+    const std::vector<srf_point>& points, const std::vector<double>& rigidity_pa, const specfem_cmt_options& o,
+    byte_sink& cmt, const std::function<void(const std::string&, const std::function<void(byte_sink&)>&)>& file,
+    unsigned threads = 1);
+
+// The same into a folder: CMTSOLUTION and the time function files beside it.
+specfem_cmt_summary write_specfem_cmt(const std::vector<srf_point>& points, const std::vector<double>& rigidity_pa,
+                                      const specfem_cmt_options& o, const std::string& folder, unsigned threads = 1);
+
+}  // namespace trislip

@@ -1,0 +1,263 @@
+// SPECFEM3D Cartesian's finite sources: CMTSOLUTION entries in the layout
+// its get_cmt.f90 reads (each value after its label's fixed columns), and
+// one external source time function file per entry.
+#include "trislip/specfem.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "trislip/synthesis.hpp"
+#include "trislip/text.hpp"
+
+namespace trislip {
+namespace {
+
+constexpr double degree = 3.14159265358979323846 / 180;
+
+void append_number(std::string& out, double x) {
+  char buf[32];
+  out.append(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
+}
+
+// A time function file: the shortest text of each value, one a line (a
+// value that repeats, as the zeros before the rupture and the final slip
+// after it do, copies its text), or SPECFEM's binary record.
+void write_stf(const std::vector<double>& values, bool binary, byte_sink& out) {
+  std::string text;
+  if (binary) {
+    // One Fortran unformatted sequential record: its length in bytes as a
+    // 4-byte integer, the values as float32, the length again.
+    const auto bytes = static_cast<std::int32_t>(values.size() * 4);
+    text.resize(8 + values.size() * 4);
+    std::memcpy(&text[0], &bytes, 4);
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      const auto f = static_cast<float>(values[k]);
+      std::memcpy(&text[4 + 4 * k], &f, 4);
+    }
+    std::memcpy(&text[4 + values.size() * 4], &bytes, 4);
+    out.write(text.data(), text.size());
+    return;
+  }
+  text.reserve(values.size() * 20);
+  char last[32];
+  std::size_t last_length = 0;
+  double last_value = std::nan("");
+  for (double x : values) {
+    if (!(std::memcmp(&x, &last_value, sizeof x) == 0)) {
+      last_value = x;
+      last_length = static_cast<std::size_t>(std::to_chars(last, last + sizeof last, x).ptr - last);
+      last[last_length++] = '\n';
+    }
+    text.append(last, last_length);
+  }
+  out.write(text.data(), text.size());
+}
+
+// The event time of the PDE line: year month day hour minute seconds.
+std::string pde_time(std::int64_t us) {
+  std::int64_t days = us / 86400000000LL, rest = us % 86400000000LL;
+  if (rest < 0) {
+    rest += 86400000000LL;
+    --days;
+  }
+  // Civil date from days since 1970-01-01 (Howard Hinnant's algorithm).
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t doe = days - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t y = yoe + era * 400 + (m <= 2);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04lld %02lld %02lld %02lld %02lld %02lld.%06lld", static_cast<long long>(y),
+                static_cast<long long>(m), static_cast<long long>(d), static_cast<long long>(rest / 3600000000LL),
+                static_cast<long long>(rest / 60000000 % 60), static_cast<long long>(rest / 1000000 % 60),
+                static_cast<long long>(rest % 1000000));
+  return buf;
+}
+
+}  // namespace
+
+moment_tensor double_couple(double strike, double dip, double rake, double m0) {
+  const double sd = std::sin(dip * degree), cd = std::cos(dip * degree);
+  const double s2d = std::sin(2 * dip * degree), c2d = std::cos(2 * dip * degree);
+  const double sr = std::sin(rake * degree), cr = std::cos(rake * degree);
+  const double ss = std::sin(strike * degree), cs = std::cos(strike * degree);
+  const double s2s = std::sin(2 * strike * degree), c2s = std::cos(2 * strike * degree);
+  // Aki and Richards (x north, y east, z down) ...
+  const double mxx = -m0 * (sd * cr * s2s + s2d * sr * ss * ss);
+  const double myy = m0 * (sd * cr * s2s - s2d * sr * cs * cs);
+  const double mzz = m0 * s2d * sr;
+  const double mxy = m0 * (sd * cr * c2s + 0.5 * s2d * sr * s2s);
+  const double mxz = -m0 * (cd * cr * cs + c2d * sr * ss);
+  const double myz = -m0 * (cd * cr * ss - c2d * sr * cs);
+  // ... to (r, theta, phi) = (up, south, east).
+  return {mzz, mxx, myy, mxz, -myz, -mxy};
+}
+
+std::vector<double> delayed_normalised_slip(const parameters& p, double tinit_s, std::int32_t nt) {
+  check(p);
+  if (!(std::isfinite(tinit_s) && tinit_s >= 0)) throw parameter_error("tinit_s", shortest_text(tinit_s), "finite and >= 0");
+  if (nt < 1) throw parameter_error("nt", std::to_string(nt), ">= 1");
+  const slip_params sp = slip_params_of(p);
+  const pulse_train train(sp);
+  std::vector<double> out(static_cast<std::size_t>(nt), 0.0);
+  double slip = 0, previous = 0, since = 0;  // the velocity and time since the rupture of the sample before
+  std::size_t first = 0;
+  for (std::int32_t k = 0; k < nt; ++k) {
+    const double tau = static_cast<double>(k) * p.dt - tinit_s;
+    if (!(tau > 0)) continue;
+    const double v = (train.sum_at(tau, first) * p.dmax) / train.arsum;
+    // The first interval runs from the rupture itself, where the velocity is 0.
+    slip = slip + ((v + previous) * (since == 0 ? tau : p.dt)) / 2.0;
+    since = tau;
+    previous = v;
+    out[static_cast<std::size_t>(k)] = slip / p.dmax;
+  }
+  return out;
+}
+
+std::string specfem_stf_name(std::size_t k, bool binary) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "stf_%06zu%s", k + 1, binary ? ".bin" : ".txt");
+  return buf;
+}
+
+specfem_cmt_summary write_specfem_cmt(
+    const std::vector<srf_point>& points, const std::vector<double>& rigidity_pa, const specfem_cmt_options& o,
+    byte_sink& cmt, const std::function<void(const std::string&, const std::function<void(byte_sink&)>&)>& file,
+    unsigned threads) {
+  if (!(o.dt > 0 && std::isfinite(o.dt))) throw parameter_error("dt", shortest_text(o.dt), "finite and > 0");
+  if (o.nt < 1) throw parameter_error("nt", std::to_string(o.nt), ">= 1");
+  if (rigidity_pa.size() != points.size()) {
+    throw std::invalid_argument("specfem-cmt: " + std::to_string(rigidity_pa.size()) + " rigidities for " +
+                                std::to_string(points.size()) + " points");
+  }
+  specfem_cmt_summary summary;
+  std::vector<double> m0(points.size());
+  for (std::size_t k = 0; k < points.size(); ++k) {
+    try {
+      check_srf_point(points[k], srf_version::v1_0);
+    } catch (const std::invalid_argument& e) {
+      throw std::invalid_argument("point " + std::to_string(k) + ": " + e.what());
+    }
+    if (!(std::isfinite(rigidity_pa[k]) && rigidity_pa[k] > 0)) {
+      throw std::invalid_argument("point " + std::to_string(k) + ": rigidity " + shortest_text(rigidity_pa[k]) +
+                                  " Pa: must be finite and > 0");
+    }
+    m0[k] = rigidity_pa[k] * points[k].area_m2 * points[k].p.dmax;
+    summary.m0_nm += m0[k];
+    // The record must hold the delay and the whole function.
+    const parameters& p = points[k].p;
+    const double end = points[k].tinit_s + detail::make_pulse(slip_params_of(p), p.nv).tauj;
+    const double last = static_cast<double>(o.nt - 1) * o.dt;
+    if (last < end) {
+      std::int64_t need = o.nt;
+      while (need < max_samples && static_cast<double>(need - 1) * o.dt < end) ++need;
+      summary.warnings.push_back(
+          {k, {"record_too_short", "the record ends at " + shortest_text(last) + " s, before the function ends at " +
+                                       shortest_text(end) + " s (rupture time " + shortest_text(points[k].tinit_s) +
+                                       " s): raise --nt to at least " + std::to_string(need)}});
+    }
+  }
+  const double mw = moment_magnitude(summary.m0_nm);
+  std::string head = "PDE " + pde_time(o.event.start_us) + " ";
+  append_number(head, o.hyp_lat);
+  head += ' ';
+  append_number(head, o.hyp_lon);
+  head += ' ';
+  append_number(head, o.hyp_depth_km);
+  char mag[32];
+  std::snprintf(mag, sizeof mag, " %.2f %.2f trislip\n", mw, mw);
+  head += mag;
+  std::string text;
+  for (std::size_t k = 0; k < points.size(); ++k) {
+    const srf_point& pt = points[k];
+    const moment_tensor m = double_couple(pt.strike, pt.dip, pt.rake, m0[k] * 1e7);  // dyne cm
+    text += head;
+    text += "event name:     trislip_" + std::to_string(k + 1) + "\n";
+    text += "time shift:     0.0\nhalf duration:  0.0\n";
+    const std::pair<const char*, double> lines[] = {{"latorUTM:       ", pt.lat}, {"longorUTM:      ", pt.lon},
+                                                    {"depth:          ", pt.depth_km}, {"Mrr:            ", m.mrr},
+                                                    {"Mtt:            ", m.mtt}, {"Mpp:            ", m.mpp},
+                                                    {"Mrt:            ", m.mrt}, {"Mrp:            ", m.mrp},
+                                                    {"Mtp:            ", m.mtp}};
+    for (const auto& [label, x] : lines) {
+      text += label;
+      append_number(text, x);
+      text += '\n';
+    }
+    text += o.stf_dir + (o.stf_dir.empty() ? "" : "/") + specfem_stf_name(k, o.binary) + "\n";
+    if (text.size() > (1u << 20)) {
+      cmt.write(text.data(), text.size());
+      text.clear();
+    }
+  }
+  cmt.write(text.data(), text.size());
+  summary.entries = points.size();
+
+  // The time function files, point t, t + T, ... on thread t.
+  const unsigned T = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(std::max<std::size_t>(points.size(), 1))));
+  std::atomic<bool> stop{false};
+  std::exception_ptr failed;
+  std::mutex m;
+  std::vector<srf_warning> lost;
+  const auto work = [&](unsigned t) {
+    try {
+      for (std::size_t k = t; k < points.size() && !stop; k += T) {
+        parameters q = points[k].p;
+        q.dt = o.dt;  // the solver's step, whatever the point's own
+        const std::vector<double> values = delayed_normalised_slip(q, points[k].tinit_s, o.nt);
+        // Sampled from its rupture time, not from a step, the function can
+        // lose more slip than its own samples do.
+        if (!(std::fabs(values.back() - 1) <= slip_tolerance)) {
+          std::lock_guard<std::mutex> lock(m);
+          lost.push_back({k, {"slip_lost", "the normalised slip ends at " + shortest_text(values.back()) +
+                                               ", beyond 0.1% of 1: lower the step (--dt)"}});
+        }
+        file(specfem_stf_name(k, o.binary), [&](byte_sink& out) { write_stf(values, o.binary, out); });
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(m);
+      if (!failed) failed = std::current_exception();
+      stop = true;
+    }
+  };
+  std::vector<std::thread> others;
+  for (unsigned t = 1; t < T; ++t) others.emplace_back(work, t);
+  work(0);
+  for (std::thread& w : others) w.join();
+  if (failed) std::rethrow_exception(failed);
+  // In point order after each point's record check.
+  for (srf_warning& w : lost) summary.warnings.push_back(std::move(w));
+  std::stable_sort(summary.warnings.begin(), summary.warnings.end(),
+                   [](const srf_warning& a, const srf_warning& b) { return a.point < b.point; });
+  return summary;
+}
+
+specfem_cmt_summary write_specfem_cmt(const std::vector<srf_point>& points, const std::vector<double>& rigidity_pa,
+                                      const specfem_cmt_options& o, const std::string& folder, unsigned threads) {
+  specfem_cmt_summary s;
+  write_to_file(folder + "/CMTSOLUTION", [&](byte_sink& cmt) {
+    s = write_specfem_cmt(points, rigidity_pa, o, cmt,
+                          [&](const std::string& name, const std::function<void(byte_sink&)>& write) {
+                            write_to_file(folder + "/" + name, write);
+                          },
+                          threads);
+  });
+  return s;
+}
+
+}  // namespace trislip

@@ -1,0 +1,216 @@
+// SPECFEM3D's finite sources: the double couples against the textbook,
+// the delayed normalised slip against the synthesis, and the files of
+// trislip-custom and trislip-fault read back by the rules of SPECFEM3D's
+// get_cmt.f90 (fixed label columns, the time function file on the entry's
+// last line) and of its external time function reader.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include "scratch.hpp"
+#include "trislip/fault.hpp"
+#include "trislip/specfem.hpp"
+
+namespace {
+
+TEST(specfem, double_couples_are_the_textbook_ones) {
+  const double m0 = 1e18, eps = 1e-15 * m0;
+  // A vertical strike-slip fault striking north: Mtp = -M0 alone.
+  trislip::moment_tensor m = trislip::double_couple(0, 90, 0, m0);
+  for (double c : {m.mrr, m.mtt, m.mpp, m.mrt, m.mrp}) EXPECT_NEAR(c, 0, eps);
+  EXPECT_NEAR(m.mtp, -m0, eps);
+  // A thrust on a 45-degree plane striking north: Mrr = M0, Mpp = -M0.
+  m = trislip::double_couple(0, 45, 90, m0);
+  EXPECT_NEAR(m.mrr, m0, eps);
+  EXPECT_NEAR(m.mpp, -m0, eps);
+  for (double c : {m.mtt, m.mrt, m.mrp, m.mtp}) EXPECT_NEAR(c, 0, eps);
+  // Any double couple: no trace, no determinant, and SPECFEM's scalar moment.
+  for (int i = 0; i < 200; ++i) {
+    const double s = i * 7.3, d = 1 + (i * 13) % 89, r = -180 + i * 1.7;
+    m = trislip::double_couple(s, d, r, m0);
+    EXPECT_NEAR(m.mrr + m.mtt + m.mpp, 0, eps);
+    const double det = m.mrr * (m.mtt * m.mpp - m.mtp * m.mtp) - m.mrt * (m.mrt * m.mpp - m.mtp * m.mrp) +
+                       m.mrp * (m.mrt * m.mtp - m.mtt * m.mrp);
+    EXPECT_NEAR(det / (m0 * m0 * m0), 0, 1e-14);
+    const double scalar = std::sqrt(0.5 * (m.mrr * m.mrr + m.mtt * m.mtt + m.mpp * m.mpp +
+                                           2 * (m.mrt * m.mrt + m.mrp * m.mrp + m.mtp * m.mtp)));
+    EXPECT_NEAR(scalar / m0, 1, 1e-14);
+  }
+}
+
+TEST(specfem, delayed_slip_is_the_synthesis_from_the_rupture_on) {
+  trislip::parameters p;
+  p.dmax = 0.7;
+  const trislip::slip_series s = trislip::synthesize(p);
+  const std::vector<double> none = trislip::delayed_normalised_slip(p, 0, p.nt);
+  for (std::size_t k = 0; k < none.size(); ++k) ASSERT_EQ(none[k], s.displacement[k] / p.dmax) << k;
+  const std::vector<double> late = trislip::delayed_normalised_slip(p, 1.2345, 2000);
+  for (std::size_t k = 0; k <= 246; ++k) ASSERT_EQ(late[k], 0) << k;  // 246 * 0.005 <= 1.2345
+  EXPECT_GT(late[247], 0);
+  EXPECT_NEAR(late.back(), 1, 0.001);
+}
+
+struct entry {
+  int year = 0, month = 0, day = 0, hour = -1, minute = -1;
+  double second = -1;
+  double v[11] = {};  // time shift, half duration, lat, lon, depth, Mrr, Mtt, Mpp, Mrt, Mrp, Mtp
+  std::string stf;
+};
+
+// The entries of a CMTSOLUTION as get_cmt.f90 reads them: after the source
+// label, six numbers (the seconds with a '.') with more text after them;
+// the event name line, ignored; each following line's value after its
+// label's columns; then the time function file's name.
+std::vector<entry> read_cmtsolution(const std::string& text) {
+  std::vector<entry> entries;
+  std::istringstream in(text);
+  const std::size_t column[11] = {12, 15, 10, 11, 7, 5, 5, 5, 5, 5, 5};  // Fortran's, from 1
+  for (std::string line; std::getline(in, line);) {
+    if (line.find_first_not_of(' ') == std::string::npos) continue;
+    entry e;
+    std::size_t at = 0;
+    int* const fields[5] = {&e.year, &e.month, &e.day, &e.hour, &e.minute};
+    for (int k = 0; k < 6; ++k) {
+      at = line.find_first_of("0123456789", at);
+      EXPECT_TRUE(at != std::string::npos && at > 0) << line;
+      const std::size_t end = line.find_first_not_of(k < 5 ? "0123456789" : "0123456789.", at);
+      EXPECT_TRUE(end != std::string::npos) << "the seconds end the line: " << line;
+      if (k < 5) *fields[k] = std::stoi(line.substr(at, end - at));
+      else e.second = std::stod(line.substr(at, end - at));
+      at = end;
+    }
+    EXPECT_TRUE(e.month >= 1 && e.month <= 12 && e.day >= 1 && e.second >= 0 && e.second < 60) << line;
+    std::getline(in, line);
+    for (std::size_t k = 0; k < 11; ++k) {
+      std::getline(in, line);
+      e.v[k] = std::stod(line.substr(column[k] - 1));
+    }
+    std::getline(in, e.stf);
+    entries.push_back(e);
+  }
+  return entries;
+}
+
+class specfem_run : public scratch_test {
+ protected:
+  int run(const std::string& program, const std::string& args) const {
+    const int s = std::system(("cd '" + dir_ + "' && " + program + " " + args + " </dev/null >out.txt 2>err.txt").c_str());
+    return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+  }
+};
+
+// A point source, a 3-row table and a published model: every entry parses,
+// the tensors add up to M0 and each time function file holds the delayed
+// normalised slip, as text bit for bit or as SPECFEM's binary record.
+TEST_F(specfem_run, cmtsolution_and_time_functions_read_as_specfem_reads_them) {
+  write_file(path("rows.csv"),
+             "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s\n"
+             "-118.50,34.20,5,120,45,90,1e6,0.5,0\n-118.49,34.21,6,120,45,90,1e6,1.5,0.4\n"
+             "-118.48,34.22,7,120,45,90,1e6,1.0,0.83\n");
+  const std::string point_source = "--lon -118.5 --lat 34.2 --depth 10 --strike 120 --dip 45 --rake 90 --area 1e6 --tinit 0.3";
+  // Each case's points, as the library makes them.
+  trislip::parameters d;
+  std::vector<std::pair<trislip::parameters, double>> point(1, {d, 0.3}), rows;
+  for (auto [slip, tinit] : {std::pair{0.5, 0.0}, {1.5, 0.4}, {1.0, 0.83}}) {
+    trislip::parameters p = d;
+    p.dmax = slip;
+    rows.emplace_back(p, tinit);
+  }
+  const std::string illapel = std::string(TRISLIP_MODELS_DIR) + "/usgs_2015_illapel.param";
+  trislip::fault_options o;
+  o.p.dt = 0.004;
+  const trislip::fault f = trislip::build_fault(trislip::read_model(illapel), o);
+  std::vector<std::pair<trislip::parameters, double>> model;
+  for (const trislip::srf_point& pt : f.points) model.emplace_back(pt.p, pt.tinit_s);
+  const struct {
+    std::string program, args;
+    const std::vector<std::pair<trislip::parameters, double>>& points;
+    bool binary;
+  } cases[] = {
+      {TRISLIP_CUSTOM_BINARY, "--export specfem-cmt " + point_source + " --mu 3e10 --start-time 2019-07-06T03:19:53.04", point, false},
+      {TRISLIP_CUSTOM_BINARY, "--export specfem-cmt --subfaults rows.csv --mu 3e10 --specfem-binary", rows, true},
+      {TRISLIP_FAULT_BINARY, illapel + " --export specfem-cmt --dt 0.004 --nt 40000", model, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    std::system(("rm -rf '" + path("o") + "'").c_str());
+    ASSERT_EQ(run(c.program, c.args + " --quiet --output-dir o"), 0) << read_file(path("err.txt"));
+    EXPECT_EQ(read_file(path("err.txt")), "");  // no sampling warning
+    const auto j = nlohmann::json::parse(read_file(path("o/trislip.json")));
+    const auto& s = j["specfem_cmt"];
+    const double dt = s["dt"], m0 = s["moment_dyne_cm"];
+    const auto nt = s["nt"].get<std::int32_t>();
+    const std::vector<entry> entries = read_cmtsolution(read_file(path("o/CMTSOLUTION")));
+    ASSERT_EQ(entries.size(), c.points.size());
+    double sum = 0;
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+      const entry& e = entries[k];
+      EXPECT_EQ(e.v[0], 0);  // time shift
+      EXPECT_EQ(e.v[1], 0);  // half duration
+      const double* t = e.v + 5;  // Mrr Mtt Mpp Mrt Mrp Mtp, dyne cm
+      EXPECT_NEAR((t[0] + t[1] + t[2]) / m0, 0, 1e-12);
+      sum += std::sqrt(0.5 * (t[0] * t[0] + t[1] * t[1] + t[2] * t[2] + 2 * (t[3] * t[3] + t[4] * t[4] + t[5] * t[5])));
+      const std::string name = e.stf.substr(e.stf.rfind('/') + 1);
+      EXPECT_EQ(e.stf, "DATA/specfem_stf/" + name);
+      const std::string file = read_file(path("o/specfem_stf/" + name));
+      trislip::parameters p = c.points[k].first;
+      p.dt = dt;
+      const double tinit = c.points[k].second;
+      const std::vector<double> want = trislip::delayed_normalised_slip(p, tinit, nt);
+      if (c.binary) {
+        // One Fortran record: its length, nt float32, its length again.
+        ASSERT_EQ(file.size(), 8 + 4 * want.size());
+        std::int32_t head, tail;
+        std::memcpy(&head, file.data(), 4);
+        std::memcpy(&tail, file.data() + 4 + 4 * want.size(), 4);
+        EXPECT_EQ(head, static_cast<std::int32_t>(4 * want.size()));
+        EXPECT_EQ(tail, head);
+        for (std::size_t i = 0; i < want.size(); ++i) {
+          float x;
+          std::memcpy(&x, file.data() + 4 + 4 * i, 4);
+          ASSERT_EQ(x, static_cast<float>(want[i])) << i;
+        }
+      } else {
+        std::istringstream in(file);
+        std::size_t i = 0;
+        for (std::string line; std::getline(in, line); ++i) ASSERT_EQ(std::stod(line), want.at(i)) << name << " " << i;
+        EXPECT_EQ(i, want.size());
+      }
+      EXPECT_NEAR(want.back(), 1, 0.001);
+      const auto first = static_cast<std::size_t>(std::find_if(want.begin(), want.end(), [](double x) { return x != 0; }) - want.begin());
+      EXPECT_GT(static_cast<double>(first) * dt, tinit);
+      EXPECT_LE(static_cast<double>(first - 1) * dt, tinit);
+    }
+    EXPECT_NEAR(sum / m0, 1, 1e-9);
+  }
+}
+
+// A record too short for a delay and its function: a warning naming the
+// row, and with --strict a refusal with nothing written.
+TEST_F(specfem_run, a_record_too_short_for_a_delay_is_said_and_strict_refuses) {
+  write_file(path("rows.csv"),
+             "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s\n-118.50,34.20,5,120,45,90,1e6,0.5,0\n"
+             "-118.49,34.21,6,120,45,90,1e6,1.5,19\n");
+  const std::string args = "--export specfem-cmt --subfaults rows.csv --mu 3e10 --quiet --output-dir o";
+  ASSERT_EQ(run(TRISLIP_CUSTOM_BINARY, args), 0);
+  EXPECT_NE(read_file(path("err.txt")).find("trislip-custom: warning: row 2: the record ends at 20.475 s, before the function ends at"),
+            std::string::npos) << read_file(path("err.txt"));
+  std::system(("rm -rf '" + path("o") + "'").c_str());
+  EXPECT_EQ(run(TRISLIP_CUSTOM_BINARY, args + " --strict"), 2);
+  struct stat st;
+  EXPECT_NE(stat(path("o/CMTSOLUTION").c_str(), &st), 0) << "nothing published";
+  EXPECT_NE(stat(path("o/specfem_stf").c_str(), &st), 0) << "nothing published";
+  EXPECT_EQ(std::system(("test -z \"$(ls -A '" + path("o") + "')\"").c_str()), 0) << "no temporary file left";
+}
+
+}  // namespace
