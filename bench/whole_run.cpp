@@ -40,6 +40,7 @@ void sync_written() { sync(); }
 // Every run starts from an empty folder, so that each writes its files
 // anew: what an earlier run left would otherwise be overwritten in place
 // by one program and truncated first by another, which costs differently.
+// Folders a run made (SPECFEM3D's time functions) go too.
 void empty_folder(const char* dir) {
   DIR* d = opendir(dir);
   if (d == nullptr) return;
@@ -47,7 +48,11 @@ void empty_folder(const char* dir) {
     if (e->d_name[0] == '.' && (e->d_name[1] == '\0' || (e->d_name[1] == '.' && e->d_name[2] == '\0'))) {
       continue;
     }
-    unlinkat(dirfd(d), e->d_name, 0);
+    if (unlinkat(dirfd(d), e->d_name, 0) != 0) {
+      const std::string inner = std::string(dir) + "/" + e->d_name;
+      empty_folder(inner.c_str());
+      unlinkat(dirfd(d), e->d_name, AT_REMOVEDIR);
+    }
   }
   closedir(d);
 }

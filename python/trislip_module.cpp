@@ -19,6 +19,7 @@
 #include "trislip/exports.hpp"
 #include "trislip/fault.hpp"
 #include "trislip/huge_pages.hpp"
+#include "trislip/specfem.hpp"
 #include "trislip/srf.hpp"
 #include "trislip/trislip.hpp"
 
@@ -362,6 +363,78 @@ py::dict write_srf(const py::object& items, const std::string& path, const std::
   return out;
 }
 
+py::dict moment_tensor(double strike, double dip, double rake, double m0) {
+  const trislip::moment_tensor t = trislip::double_couple(strike, dip, rake, m0);
+  py::dict d;
+  d["mrr"] = t.mrr;
+  d["mtt"] = t.mtt;
+  d["mpp"] = t.mpp;
+  d["mrt"] = t.mrt;
+  d["mrp"] = t.mrp;
+  d["mtp"] = t.mtp;
+  return d;
+}
+
+py::array_t<double> delayed_normalised_slip(double tinit, std::int64_t nt, double dt, double dmax, double fmax,
+                                            double tr, double ar, std::int64_t nv) {
+  trislip::parameters p;
+  p.dt = dt;
+  p.dmax = dmax;
+  p.fmax = fmax;
+  p.tr = tr;
+  p.ar = ar;
+  p.nv = whole("nv", nv, 1, trislip::max_pulses);
+  const std::int32_t n = whole("nt", nt, 1, trislip::max_samples);
+  std::vector<double> v;
+  {
+    py::gil_scoped_release unlocked;
+    v = trislip::delayed_normalised_slip(p, tinit, n);
+  }
+  return read_only(std::move(v));
+}
+
+py::dict write_specfem_cmt(const py::object& items, const std::string& folder, const py::object& rigidity, double dt,
+                           std::int64_t nt, bool binary, const std::string& stf_dir, const std::string& start_time,
+                           const py::object& hypocentre) {
+  const std::vector<trislip::srf_point> points = points_of(items);
+  py::object mu = rigidity;
+  if (mu.is_none() && py::isinstance<py::dict>(items) && items.cast<py::dict>().contains("rigidity_pa")) {
+    mu = items.cast<py::dict>()["rigidity_pa"];
+  }
+  if (mu.is_none()) throw std::invalid_argument("rigidity: give one per point (Pa), or columns with rigidity_pa");
+  const std::vector<double> r = mu.cast<std::vector<double>>();
+  trislip::specfem_cmt_options o;
+  o.dt = dt;
+  o.nt = whole("nt", nt, 1, trislip::max_samples);
+  o.binary = binary;
+  o.stf_dir = stf_dir;
+  o.event = trislip::parse_record_codes(trislip::default_seed_id, start_time);
+  if (!points.empty()) {
+    o.hyp_lat = points.front().lat;
+    o.hyp_lon = points.front().lon;
+    o.hyp_depth_km = points.front().depth_km;
+  }
+  if (!hypocentre.is_none()) {
+    const auto h = hypocentre.cast<std::vector<double>>();
+    if (h.size() != 3) throw std::invalid_argument("hypocentre: must be (lat, lon, depth_km)");
+    o.hyp_lat = h[0];
+    o.hyp_lon = h[1];
+    o.hyp_depth_km = h[2];
+  }
+  trislip::specfem_cmt_summary sum;
+  {
+    py::gil_scoped_release unlocked;
+    sum = trislip::write_specfem_cmt(points, r, o, folder, std::max(1u, std::thread::hardware_concurrency()));
+  }
+  py::dict out;
+  out["entries"] = sum.entries;
+  out["moment_dyne_cm"] = sum.m0_nm * 1e7;
+  py::list warnings;
+  for (const trislip::srf_warning& w : sum.warnings) warnings.append(py::make_tuple(w.point, w.w.check, w.w.message));
+  out["warnings"] = warnings;
+  return out;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(trislip, m) {
@@ -436,6 +509,24 @@ PYBIND11_MODULE(trislip, m) {
         "vs_m_s, density_kg_m3, rigidity_pa, line), planes, format, event, subfaults_read,\n"
         "zero_slip, stated_moment_Nm and warnings (check, message). Raises ValueError naming the\n"
         "line for a model it cannot read or fill.");
+  m.def("moment_tensor", &moment_tensor, py::arg("strike"), py::arg("dip"), py::arg("rake"), py::arg("m0"),
+        "The double couple of strike, dip and rake (degrees, Aki and Richards) and scalar moment m0,\n"
+        "in SPECFEM's (r, theta, phi) = (up, south, east) components: a dict of mrr, mtt, mpp, mrt,\n"
+        "mrp, mtp in m0's unit.");
+  m.def("delayed_normalised_slip", &delayed_normalised_slip, py::arg("tinit"), py::arg("nt"), py::kw_only(),
+        py::arg("dt") = d.dt, py::arg("dmax") = d.dmax, py::arg("fmax") = d.fmax, py::arg("tr") = d.tr,
+        py::arg("ar") = d.ar, py::arg("nv") = d.nv,
+        "The normalised slip of the function starting at tinit (s), at k*dt for k < nt: 0 up to tinit,\n"
+        "then the trapezoidal integral of the velocity sampled at k*dt - tinit, over dmax.");
+  m.def("write_specfem_cmt", &write_specfem_cmt, py::arg("points"), py::arg("folder"), py::kw_only(),
+        py::arg("rigidity") = py::none(), py::arg("dt") = 0.01, py::arg("nt") = 1000, py::arg("binary") = false,
+        py::arg("stf_dir") = "DATA/specfem_stf", py::arg("start_time") = trislip::default_start_time,
+        py::arg("hypocentre") = py::none(),
+        "Writes SPECFEM3D's CMTSOLUTION (one entry per point, moment tensors in dyne cm) and one\n"
+        "time function file per point (its normalised slip delayed by tinit_s, at dt for nt steps:\n"
+        "the solver's DT and at least its NSTEP) into folder. points as write_srf takes them;\n"
+        "rigidity (Pa) one per point, or the columns' rigidity_pa. Returns a dict with entries,\n"
+        "moment_dyne_cm and warnings, a list of (point index, check, message).");
   m.def("moment_rate", &moment_rate, py::arg("points"), py::kw_only(), py::arg("rigidity") = py::none(),
         py::arg("dt") = 0.01,
         "The whole fault's moment rate (N m/s) at i*dt from 0 to the end of the last point's\n"

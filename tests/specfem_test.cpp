@@ -205,6 +205,10 @@ TEST_F(specfem_run, a_record_too_short_for_a_delay_is_said_and_strict_refuses) {
   ASSERT_EQ(run(TRISLIP_CUSTOM_BINARY, args), 0);
   EXPECT_NE(read_file(path("err.txt")).find("trislip-custom: warning: row 2: the record ends at 20.475 s, before the function ends at"),
             std::string::npos) << read_file(path("err.txt"));
+  // A later run replaces the folder whole: one point, one file.
+  ASSERT_EQ(run(TRISLIP_CUSTOM_BINARY, "--export specfem-cmt --lon -118.5 --lat 34.2 --depth 10 --strike 120 "
+                                       "--dip 45 --rake 90 --area 1e6 --mu 3e10 --quiet --output-dir o"), 0);
+  EXPECT_EQ(std::system(("test \"$(ls '" + path("o/specfem_stf") + "')\" = stf_000001.txt").c_str()), 0);
   std::system(("rm -rf '" + path("o") + "'").c_str());
   EXPECT_EQ(run(TRISLIP_CUSTOM_BINARY, args + " --strict"), 2);
   struct stat st;

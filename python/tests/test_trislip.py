@@ -177,3 +177,16 @@ def test_a_published_model_read_changed_and_written(tmp_path):
         p = tmp_path / "t.csv"
         p.write_text("lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s\n-118,34,5,120,45,90,1e6,0.5,0\n")
         trislip.read_fault(str(p))
+
+
+def test_specfem_cmt_from_python(tmp_path):
+    t = trislip.moment_tensor(0, 45, 90, 1e18)  # a 45-degree thrust striking north
+    assert t["mrr"] == pytest.approx(1e18) and t["mpp"] == pytest.approx(-1e18) and abs(t["mtt"]) < 1e3
+    s = trislip.delayed_normalised_slip(0.0, 4096)
+    assert np.array_equal(s, trislip.synthesize().displacement)  # dmax 1: the synthesis's own slip
+    f = trislip.read_fault(str(MODELS / "usgs_2015_illapel.param"), dt=0.004)
+    out = trislip.write_specfem_cmt(f["columns"], str(tmp_path), dt=0.004, nt=40000, binary=True)
+    assert out["entries"] == 207 and out["warnings"] == []
+    assert out["moment_dyne_cm"] == pytest.approx(np.sum(np.loadtxt(MODELS / "usgs_2015_illapel.param", comments="#", skiprows=9)[:, 10]), rel=1e-9)
+    assert (tmp_path / "stf_000207.bin").stat().st_size == 8 + 4 * 40000
+    assert (tmp_path / "CMTSOLUTION").read_text().count("DATA/specfem_stf/stf_") == 207

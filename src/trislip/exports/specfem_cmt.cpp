@@ -49,16 +49,22 @@ void write_stf(const std::vector<double>& values, bool binary, byte_sink& out) {
     return;
   }
   text.reserve(values.size() * 20);
-  char last[32];
-  std::size_t last_length = 0;
-  double last_value = std::nan("");
-  for (double x : values) {
-    if (!(std::memcmp(&x, &last_value, sizeof x) == 0)) {
-      last_value = x;
-      last_length = static_cast<std::size_t>(std::to_chars(last, last + sizeof last, x).ptr - last);
-      last[last_length++] = '\n';
+  char line[32];
+  for (std::size_t k = 0; k < values.size();) {
+    // A run of equal values (the zeros before the rupture, the final slip
+    // after the function) is one text, copied in blocks.
+    std::size_t run = 1;
+    while (k + run < values.size() && std::memcmp(&values[k + run], &values[k], sizeof(double)) == 0) ++run;
+    auto length = static_cast<std::size_t>(std::to_chars(line, line + sizeof line, values[k]).ptr - line);
+    line[length++] = '\n';
+    const std::size_t from = text.size();
+    text.append(line, length);
+    for (std::size_t have = 1; have < run;) {
+      const std::size_t more = std::min(have, run - have);
+      text.append(text, from, more * length);
+      have += more;
     }
-    text.append(last, last_length);
+    k += run;
   }
   out.write(text.data(), text.size());
 }
@@ -119,6 +125,12 @@ std::vector<double> delayed_normalised_slip(const parameters& p, double tinit_s,
   for (std::int32_t k = 0; k < nt; ++k) {
     const double tau = static_cast<double>(k) * p.dt - tinit_s;
     if (!(tau > 0)) continue;
+    if (first == train.pulses.size() && previous == 0 && since > 0) {
+      // Every pulse has ended: each later step adds (0 + 0) * dt / 2 = +0,
+      // so the rest are this value.
+      std::fill(out.begin() + k, out.end(), slip / p.dmax);
+      break;
+    }
     const double v = (train.sum_at(tau, first) * p.dmax) / train.arsum;
     // The first interval runs from the rupture itself, where the velocity is 0.
     slip = slip + ((v + previous) * (since == 0 ? tau : p.dt)) / 2.0;
