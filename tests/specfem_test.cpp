@@ -159,6 +159,9 @@ TEST_F(specfem_run, cmtsolution_and_time_functions_read_as_specfem_reads_them) {
       EXPECT_EQ(e.v[1], 0);  // half duration
       const double* t = e.v + 5;  // Mrr Mtt Mpp Mrt Mrp Mtp, dyne cm
       EXPECT_NEAR((t[0] + t[1] + t[2]) / m0, 0, 1e-12);
+      const double det = t[0] * (t[1] * t[2] - t[5] * t[5]) - t[3] * (t[3] * t[2] - t[5] * t[4]) +
+                         t[4] * (t[3] * t[5] - t[1] * t[4]);
+      EXPECT_NEAR(det / (m0 * m0 * m0), 0, 1e-12);  // a double couple
       sum += std::sqrt(0.5 * (t[0] * t[0] + t[1] * t[1] + t[2] * t[2] + 2 * (t[3] * t[3] + t[4] * t[4] + t[5] * t[5])));
       const std::string name = e.stf.substr(e.stf.rfind('/') + 1);
       EXPECT_EQ(e.stf, "DATA/specfem_stf/" + name);
