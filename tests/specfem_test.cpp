@@ -16,6 +16,9 @@
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include "scratch.hpp"
 #include "trislip/fault.hpp"
@@ -218,6 +221,34 @@ TEST_F(specfem_run, a_record_too_short_for_a_delay_is_said_and_strict_refuses) {
   EXPECT_NE(stat(path("o/CMTSOLUTION").c_str(), &st), 0) << "nothing published";
   EXPECT_NE(stat(path("o/specfem_stf").c_str(), &st), 0) << "nothing published";
   EXPECT_EQ(std::system(("test -z \"$(ls -A '" + path("o") + "')\"").c_str()), 0) << "no temporary file left";
+}
+
+// Ended by a signal while the time function files are being written on
+// both cores: the staged folder goes with every file in it.
+TEST_F(specfem_run, a_signal_while_the_files_are_written_leaves_nothing) {
+  std::string rows = "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s\n";
+  for (int i = 0; i < 4000; ++i) rows += "-118.5,34.2,5,120,45,90,1e6,0.5," + std::to_string(i % 300 * 0.1) + "\n";
+  write_file(path("rows.csv"), rows);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir_.c_str()) != 0) _exit(126);
+    execl(TRISLIP_CUSTOM_BINARY, TRISLIP_CUSTOM_BINARY, "--export", "specfem-cmt", "--subfaults", "rows.csv", "--mu",
+          "3e10", "--nt", "8000", "--dt", "0.01", "--quiet", "--output-dir", "o", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Once the hundredth file is there.
+  const std::string some = path("o/.specfem_stf.tmp" + std::to_string(pid) + "/stf_000100.txt");
+  int status = 0;
+  struct stat st;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (stat(some.c_str(), &st) == 0) {
+      kill(pid, SIGTERM);
+      break;
+    }
+  }
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "the run ended before the signal";
+  EXPECT_EQ(std::system(("test -z \"$(ls -A '" + path("o") + "')\"").c_str()), 0) << "files left";
 }
 
 }  // namespace

@@ -45,10 +45,13 @@ using signals_held = ending_signals_held;
 void say(const char* text) { (void)!::write(2, text, std::strlen(text)); }
 
 // Removes a staged folder and the files in it (it holds no folders), with
-// system calls only, so that a signal handler may call it.
+// system calls only, so that a signal handler may call it. Other threads
+// may still be adding files meanwhile: it goes over the folder again until
+// it is empty and gone.
 void remove_folder(const char* path) noexcept {
-  const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
+  for (int pass = 0; pass < 1000; ++pass) {
+    const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
     alignas(8) char buf[8192];
     for (;;) {
       const long n = ::syscall(SYS_getdents64, fd, buf, sizeof buf);
@@ -63,8 +66,8 @@ void remove_folder(const char* path) noexcept {
       }
     }
     ::close(fd);
+    if (::rmdir(path) == 0 || errno != ENOTEMPTY) return;
   }
-  ::rmdir(path);
 }
 
 void remove_entry(staged& s) noexcept {
