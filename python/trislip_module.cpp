@@ -310,14 +310,19 @@ py::dict read_fault(const std::string& path, const py::object& format, double dt
   return out;
 }
 
-py::array_t<double> moment_rate(const py::object& items, const py::object& rigidity, double dt) {
-  const std::vector<trislip::srf_point> points = points_of(items);
+// Each point's rigidity (Pa): the argument, or the columns' rigidity_pa.
+std::vector<double> rigidity_of(const py::object& items, const py::object& rigidity) {
   py::object mu = rigidity;
   if (mu.is_none() && py::isinstance<py::dict>(items) && items.cast<py::dict>().contains("rigidity_pa")) {
     mu = items.cast<py::dict>()["rigidity_pa"];
   }
   if (mu.is_none()) throw std::invalid_argument("rigidity: give one per point (Pa), or columns with rigidity_pa");
-  const std::vector<double> r = mu.cast<std::vector<double>>();
+  return mu.cast<std::vector<double>>();
+}
+
+py::array_t<double> moment_rate(const py::object& items, const py::object& rigidity, double dt) {
+  const std::vector<trislip::srf_point> points = points_of(items);
+  const std::vector<double> r = rigidity_of(items, rigidity);
   std::vector<double> rate;
   {
     py::gil_scoped_release unlocked;
@@ -397,12 +402,7 @@ py::dict write_specfem_cmt(const py::object& items, const std::string& folder, c
                            std::int64_t nt, bool binary, const std::string& stf_dir, const std::string& start_time,
                            const py::object& hypocentre) {
   const std::vector<trislip::srf_point> points = points_of(items);
-  py::object mu = rigidity;
-  if (mu.is_none() && py::isinstance<py::dict>(items) && items.cast<py::dict>().contains("rigidity_pa")) {
-    mu = items.cast<py::dict>()["rigidity_pa"];
-  }
-  if (mu.is_none()) throw std::invalid_argument("rigidity: give one per point (Pa), or columns with rigidity_pa");
-  const std::vector<double> r = mu.cast<std::vector<double>>();
+  const std::vector<double> r = rigidity_of(items, rigidity);
   trislip::specfem_cmt_options o;
   o.dt = dt;
   o.nt = whole("nt", nt, 1, trislip::max_samples);

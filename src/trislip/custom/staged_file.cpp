@@ -70,6 +70,25 @@ void remove_folder(const char* path) noexcept {
   }
 }
 
+// A slot not in use, or -1. Called with the ending signals held.
+int free_slot() {
+  for (int i = 0; i < max_staged; ++i) {
+    if (!table[i].in_use) return i;
+  }
+  return -1;
+}
+
+// Marks a slot in use once its path is complete, so that a handler never
+// reads half a path.
+void take_slot(int slot, const std::string& temp, const std::string& final_path, bool folder) {
+  staged& s = table[slot];
+  std::memcpy(s.temp_path, temp.c_str(), temp.size() + 1);
+  s.final_path = final_path;
+  s.folder = folder;
+  s.finished = false;
+  s.in_use = 1;
+}
+
 void remove_entry(staged& s) noexcept {
   if (s.folder) {
     remove_folder(s.temp_path);
@@ -100,9 +119,7 @@ staged_file::staged_file(const std::string& dir, const std::string& name)
     : final_path_(dir + "/" + name), buffer_(new char[buffer_size]) {
   const std::string stem = dir + "/." + name + ".tmp" + std::to_string(::getpid());
   signals_held hold;
-  for (int i = 0; i < max_staged && slot_ < 0; ++i) {
-    if (!table[i].in_use) slot_ = i;
-  }
+  slot_ = free_slot();
   if (slot_ < 0) {
     delete[] buffer_;
     throw std::logic_error("too many staged files");
@@ -123,12 +140,7 @@ staged_file::staged_file(const std::string& dir, const std::string& name)
       fail("create", temp, err);
     }
   }
-  staged& s = table[slot_];
-  std::memcpy(s.temp_path, temp.c_str(), temp.size() + 1);
-  s.final_path = final_path_;
-  s.folder = false;
-  s.finished = false;
-  s.in_use = 1;
+  take_slot(slot_, temp, final_path_, false);
 }
 
 staged_file::~staged_file() {
@@ -189,9 +201,7 @@ void staged_file::finish() {
 staged_folder::staged_folder(const std::string& dir, const std::string& name) : final_path_(dir + "/" + name) {
   const std::string stem = dir + "/." + name + ".tmp" + std::to_string(::getpid());
   signals_held hold;
-  for (int i = 0; i < max_staged && slot_ < 0; ++i) {
-    if (!table[i].in_use) slot_ = i;
-  }
+  slot_ = free_slot();
   if (slot_ < 0) throw std::logic_error("too many staged files");
   for (int attempt = 0;; ++attempt) {
     path_ = attempt == 0 ? stem : stem + "." + std::to_string(attempt);
@@ -199,12 +209,7 @@ staged_folder::staged_folder(const std::string& dir, const std::string& name) : 
     if (::mkdir(path_.c_str(), 0777) == 0) break;
     if (errno != EEXIST || attempt == 99) fail("create", path_, errno);
   }
-  staged& s = table[slot_];
-  std::memcpy(s.temp_path, path_.c_str(), path_.size() + 1);
-  s.final_path = final_path_;
-  s.folder = true;
-  s.finished = false;
-  s.in_use = 1;
+  take_slot(slot_, path_, final_path_, true);
 }
 
 staged_folder::~staged_folder() {
