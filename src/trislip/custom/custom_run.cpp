@@ -254,11 +254,7 @@ chosen_exports exports_of(const custom_options& o) {
     }
     throw refusal(m);
   }
-  std::size_t at = 0;
-  while (!o.exports.empty() && at <= o.exports.size()) {
-    const std::size_t comma = std::min(o.exports.find(',', at), o.exports.size());
-    const std::string name = o.exports.substr(at, comma - at);
-    at = comma + 1;
+  for (const std::string& name : comma_list(o.exports)) {
     if (name == "srf") {
       c.srf = true;
       continue;
@@ -385,16 +381,12 @@ void check_sac_range(const column_ranges& r) {
   }
 }
 
-// Each point's rigidity: --mu, or its VS and DEN. The moment tensors of
-// --export specfem-cmt need it.
-std::vector<double> rigidity_of(const custom_options& o, const std::vector<srf_point>& points) {
+// Each point's rigidity: --mu, or its VS and DEN; not a number where it
+// has neither.
+std::vector<double> rigidities(const custom_options& o, const std::vector<srf_point>& points) {
   std::vector<double> mu;
   for (const srf_point& pt : points) {
     mu.push_back(std::isfinite(o.srf.mu) ? o.srf.mu : pt.density_kg_m3 * pt.vs_m_s * pt.vs_m_s);
-    if (!(std::isfinite(mu.back()) && mu.back() > 0)) {
-      throw refusal("--export specfem-cmt: the moment tensors need the rigidity: give --mu, or --vs and --density "
-                    "(or a table's vs_m_s and density_kg_m3)");
-    }
   }
   return mu;
 }
@@ -438,7 +430,7 @@ struct custom_plan {
   std::vector<double> trisv;
   column_ranges ranges;
   warning_log warnings{"trislip-custom"};
-  std::vector<double> rigidity;  // Pa, each point's, for --export specfem-cmt
+  std::vector<double> rigidity;  // Pa, each point's (not a number where unknown)
   // The transform's twiddles, made meanwhile on another thread, ready for
   // the spectrum (wasted only when the run is refused).
   std::unique_ptr<joined_thread> twiddles;
@@ -455,7 +447,14 @@ void plan_custom(custom_plan& plan) {
   plan.exports = exports_of(o);
   plan.srf = srf_plan_of(o, plan.exports.srf || plan.exports.specfem_cmt);
   if (!plan.exports.srf) plan.srf.warnings.clear();  // of the SRF file alone
-  if (plan.exports.specfem_cmt) plan.rigidity = rigidity_of(o, plan.srf.points);
+  plan.rigidity = rigidities(o, plan.srf.points);
+  // The moment tensors of --export specfem-cmt need every point's.
+  for (double mu : plan.exports.specfem_cmt ? plan.rigidity : std::vector<double>{}) {
+    if (!(std::isfinite(mu) && mu > 0)) {
+      throw refusal("--export specfem-cmt: the moment tensors need the rigidity: give --mu, or --vs and --density "
+                    "(or a table's vs_m_s and density_kg_m3)");
+    }
+  }
   plan.nfast = transform_length(p.nt);
   plan.sp = slip_params_of(p);
   const std::int32_t nfast = plan.nfast;
@@ -593,10 +592,7 @@ void produce(custom_plan& plan) {
     }
     plan.warnings.refuse_if_strict(o.strict);
     // The moment, where the rigidity is known: --mu, or every point's VS and DEN.
-    const std::vector<srf_point>& pts = plan.srf.points;
-    add_moments(srf, pts, [&](std::size_t k) {
-      return std::isfinite(o.srf.mu) ? o.srf.mu : pts[k].density_kg_m3 * pts[k].vs_m_s * pts[k].vs_m_s;
-    });
+    add_moments(srf, plan.srf.points, plan.rigidity);
   }
 
   // SPECFEM3D's CMTSOLUTION and time function files, the event at the

@@ -40,17 +40,11 @@ void check_options(const fault_request& r) {
 
 // The further exports asked for; trislip.srf is always written.
 std::vector<std::string> exports_of(const std::string& list) {
-  const char* const known[] = {"srf", "specfem-cmt"};
-  std::vector<std::string> chosen;
-  std::size_t at = 0;
-  while (!list.empty() && at <= list.size()) {
-    const std::size_t comma = std::min(list.find(',', at), list.size());
-    const std::string name = list.substr(at, comma - at);
-    at = comma + 1;
-    bool found = false;
-    for (const char* k : known) found = found || name == k;
-    if (!found) throw refusal("--export " + list + ": unknown format \"" + name + "\" (known: srf, specfem-cmt)");
-    chosen.push_back(name);
+  const std::vector<std::string> chosen = comma_list(list);
+  for (const std::string& name : chosen) {
+    if (name != "srf" && name != "specfem-cmt") {
+      throw refusal("--export " + list + ": unknown format \"" + name + "\" (known: srf, specfem-cmt)");
+    }
   }
   return chosen;
 }
@@ -156,7 +150,7 @@ void run_fault(const fault_request& r) {
   srf_record srf = write_srf_file(out, f.points, f.planes, v);
   summarise(srf.summary.warnings, f, warnings);
   warnings.refuse_if_strict(r.strict);
-  add_moments(srf, f.points, [&](std::size_t k) { return f.rigidity_pa[k]; });
+  add_moments(srf, f.points, f.rigidity_pa);
   write_moment_rate(out, rate, r.fault.p.dt);
 
   // SPECFEM3D's CMTSOLUTION and time function files, every subfault an

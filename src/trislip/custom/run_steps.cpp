@@ -9,6 +9,8 @@
 #include <thread>
 #include <utility>
 
+#include "trislip/text.hpp"
+
 namespace trislip {
 
 output_folder::output_folder(std::string dir, const std::vector<std::string>& names) : dir_(std::move(dir)) {
@@ -84,10 +86,10 @@ srf_record write_srf_file(output_folder& out, const std::vector<srf_point>& poin
   return r;
 }
 
-void add_moments(srf_record& r, const std::vector<srf_point>& points, const std::function<double(std::size_t)>& mu) {
+void add_moments(srf_record& r, const std::vector<srf_point>& points, const std::vector<double>& mu) {
   double nominal = 0, sampled = 0;
   for (std::size_t k = 0; k < points.size(); ++k) {
-    const double m = mu(k) * points[k].area_m2;
+    const double m = mu[k] * points[k].area_m2;
     nominal += m * points[k].p.dmax;
     sampled += m * r.summary.slip1_m[k];
   }
@@ -168,9 +170,20 @@ int exit_status_of(const char* program, const std::function<void()>& run) {
   return 0;
 }
 
+std::vector<std::string> comma_list(const std::string& list) {
+  std::vector<std::string> names;
+  for (std::size_t at = 0; !list.empty() && at <= list.size();) {
+    const std::size_t comma = std::min(list.find(',', at), list.size());
+    names.push_back(list.substr(at, comma - at));
+    at = comma + 1;
+  }
+  return names;
+}
+
 std::string number_text(double x) {
-  char buf[32];
-  return std::string(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
+  std::string s;
+  append_shortest(s, x);
+  return s;
 }
 
 }  // namespace trislip

@@ -97,7 +97,7 @@ struct srf_record {
 srf_record write_srf_file(output_folder& out, const std::vector<srf_point>& points,
                           const std::vector<srf_plane>& planes, srf_version v);
 // The moments of a written file for each point's rigidity (Pa).
-void add_moments(srf_record& r, const std::vector<srf_point>& points, const std::function<double(std::size_t)>& mu);
+void add_moments(srf_record& r, const std::vector<srf_point>& points, const std::vector<double>& mu);
 // trislip.json's "srf" entry and its line in "exports".
 void add_srf_json(json& j, const srf_record& r);
 
@@ -119,6 +119,10 @@ void write_json(output_folder& out, const json& j);
 // error as "PROGRAM: ...": 0 done; 2 a refusal (nothing written); 1
 // writing failed (no file changed) or was left incomplete.
 int exit_status_of(const char* program, const std::function<void()>& run);
+
+// The names of a comma-separated list such as --export's, empty ones
+// included ("a," is "a" and ""); none for an empty list.
+std::vector<std::string> comma_list(const std::string& list);
 
 // The shortest text that reads back as the same double.
 std::string number_text(double x);

@@ -24,11 +24,6 @@ namespace {
 
 constexpr double degree = 3.14159265358979323846 / 180;
 
-void append_number(std::string& out, double x) {
-  char buf[32];
-  out.append(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
-}
-
 // A time function file: the shortest text of each value, one a line (a
 // value that repeats, as the zeros before the rupture and the final slip
 // after it do, copies its text), or SPECFEM's binary record.
@@ -186,11 +181,11 @@ specfem_cmt_summary write_specfem_cmt(
   }
   const double mw = moment_magnitude(summary.m0_nm);
   std::string head = "PDE " + pde_time(o.event.start_us) + " ";
-  append_number(head, o.hyp_lat);
+  append_shortest(head, o.hyp_lat);
   head += ' ';
-  append_number(head, o.hyp_lon);
+  append_shortest(head, o.hyp_lon);
   head += ' ';
-  append_number(head, o.hyp_depth_km);
+  append_shortest(head, o.hyp_depth_km);
   char mag[32];
   std::snprintf(mag, sizeof mag, " %.2f %.2f trislip\n", mw, mw);
   head += mag;
@@ -208,7 +203,7 @@ specfem_cmt_summary write_specfem_cmt(
                                                     {"Mtp:            ", m.mtp}};
     for (const auto& [label, x] : lines) {
       text += label;
-      append_number(text, x);
+      append_shortest(text, x);
       text += '\n';
     }
     text += o.stf_dir + (o.stf_dir.empty() ? "" : "/") + specfem_stf_name(k, o.binary) + "\n";

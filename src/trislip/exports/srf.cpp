@@ -22,14 +22,10 @@
 #include "trislip/exports/e13_5.hpp"
 #include "trislip/fft.hpp"
 #include "trislip/synthesis.hpp"
+#include "trislip/text.hpp"
 
 namespace trislip {
 namespace {
-
-void append_number(std::string& out, double x) {
-  char buf[32];
-  out.append(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
-}
 
 // The texts of the header fields of the previous point: most repeat from
 // point to point (strike, dip, rake, area, DT, ...), and the shortest text
@@ -73,7 +69,7 @@ void append_line(std::string& out, T... values) {
     if constexpr (std::is_integral_v<decltype(x)>) {
       out += std::to_string(x);
     } else {
-      append_number(out, x);
+      append_shortest(out, x);
     }
   };
   (one(values), ...);
@@ -83,7 +79,7 @@ void append_line(std::string& out, T... values) {
 void require(bool ok, const char* field, double value, const char* rule) {
   if (!ok) {
     std::string v;
-    append_number(v, value);
+    append_shortest(v, value);
     throw parameter_error(field, v, rule);
   }
 }
@@ -335,8 +331,8 @@ srf_plane plane_of_point(const srf_point& pt) {
   pl.dtop_km = pt.depth_km - half * std::sin(pt.dip * degree);
   if (pl.dtop_km < 0) {
     std::string d, a;
-    append_number(d, pt.depth_km);
-    append_number(a, pt.area_m2);
+    append_shortest(d, pt.depth_km);
+    append_shortest(a, pt.area_m2);
     throw std::invalid_argument("depth " + d + " km: a square subfault of " + a +
                                 " m^2 centred there reaches above the surface");
   }
