@@ -160,7 +160,21 @@ TEST_F(exports, sac_header_and_float32_samples) {
       ASSERT_EQ(x, static_cast<float>(values[n])) << n;
     }
   }
+  // The reference date at the edges of years, and before 1970.
+  const std::pair<const char*, std::vector<std::int32_t>> dates[] = {
+      {"2021-01-01T00:00:00", {2021, 1, 0, 0, 0, 0}},
+      {"2020-12-31T12:00:00", {2020, 366, 12, 0, 0, 0}},
+      {"1969-12-31T23:59:59.9995", {1969, 365, 23, 59, 59, 999}},
+  };
+  for (const auto& [start, want] : dates) {
+    string_sink out;
+    trislip::write_sac(s, p, trislip::quantity::velocity, trislip::parse_record_codes("XX.STF.00", start), out);
+    std::vector<std::int32_t> got(6);
+    std::memcpy(got.data(), out.bytes.data() + 280, 24);
+    EXPECT_EQ(got, want) << start;
+  }
 }
+
 
 TEST_F(exports, mseed_keeps_every_double) {
   char path[] = "/tmp/trislip-mseed-XXXXXX";

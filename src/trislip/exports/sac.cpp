@@ -16,13 +16,14 @@ constexpr float undefined_float = -12345.0f;
 constexpr std::int32_t undefined_int = -12345;
 
 // Header words by their index among the floats and among the integers,
-// and strings by their byte offset.
-enum float_word { DELTA = 0, DEPMIN = 1, DEPMAX = 2, B = 5, E = 6, DEPMEN = 56 };
-enum int_word {
+// and strings by their byte offset. The underlying type is fixed so that
+// every index the constructor walks through is a value of the type.
+enum float_word : int { DELTA = 0, DEPMIN = 1, DEPMAX = 2, B = 5, E = 6, DEPMEN = 56 };
+enum int_word : int {
   NZYEAR = 0, NZJDAY, NZHOUR, NZMIN, NZSEC, NZMSEC, NVHDR, NPTS = 9, IFTYPE = 15, IDEP, IZTYPE,
   LEVEN = 35, LPSPOL, LOVROK, LCALDA
 };
-enum string_at { KSTNM = 440, KEVNM = 448, KHOLE = 464, KUSER0 = 576, KCMPNM = 600, KNETWK = 608 };
+enum string_at : int { KSTNM = 440, KEVNM = 448, KHOLE = 464, KUSER0 = 576, KCMPNM = 600, KNETWK = 608 };
 constexpr std::int32_t ITIME = 1, IDISP = 6, IVEL = 7, IACC = 8, IB = 9;
 
 class header {
@@ -66,12 +67,14 @@ void write_sac(const slip_series& s, const parameters& p, quantity q, const reco
   }
   // The reference time holds whole milliseconds; the rest goes into B,
   // the first sample's time after it.
-  const std::int64_t ms = c.start_us / 1000;
-  const double begin = static_cast<double>(c.start_us % 1000) * 1e-6;
+  // Floored, so that a time before 1970 keeps a fraction in [0, 1) ms.
+  const auto floor_div = [](std::int64_t a, std::int64_t b) { return a / b - (a % b < 0 ? 1 : 0); };
+  const std::int64_t ms = floor_div(c.start_us, 1000);
+  const double begin = static_cast<double>(c.start_us - ms * 1000) * 1e-6;
   h.set(B, static_cast<float>(begin));
   h.set(E, static_cast<float>(begin + static_cast<double>(samples.size() - 1) * p.dt));
-  std::int64_t days = ms / 86400000;
-  std::int64_t rest = ms % 86400000;
+  std::int64_t days = floor_div(ms, 86400000);
+  std::int64_t rest = ms - days * 86400000;
   // The year and the day in it, from days since 1970-01-01.
   std::int32_t year = 1970;
   const auto year_days = [](std::int32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0 ? 366 : 365; };
