@@ -633,4 +633,9 @@ void run_custom(const custom_options& o) {
   produce(plan);
 }
 
+void check_custom(const custom_options& o) {
+  custom_plan plan(o);
+  plan_custom(plan);
+}
+
 }  // namespace trislip

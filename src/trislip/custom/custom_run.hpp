@@ -49,4 +49,9 @@ struct custom_options {
 // std::runtime_error when writing fails.
 void run_custom(const custom_options& o);
 
+// Every check of run_custom, with nothing created or written: returns
+// normally where run_custom would go on to write, throws refusal where it
+// would refuse.
+void check_custom(const custom_options& o);
+
 }  // namespace trislip

@@ -21,9 +21,14 @@ std::vector<srf_point> read_subfaults(const std::string& path, const srf_point& 
   if (!in) throw refusal(where + ": cannot read: " + std::strerror(errno));
   std::ostringstream text;
   text << in.rdbuf();
+  return subfaults_of(text.str(), where, defaults, v);
+}
+
+std::vector<srf_point> subfaults_of(const std::string& text, const std::string& where, const srf_point& defaults,
+                                    srf_version v) {
   std::vector<model_subfault> rows;
   try {
-    rows = detail::read_table(text.str(), where);
+    rows = detail::read_table(text, where);
   } catch (const model_error& e) {
     throw refusal(e.what());
   }

@@ -16,4 +16,8 @@ namespace trislip {
 // naming the file, the line and the column.
 std::vector<srf_point> read_subfaults(const std::string& path, const srf_point& defaults, srf_version v);
 
+// The same from the table's text; messages call it `where`.
+std::vector<srf_point> subfaults_of(const std::string& text, const std::string& where, const srf_point& defaults,
+                                    srf_version v);
+
 }  // namespace trislip

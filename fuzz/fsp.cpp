@@ -1,0 +1,7 @@
+// The FSP reader, and the fault built from what it accepts.
+#include "model.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
+  fuzz::check_model(trislip::read_fsp, fuzz::text_of(data, size), "model.fsp");
+  return 0;
+}
