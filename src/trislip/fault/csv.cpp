@@ -24,7 +24,7 @@ namespace {
 
 constexpr int all_columns = detail::table_columns;
 using detail::trimmed;
-
+using detail::where;
 
 }  // namespace
 
@@ -33,6 +33,7 @@ namespace detail {
 std::vector<model_subfault> read_table(const std::string& text, const std::string& name) {
   const char* const* const column = table_column;
   std::vector<model_subfault> rows;
+  std::size_t last_line = 0;  // of the last row read; 0 while the header is read
   try {
     io::CSVReader<all_columns, io::trim_chars<' ', '\t', '\r'>, io::double_quote_escape<',', '"'>> in(
         name, text.data(), text.data() + text.size());
@@ -63,7 +64,7 @@ std::vector<model_subfault> read_table(const std::string& text, const std::strin
         }
       }
       model_subfault s;
-      s.line = in.get_file_line();
+      s.line = last_line = in.get_file_line();
       s.lon = x[0];
       s.lat = x[1];
       s.depth_km = x[2];
@@ -83,7 +84,16 @@ std::vector<model_subfault> read_table(const std::string& text, const std::strin
       rows.push_back(s);
     }
   } catch (const io::error::base& e) {
-    throw model_error(name + ": " + e.what());
+    // The parser's message in our words: its own "in line N in file F"
+    // is cut, and the line is the parser's where it knows it (it does not
+    // for a bad header), else the one after the last row read.
+    std::string what = e.what();
+    what = what.substr(0, what.find(" in line "));
+    if (!what.empty() && what.back() == '.') what.pop_back();
+    const auto* at = dynamic_cast<const io::error::with_file_line*>(&e);
+    const std::size_t line = at != nullptr && at->file_line > 0 ? static_cast<std::size_t>(at->file_line)
+                                                                : last_line + 1;
+    throw model_error(where(name, line) + ": " + what);
   }
   return rows;
 }
