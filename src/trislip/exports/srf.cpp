@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <utility>
 
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
 #include <immintrin.h>
@@ -364,6 +365,18 @@ srf_plane parse_srf_plane(const std::string& text) {
   }
   p.nstk = static_cast<std::int32_t>(nstk);
   p.ndip = static_cast<std::int32_t>(ndip);
+  // The segment's geometry in the ranges of a point's.
+  const std::pair<const char*, bool> rules[] = {
+      {"ELON must be from -180 to 360", p.elon >= -180 && p.elon <= 360},
+      {"ELAT must be from -90 to 90", p.elat >= -90 && p.elat <= 90},
+      {"LEN and WID must be > 0", p.len_km > 0 && p.wid_km > 0},
+      {"STK must be from 0 to 360", p.strike >= 0 && p.strike <= 360},
+      {"DIP must be from 0 to 90", p.dip >= 0 && p.dip <= 90},
+      {"DTOP must be >= 0", p.dtop_km >= 0},
+  };
+  for (const auto& [rule, kept] : rules) {
+    if (!kept) throw std::invalid_argument("\"" + text + "\": " + rule);
+  }
   return p;
 }
 
