@@ -9,12 +9,19 @@
 #include <thread>
 #include <utility>
 
+#include <unistd.h>
+
 #include "trislip/text.hpp"
 
 namespace trislip {
 
 output_folder::output_folder(std::string dir, const std::vector<std::string>& names) : dir_(std::move(dir)) {
   std::error_code ec;
+  for (std::filesystem::path at = dir_; !at.empty() && !std::filesystem::exists(at, ec);
+       at = at.parent_path()) {
+    created_.push_back(at.string());
+    if (at == at.parent_path()) break;
+  }
   std::filesystem::create_directories(dir_, ec);
   if (ec || !std::filesystem::is_directory(dir_, ec)) {
     throw refusal("--output-dir " + dir_ + ": cannot create the folder: " +
@@ -33,7 +40,19 @@ staged_folder& output_folder::add_folder(const std::string& name) {
   return *folders_.back();
 }
 
-void output_folder::publish() { publish_staged_files(dir_); }
+output_folder::~output_folder() {
+  if (published_) return;
+  // The staged files go first (their destructors), then the folders,
+  // each only if empty: another run may be writing into it.
+  files_.clear();
+  folders_.clear();
+  for (const std::string& d : created_) ::rmdir(d.c_str());
+}
+
+void output_folder::publish() {
+  publish_staged_files(dir_);
+  published_ = true;
+}
 
 void warning_log::add(const std::string& check, const std::string& message, bool strict) {
   std::fprintf(stderr, "%s: warning: %s\n", program_.c_str(), message.c_str());

@@ -36,6 +36,11 @@ class output_folder {
   // Creates the folder (a refusal naming --output-dir when it cannot) and
   // removes what ended runs left of the files in `names`.
   output_folder(std::string dir, const std::vector<std::string>& names);
+  // A run that ends without publishing (refused late, by --strict, or
+  // failed) takes away the folders it created, when they are still empty.
+  ~output_folder();
+  output_folder(const output_folder&) = delete;
+  output_folder& operator=(const output_folder&) = delete;
   // A new staged file; finish() it once written.
   staged_file& add(const std::string& name);
   // A new staged folder of files; finish() it once they are written.
@@ -45,6 +50,8 @@ class output_folder {
 
  private:
   std::string dir_;
+  std::vector<std::string> created_;  // deepest first
+  bool published_ = false;
   std::vector<std::unique_ptr<staged_file>> files_;
   std::vector<std::unique_ptr<staged_folder>> folders_;
 };
