@@ -236,6 +236,10 @@ TEST_F(custom, bad_input_is_refused_by_name_with_nothing_written) {
   write_file(path("bad_dip.csv"), header + "1,2,3,4,5,6,7,8,0\n1,2,3,4,95,6,7,8,0\n");
   write_file(path("bad_slip.csv"), header + "1,2,3,4,5,6,7,x,0\n");
   write_file(path("no_tinit.csv"), "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m\n1,2,3,4,5,6,7,8\n");
+  write_file(path("negative_slip.csv"), header + "1,2,3,4,5,6,7,-1,0\n");
+  write_file(path("header_only.csv"), header);
+  write_file(path("open_quote.csv"), header + "1,2,3,4,5,6,7,8,0\n1,2,\"3,4,5,6,7,8,0\n");
+  write_file(path("nv_64.csv"), "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s,nv\n350,2,3,4,5,6,7,1,0,64\n");
   const std::pair<std::vector<std::string>, const char*> cases[] = {
       {{"--bogus"}, "--bogus"},
       {{"--dt", "abc"}, "--dt"},
@@ -255,6 +259,7 @@ TEST_F(custom, bad_input_is_refused_by_name_with_nothing_written) {
       {{"--output-dir", "a_file/out"}, "--output-dir"},
       {{"--export", "sw4,sac2"}, "--export sw4,sac2: unknown export format \"sac2\""},
       {{"--export", "sw4", "--nt", "6"}, "--export sw4: its reader needs at least 7 samples"},
+      {{"--export", "sac,"}, "--export sac,: unknown export format \"\""},
       {{"--export", "sac", "--dmax", "1e40", "--format", "full"}, "beyond what SAC's float32 samples hold"},
       {{"--seed-id", "XX.STF"}, "--seed-id XX.STF: must be NET.STA.LOC"},
       {{"--start-time", "2023-02-29T00:00:00"}, "--start-time 2023-02-29T00:00:00: no day 29"},
@@ -264,6 +269,9 @@ TEST_F(custom, bad_input_is_refused_by_name_with_nothing_written) {
       {{"--export", "srf", "--subfaults", "bad_dip.csv"}, "bad_dip.csv: line 3, column dip: 95 must be from 0 to 90"},
       {{"--export", "srf", "--subfaults", "bad_slip.csv"}, "line 2, column slip_m: \"x\" is not a number"},
       {{"--export", "srf", "--subfaults", "no_tinit.csv"}, "the header has no column tinit_s"},
+      {{"--export", "srf", "--subfaults", "negative_slip.csv"}, "negative_slip.csv: line 2, column slip_m: -1 must be"},
+      {{"--export", "srf", "--subfaults", "header_only.csv"}, "header_only.csv: no subfaults in the table"},
+      {{"--export", "srf", "--subfaults", "open_quote.csv"}, "open_quote.csv: line 3: Escaped string was not closed\n"},
       {{"--export", "srf", "--lon", "1", "--lat", "2", "--depth", "0.1", "--strike", "0", "--dip", "90",
         "--rake", "0", "--area", "1e6"},
        "--depth depth 0.1 km: a square subfault of 1e+06 m^2 centred there reaches above the surface"},
@@ -278,13 +286,16 @@ TEST_F(custom, bad_input_is_refused_by_name_with_nothing_written) {
     EXPECT_FALSE(exists("out")) << args[0] << ": the folder was created";
   }
   // The limits themselves are accepted: times to 999.75 s, frequencies to
-  // 999.5 Hz.
+  // 999.5 Hz, SW4's shortest record, 64 pulses and a longitude east of 180
+  // in a table.
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--nt", "4000", "--dt", "0.25"}, {"--dt", "0.0005"}}) {
+       {std::vector<std::string>{"--nt", "4000", "--dt", "0.25"}, {"--dt", "0.0005"}, {"--export", "sw4", "--nt", "7"},
+        {"--export", "srf", "--subfaults", "nv_64.csv"}}) {
     std::vector<std::string> all = args;
     all.insert(all.end(), {"--output-dir", "ok", "--quiet"});
     const outcome r = custom_run(all);
     EXPECT_TRUE(r.exited_with(0)) << args[1] << ": " << r.err;
+    std::system(("rm -rf '" + path("ok") + "'").c_str());
   }
 }
 
@@ -408,6 +419,14 @@ TEST_F(custom, exports_are_published_with_the_files_and_read_back_by_the_convert
                                               "trislip_displacement.sac m", "trislip_acceleration.sac m/s^2",
                                               "trislip.mseed m/s, m, m/s^2"}));
   EXPECT_TRUE(j["warnings"].empty());
+  // The globe code reads every line as a value; the Cartesian file says what it holds.
+  EXPECT_EQ(read_file(path("x/stf")).find('#'), std::string::npos);
+  EXPECT_EQ(read_file(path("x/trislip_specfem.stf")).rfind("# ", 0), 0u);
+  // A miniSEED file alone still has its codes and start time recorded.
+  ASSERT_TRUE(custom_run({"--export", "mseed", "--output-dir", "m", "--quiet", "--seed-id", "IU.ABCDE.00"}).exited_with(0));
+  const auto m = nlohmann::json::parse(read_file(path("m/trislip.json")));
+  EXPECT_EQ(m["seed_id"], "IU.ABCDE.00");
+  EXPECT_EQ(m["start_time"], "1970-01-01T00:00:00");
 
   // mseed2sac writes each channel as SAC: the same float32 samples as ours.
   ASSERT_EQ(std::system(("cd '" + path("x") + "' && mseed2sac trislip.mseed >/dev/null 2>&1").c_str()), 0);
@@ -500,6 +519,11 @@ TEST_F(custom, srf_of_a_point_and_of_a_table) {
   EXPECT_NE(r.err.find("trislip-custom: warning: row 3: the shortest pulse lasts 0.001 s"), std::string::npos) << r.err;
   const std::string table = read_file(path("t/trislip.srf"));
   EXPECT_EQ(table.rfind("2.0\nPOINTS 3\n-118.5 34.2 5 120 45 1e+10 0 0.005 3e+05 2.5\n", 0), 0u) << table.substr(0, 80);
+  // --strict refuses a table whose rows warn, with nothing written.
+  r = custom_run({"--export", "srf", "--subfaults", "rows.csv", "--output-dir", "s", "--quiet", "--strict",
+                  "--plane", "-118.5,34.2,3,1,3,1,120,45,4,0,0.5"});
+  EXPECT_TRUE(r.exited_with(2)) << r.err;
+  EXPECT_FALSE(exists("s"));
 }
 
 // Runs with other parameters into the same folder at the same time: the

@@ -4,7 +4,9 @@
 
 #include <libmseed.h>
 
+#include <atomic>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <stdlib.h>
@@ -175,7 +178,6 @@ TEST_F(exports, sac_header_and_float32_samples) {
   }
 }
 
-
 TEST_F(exports, mseed_keeps_every_double) {
   char path[] = "/tmp/trislip-mseed-XXXXXX";
   const int fd = mkstemp(path);
@@ -210,6 +212,7 @@ TEST(record_codes, codes_times_and_channels) {
   EXPECT_EQ(d.network + "." + d.station + "." + d.location, "XX.STF.00");
   EXPECT_EQ(d.start_us, 0);
   EXPECT_EQ(trislip::parse_record_codes("A.B.", "2000-01-01 00:00:01.25").start_us, 946684801250000);
+  EXPECT_EQ(trislip::parse_record_codes("IU.ABCDE.", trislip::default_start_time).station, "ABCDE");
   const std::pair<const char*, const char*> bad[] = {
       {"XX.STF", "seed id XX.STF: must be NET.STA.LOC"},
       {"XXX.STF.00", "network 1 or 2"},
@@ -260,6 +263,14 @@ TEST(sampling, checks_say_what_the_samples_lost) {
   EXPECT_EQ(w[1].check, "slip_lost");
   p.fmax = 50;  // exactly 4 samples across
   EXPECT_TRUE(trislip::check_sampling(p, 1.0).empty());
+  // Slip lost is measured against dmax, whatever its size.
+  p = {};
+  p.dmax = 10;
+  EXPECT_TRUE(trislip::check_sampling(p, 10 * (1 - 0.0005)).empty());
+  p.dmax = 0.1;
+  w = trislip::check_sampling(p, 0.1 * 0.99);
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_EQ(w[0].check, "slip_lost");
 }
 
 // An SRF file read as SW4 and instaseis read it: no comment lines, no
@@ -396,6 +407,74 @@ TEST(srf, points_read_as_their_readers_read_them) {
   EXPECT_THROW(trislip::plane_of_point(points[0]), std::invalid_argument);
   points[0].dip = 91;
   EXPECT_THROW(trislip::write_srf(points, {}, trislip::srf_version::v1_0, one), std::invalid_argument);
+}
+
+TEST(srf, planes_say_their_segment) {
+  // A --plane of 3 subfaults along strike by 2 down dip keeps that order.
+  const trislip::srf_plane given = trislip::parse_srf_plane("-117.6,35.7,3,2,15,4,139,85,0.5,7.5,2");
+  EXPECT_EQ(given.nstk, 3);
+  EXPECT_EQ(given.ndip, 2);
+  trislip::srf_point pt;
+  pt.lon = 350;  // east longitudes beyond 180 are SRF's too
+  pt.lat = 10;
+  pt.depth_km = 5;
+  pt.strike = 90;
+  pt.dip = 30;
+  pt.area_m2 = 4e6;
+  string_sink out;
+  trislip::write_srf({pt}, {given}, trislip::srf_version::v1_0, out);
+  EXPECT_EQ(read_srf(out.bytes).plane.at(0), (std::vector<double>{-117.6, 35.7, 3, 2, 15, 4}));
+  // Striking east, the fault dips south: its top edge lies north of the point.
+  const trislip::srf_plane own = trislip::plane_of_point(pt);
+  EXPECT_GT(own.elat, pt.lat);
+  EXPECT_NEAR(own.elat - pt.lat, std::cos(30 * 3.14159265358979323846 / 180) / 6371 * 180 / 3.14159265358979323846,
+              1e-12);
+  EXPECT_NEAR(own.elon, pt.lon, 1e-12);
+  for (const char* bad : {"0,0,0,2,1,1,0,0,0,0,0", "0,0,2,0,1,1,0,0,0,0,0", "0,0,1.5,2,1,1,0,0,0,0,0",
+                          "0,0,1,1,0,1,0,0,0,0,0", "0,0,1,1,1,1,0,0,0,0"}) {
+    EXPECT_THROW(trislip::parse_srf_plane(bad), std::invalid_argument) << bad;
+  }
+}
+
+TEST(srf, threads_write_blocks_once_in_order_and_stop_at_a_failure) {
+  // A slow sink: every thread is done formatting long before the block
+  // ahead of it is written, so a thread that wrote out of turn, wrote
+  // beside another or went on after a failure would do so on every run.
+  struct slow_sink final : trislip::byte_sink {
+    std::string bytes;
+    std::size_t writes = 0, fail_at = SIZE_MAX, after_failure = 0;
+    std::atomic<int> inside{0};
+    bool overlapped = false;
+    void write(const char* data, std::size_t n) override {
+      if (inside.fetch_add(1) != 0) overlapped = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      const std::size_t k = writes++;
+      inside.fetch_sub(1);
+      if (k > fail_at) ++after_failure;
+      if (k == fail_at) throw std::runtime_error("no space left");
+      bytes.append(data, n);
+    }
+  };
+  std::vector<trislip::srf_point> points(256 * 12);
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    points[i].strike = 10;
+    points[i].area_m2 = 1e6;
+    points[i].tinit_s = static_cast<double>(i);  // each block's text its own
+    points[i].p.nt = 8;
+  }
+  string_sink one;
+  trislip::write_srf(points, {}, trislip::srf_version::v1_0, one, 1);
+  slow_sink four;
+  trislip::write_srf(points, {}, trislip::srf_version::v1_0, four, 4);
+  EXPECT_EQ(four.bytes, one.bytes);
+  EXPECT_FALSE(four.overlapped);
+  for (std::size_t fail_at : {1, 2, 6}) {
+    slow_sink failing;
+    failing.fail_at = fail_at;
+    EXPECT_THROW(trislip::write_srf(points, {}, trislip::srf_version::v1_0, failing, 4), std::runtime_error);
+    EXPECT_EQ(failing.after_failure, 0u) << "failure at write " << fail_at;
+    EXPECT_FALSE(failing.overlapped);
+  }
 }
 
 TEST(srf, samples_are_printfs_text_of_the_librarys_velocities) {

@@ -113,11 +113,12 @@ def test_sampling_warnings_and_exports(tmp_path):
     slip = np.array([float(x) for x in numbers[3:]])
     assert np.array_equal(slip.view(np.uint64), (s.displacement / 1.0).view(np.uint64))
 
-    trislip.export(s, "sac", str(tmp_path / "a.sac"), quantity="acceleration", seed_id="IU.ANMO.00",
+    trislip.export(s, "sac", str(tmp_path / "a.sac"), quantity="acceleration", seed_id="IU.ABCDE.00",
                    start_time="2010-02-27T06:34:14")
     raw = (tmp_path / "a.sac").read_bytes()
     ints = np.frombuffer(raw[280:440], dtype="<i4")
     assert (ints[0], ints[1], ints[6], ints[9], ints[16]) == (2010, 58, 6, 1000, 8)
+    assert raw[440:448] == b"ABCDE   "
     assert np.array_equal(np.frombuffer(raw[632:], dtype="<f4"), s.acceleration.astype(np.float32))
 
     for call, says in [
@@ -125,11 +126,14 @@ def test_sampling_warnings_and_exports(tmp_path):
         (lambda: trislip.export(s, "sac", str(tmp_path / "x"), quantity="slip"), "quantity = slip"),
         (lambda: trislip.export(s, "sw4", str(tmp_path / "x"), quantity="velocity"), "only the sac format"),
         (lambda: trislip.export(s, "mseed", str(tmp_path / "x"), seed_id="X"), "must be NET.STA.LOC"),
+        (lambda: trislip.export(trislip.synthesize(nt=6), "sw4", str(tmp_path / "x")), "at least 7 samples"),
     ]:
         with pytest.raises(ValueError, match=says):
             call()
     with pytest.raises(RuntimeError, match="cannot create"):
         trislip.export(s, "pylith", str(tmp_path / "no" / "such.timedb"))
+    with pytest.raises(RuntimeError, match="No space left"):
+        trislip.export(s, "sw4", "/dev/full")
 
 
 def test_srf_from_a_python_rupture_model(tmp_path):
@@ -152,6 +156,11 @@ def test_srf_from_a_python_rupture_model(tmp_path):
                       (dict(points[0], colour=1), "unknown field colour")]:
         with pytest.raises(ValueError, match=says):
             trislip.write_srf([bad], str(tmp_path / "x.srf"))
+    for kwargs, says in [(dict(plane="point"), "exactly one point"), (dict(version="3.0"), "must be 1.0 or 2.0")]:
+        with pytest.raises(ValueError, match=says):
+            trislip.write_srf(points, str(tmp_path / "x.srf"), **kwargs)
+    with pytest.raises(RuntimeError, match="No space left"):
+        trislip.write_srf(points, "/dev/full")
 
 
 MODELS = __import__("pathlib").Path(__file__).resolve().parents[2] / ".." / "shared" / "models"
