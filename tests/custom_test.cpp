@@ -239,6 +239,7 @@ TEST_F(custom, bad_input_is_refused_by_name_with_nothing_written) {
   write_file(path("negative_slip.csv"), header + "1,2,3,4,5,6,7,-1,0\n");
   write_file(path("header_only.csv"), header);
   write_file(path("open_quote.csv"), header + "1,2,3,4,5,6,7,8,0\n1,2,\"3,4,5,6,7,8,0\n");
+  write_file(path("open_quote_header.csv"), "lon,lat,\"depth_km\n");
   write_file(path("nv_64.csv"), "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s,nv\n350,2,3,4,5,6,7,1,0,64\n");
   const std::pair<std::vector<std::string>, const char*> cases[] = {
       {{"--bogus"}, "--bogus"},
@@ -272,6 +273,7 @@ TEST_F(custom, bad_input_is_refused_by_name_with_nothing_written) {
       {{"--export", "srf", "--subfaults", "negative_slip.csv"}, "negative_slip.csv: line 2, column slip_m: -1 must be"},
       {{"--export", "srf", "--subfaults", "header_only.csv"}, "header_only.csv: no subfaults in the table"},
       {{"--export", "srf", "--subfaults", "open_quote.csv"}, "open_quote.csv: line 3: Escaped string was not closed\n"},
+      {{"--export", "srf", "--subfaults", "open_quote_header.csv"}, "open_quote_header.csv: line 1: Escaped string"},
       {{"--export", "srf", "--lon", "1", "--lat", "2", "--depth", "0.1", "--strike", "0", "--dip", "90",
         "--rake", "0", "--area", "1e6"},
        "--depth depth 0.1 km: a square subfault of 1e+06 m^2 centred there reaches above the surface"},
