@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The scripts' own contracts: scripts/bench refuses a bad run count with
-# its usage, and scripts/check-portability, told that 32-bit programs cannot
-# run, builds the i686 Windows program, runs the x86_64 one through Wine's
+# The scripts' own contracts: scripts/bench and scripts/fuzz refuse a bad
+# count with their usage, and scripts/check-portability, told that 32-bit
+# programs cannot run, builds the i686 Windows program, runs the x86_64 one through Wine's
 # 64-bit loader and counts the i686 run as skipped, not passed.
 #   scripts_test.sh SOURCE-DIR
 set -uo pipefail
@@ -19,6 +19,12 @@ for runs in 0 -3 abc --help; do
   status=$?
   ((status == 2)) || fail "scripts/bench $runs exited $status, not 2"
   grep -q '^usage: scripts/bench' /tmp/bench-usage.$$ || fail "scripts/bench $runs printed no usage"
+done
+for seconds in 0 abc "1 2"; do
+  "$root/scripts/fuzz" $seconds >/dev/null 2>/tmp/bench-usage.$$
+  status=$?
+  ((status == 2)) || fail "scripts/fuzz $seconds exited $status, not 2"
+  grep -q '^usage: scripts/fuzz' /tmp/bench-usage.$$ || fail "scripts/fuzz $seconds printed no usage"
 done
 rm -f /tmp/bench-usage.$$
 
