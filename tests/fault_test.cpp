@@ -226,6 +226,18 @@ TEST(fault_model, bad_models_are_refused_by_line_and_column) {
   } catch (const trislip::model_error& e) {
     EXPECT_STREQ(e.what(), "line 38: no rise time, and the header gives no avTr: give --rise");
   }
+  // A rise time beyond any count of samples (t_ris + t_fal of 1e33 s).
+  const std::string long_rise =
+      cut_row(param, "    -32.691689", "    -32.691689 -72.4 0.7 144 91 6.6 19.3 75.8 1e33 1.5 0.136475E+27");
+  trislip::fault_options o;
+  o.p.dt = 0.01;
+  try {
+    trislip::build_fault(trislip::read_usgs_param(long_rise, "m"), o);
+    ADD_FAILURE() << "built";
+  } catch (const trislip::model_error& e) {
+    EXPECT_NE(std::string(e.what()).find("line 12: a function of 1e+33 s at --dt 0.01 s needs more than 2^26 samples"),
+              std::string::npos) << e.what();
+  }
 }
 
 }  // namespace

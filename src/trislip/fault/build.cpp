@@ -65,10 +65,14 @@ const velocity_layer* layer_at(const std::vector<velocity_layer>& layers, double
   return found;
 }
 
-// Samples from time 0 to the first at or after the end of the longest pulse.
+// Samples from time 0 to the first at or after the end of the longest pulse;
+// more than max_samples (which the caller refuses) when that is too many
+// to count in an integer.
 std::int64_t samples_to_end(const parameters& p) {
   const double taumax = detail::make_pulse(slip_params_of(p), p.nv).tauj;
-  auto n = static_cast<std::int64_t>(std::ceil(taumax / p.dt)) + 1;
+  const double steps = std::ceil(taumax / p.dt);
+  if (!(steps < static_cast<double>(max_samples))) return std::int64_t{max_samples} + 1;
+  auto n = static_cast<std::int64_t>(steps) + 1;
   while (n > 2 && static_cast<double>(n - 2) * p.dt >= taumax) --n;
   while (n <= max_samples && static_cast<double>(n - 1) * p.dt < taumax) ++n;
   return std::max<std::int64_t>(n, min_samples);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "trislip/fault/model_text.hpp"
+#include "trislip/text.hpp"
 
 namespace trislip {
 namespace {
@@ -237,14 +238,19 @@ model read_fsp(const std::string& text, const std::string& name) {
                                    {&s.strike, header.strike}, {&s.dip, header.dip}}) {
       if (std::isnan(*field)) *field = fallback;
     }
-    if (s.nx == 0 && s.dx_km > 0 && s.len_km > 0) s.nx = static_cast<std::int32_t>(std::lround(s.len_km / s.dx_km));
-    if (s.nz == 0 && s.dz_km > 0 && s.wid_km > 0) s.nz = static_cast<std::int32_t>(std::lround(s.wid_km / s.dz_km));
+    // Counts from the sizes, where they make a count at all.
+    const auto count_of = [](double length, double step) {
+      const double n = std::round(length / step);
+      return n >= 1 && n < 1e6 ? static_cast<std::int32_t>(n) : 0;
+    };
+    if (s.nx == 0 && s.dx_km > 0 && s.len_km > 0) s.nx = count_of(s.len_km, s.dx_km);
+    if (s.nz == 0 && s.dz_km > 0 && s.wid_km > 0) s.nz = count_of(s.wid_km, s.dz_km);
   }
   if (m.subfaults.empty()) throw model_error(name + ": no subfault rows (FSP rows follow a % LAT LON ... SLIP ... line)");
   rows.resize(segments.size(), 0);
   for (std::size_t k = 0; k < stated.size() && k < segments.size(); ++k) {
     if (!std::isnan(stated[k]) && stated[k] != static_cast<double>(rows[k])) {
-      throw model_error(name + ": segment " + std::to_string(k + 1) + " states Nsbfs = " + std::to_string(std::lround(stated[k])) +
+      throw model_error(name + ": segment " + std::to_string(k + 1) + " states Nsbfs = " + shortest_text(stated[k]) +
                         " subfaults and has " + std::to_string(rows[k]) + " rows: a truncated or altered file");
     }
   }

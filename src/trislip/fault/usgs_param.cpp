@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "trislip/fault/model_text.hpp"
+#include "trislip/text.hpp"
 
 namespace trislip {
 namespace {
@@ -191,7 +192,7 @@ model read_usgs_param(const std::string& text, const std::string& name) {
     }
   }
   if (!std::isnan(stated_segments) && stated_segments != static_cast<double>(m.segments.size())) {
-    throw model_error(name + ": the file states " + std::to_string(std::lround(stated_segments)) +
+    throw model_error(name + ": the file states " + shortest_text(stated_segments) +
                       " fault segments and has " + std::to_string(m.segments.size()));
   }
   // Each segment's strike and dip: its first row's (rows give their own).
