@@ -100,7 +100,9 @@ void write_and_exit(const char* name, int unit, int n) {
   std::exit(0);
 }
 
-using file_unit_death_test = file_unit_test;
+// The death tests' children run in new processes that never reach a
+// TearDown, so these tests make no folder of their own.
+class file_unit_death_test : public ::testing::Test {};
 
 TEST_F(file_unit_death_test, write_failure_is_reported_and_never_a_normal_end) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -121,7 +123,7 @@ TEST_F(file_unit_death_test, failure_at_close_is_reported_without_a_format) {
 
 TEST_F(file_unit_death_test, uncreatable_file_is_reported_at_open) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const std::string name = dir_ + "/no/such/dir.csv";
+  const std::string name = "/nonexistent/no/such/dir.csv";  // a path that never exists
   EXPECT_DEATH(write_and_exit(name.c_str(), 11, 0),
                "^open: No such file or directory\n"
                "apparent state: unit 11 named .*/no/such/dir.csv\n"
