@@ -10,6 +10,7 @@
 #include "trislip/fft.hpp"
 #include "trislip/synthesis.hpp"
 #include "trislip/text.hpp"
+#include "trislip/threads.hpp"
 #include "trislip/trislip.hpp"
 
 namespace trislip {
@@ -153,7 +154,7 @@ void amplitude_spectrum(const double* velocity, std::size_t count, const paramet
     spectrum_records(from, to, c, p.dt, triamp.get(), frequency + k, velocity_amplitude + k,
                      acceleration_amplitude + k);
   };
-  if (nfast >= (1 << 17)) {
+  if (can_start_threads && nfast >= (1 << 17)) {
     std::thread other([&] { records(c.nom / 2 + 1, c.nom + 1); });
     records(1, c.nom / 2 + 1);
     other.join();

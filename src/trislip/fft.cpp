@@ -1,6 +1,7 @@
 #include "trislip/fft.hpp"
 
 #include "trislip/huge_pages.hpp"
+#include "trislip/threads.hpp"
 
 #include <atomic>
 #include <cstddef>
@@ -57,8 +58,8 @@ inline void butterfly1(dcomplex& lo_value, dcomplex& hi_value, const dcomplex& w
 constexpr std::int32_t depth_first_from = 1 << 13;
 // Transforms of this size or less are done stage by stage: 32 KiB.
 constexpr std::int32_t block_length = 1 << 11;
-// From this length on the halves go to two threads.
-constexpr std::int32_t threads_from = 1 << 17;
+// From this length on the halves go to two threads, where there are threads.
+constexpr std::int32_t threads_from = can_start_threads ? 1 << 17 : INT32_MAX;
 
 // The twiddles of a transform of n: `whole` holds the n/2 of the last
 // span n/2, and the twiddle k of span q is whole[k * (n/2/q)]. The spans

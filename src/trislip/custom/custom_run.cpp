@@ -28,6 +28,7 @@
 #include "trislip/report.hpp"
 #include "trislip/synthesis.hpp"
 #include "trislip/text.hpp"
+#include "trislip/threads.hpp"
 
 namespace trislip {
 namespace {
@@ -210,10 +211,15 @@ class shared_file {
 
 // A thread that is joined however the scope is left. It and the threads
 // it starts take none of the ending signals, which reach this thread.
+// Where no thread can be started, f runs here and now.
 class joined_thread {
  public:
   template <class F>
   explicit joined_thread(F&& f) {
+    if (!can_start_threads) {
+      f();
+      return;
+    }
     const ending_signals_held held;
     thread_ = std::thread(std::forward<F>(f));
   }

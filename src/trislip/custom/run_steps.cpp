@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
-#include <thread>
 #include <utility>
 
 #include <unistd.h>
 
 #include "trislip/text.hpp"
+#include "trislip/threads.hpp"
 
 namespace trislip {
 
@@ -99,7 +99,7 @@ srf_record write_srf_file(output_folder& out, const std::vector<srf_point>& poin
   r.version = v == srf_version::v2_0 ? "2.0" : "1.0";
   staged_file& f = out.add("trislip.srf");
   staged_sink sink(f);
-  r.summary = write_srf(points, planes, v, sink, std::max(1u, std::thread::hardware_concurrency()));
+  r.summary = write_srf(points, planes, v, sink, worker_count());
   f.finish();
   r.written = true;
   return r;
@@ -144,7 +144,7 @@ specfem_cmt_summary write_specfem_files(output_folder& out, const std::vector<sr
       [&](const std::string& name, const std::function<void(byte_sink&)>& write) {
         write_to_file(folder.path() + "/" + name, write);
       },
-      std::max(1u, std::thread::hardware_concurrency()));
+      worker_count());
   cmt.finish();
   folder.finish();
   log.add_points(s.warnings, label, rows);

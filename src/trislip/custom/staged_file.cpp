@@ -52,6 +52,16 @@ void remove_folder(const char* path) noexcept {
   for (int pass = 0; pass < 1000; ++pass) {
     const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
+    const auto remove = [fd](const char* name) {
+      if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))) ::unlinkat(fd, name, 0);
+    };
+#if defined(__EMSCRIPTEN__)
+    // The browser page's module has no signals, and no raw system calls.
+    if (DIR* d = ::fdopendir(::dup(fd))) {
+      while (const dirent* e = ::readdir(d)) remove(e->d_name);
+      ::closedir(d);
+    }
+#else
     alignas(8) char buf[8192];
     for (;;) {
       const long n = ::syscall(SYS_getdents64, fd, buf, sizeof buf);
@@ -60,11 +70,11 @@ void remove_folder(const char* path) noexcept {
         // struct linux_dirent64: ino (8), off (8), reclen (2), type (1), name
         unsigned short reclen;
         std::memcpy(&reclen, buf + at + 16, sizeof reclen);
-        const char* name = buf + at + 19;
-        if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))) ::unlinkat(fd, name, 0);
+        remove(buf + at + 19);
         at += reclen;
       }
     }
+#endif
     ::close(fd);
     if (::rmdir(path) == 0 || errno != ENOTEMPTY) return;
   }

@@ -34,7 +34,7 @@ std::vector<export_format> make_formats() {
   const auto globe = [](const slip_series& s, const parameters& p, byte_sink& out) {
     write_specfem(s, p, false, out);
   };
-  return {
+  std::vector<export_format> formats{
       {"sw4", {normalised("trislip_sw4.txt", write_sw4)}, 7},
       {"specfem", {normalised("trislip_specfem.stf", specfem)}, min_samples},
       {"specfem-globe", {normalised("stf", globe)}, min_samples},
@@ -43,13 +43,17 @@ std::vector<export_format> make_formats() {
        {sac(quantity::velocity, "trislip_velocity.sac"), sac(quantity::displacement, "trislip_displacement.sac"),
         sac(quantity::acceleration, "trislip_acceleration.sac")},
        min_samples},
-      {"mseed",
-       {{"trislip.mseed", "slip velocity, slip and slip acceleration", "m/s, m, m/s^2",
-         [](const slip_series& s, const parameters& p, const record_codes& c, byte_sink& out) {
-           write_mseed(s, p, c, out);
-         }}},
-       min_samples},
   };
+  // The browser page's build has no libmseed.
+#if !defined(TRISLIP_NO_MSEED)
+  formats.push_back({"mseed",
+                     {{"trislip.mseed", "slip velocity, slip and slip acceleration", "m/s, m, m/s^2",
+                       [](const slip_series& s, const parameters& p, const record_codes& c, byte_sink& out) {
+                         write_mseed(s, p, c, out);
+                       }}},
+                     min_samples});
+#endif
+  return formats;
 }
 
 class file_sink final : public byte_sink {
