@@ -1,9 +1,11 @@
 #include "trislip/fft.hpp"
+#include "trislip/correctly_rounded.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <ios>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -205,3 +207,28 @@ TEST(dwvfast, every_schedule_gives_the_stage_by_stage_bits) {
 }
 
 }  // namespace
+
+// The browser page's twiddles start from these: the nearest doubles,
+// where glibc's cos or sin rounds the other way (the first three), at
+// and near multiples of pi/2 in every quadrant, and a tiny angle.
+TEST(correctly_rounded, cos_sin_are_the_nearest_doubles) {
+  const struct {
+    double x, cos, sin;
+  } cases[] = {
+      {-0x1.5d808f0c9813ep-1, 0x1.8d459be2d03aap-1, -0x1.42fc0c7dd2f0fp-1},
+      {-0x1.31851739081a9p+0, 0x1.794f5e5ec0d9dp-2, -0x1.dbf9e439d59d5p-1},
+      {-0x1.9e782679cfbe9p-5, 0x1.ff5846f3d6513p-1, -0x1.9e4ae37dc5bb8p-5},
+      {0x1.921fb54442d18p+1, -0x1.0000000000000p+0, 0x1.1a62633145c07p-53},
+      {-0x1.921fb54442d18p+0, 0x1.1a62633145c07p-54, -0x1.0000000000000p+0},
+      {0x1.8p+1, -0x1.fae04be85e5d2p-1, 0x1.210386db6d55bp-3},
+      {-0x1.2p+1, -0x1.419ff91b9ba6dp-1, -0x1.8e5f9c2d0e3a9p-1},
+      {0x1p-30, 0x1.0000000000000p+0, 0x1.0000000000000p-30},
+      {0.0, 1.0, 0.0},
+  };
+  for (const auto& c : cases) {
+    double cos_x, sin_x;
+    trislip::correctly_rounded::cos_sin(c.x, cos_x, sin_x);
+    EXPECT_EQ(cos_x, c.cos) << std::hexfloat << c.x;
+    EXPECT_EQ(sin_x, c.sin) << std::hexfloat << c.x;
+  }
+}

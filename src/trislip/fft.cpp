@@ -3,6 +3,16 @@
 #include "trislip/huge_pages.hpp"
 #include "trislip/threads.hpp"
 
+#if defined(TRISLIP_NATIVE_TWIDDLES)
+#include "trislip/correctly_rounded.hpp"
+namespace trislip {
+// The browser page's build: its C library rounds cos and sin otherwise
+// than the native build's, so its twiddles are made correctly rounded and
+// then moved to the native build's (web/twiddles.cpp).
+void native_twiddles(dcomplex* w, std::int32_t half, std::int32_t ind);
+}  // namespace trislip
+#endif
+
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
@@ -353,10 +363,17 @@ std::shared_ptr<const twiddle_tables> twiddles_of(std::int32_t n, std::int32_t i
   const auto fill = [&](std::int32_t from, std::int32_t to) {
     for (std::int32_t k = from; k < to; ++k) {
       const double phi = static_cast<double>(k * ind) * pai / static_cast<double>(half);
+#if defined(TRISLIP_NATIVE_TWIDDLES)
+      correctly_rounded::cos_sin(phi, w[static_cast<std::size_t>(k)].re, w[static_cast<std::size_t>(k)].im);
+#else
       w[static_cast<std::size_t>(k)] = c_exp({0.0, phi});
+#endif
     }
   };
   in_two(n >= threads_from, half, half / 2, fill);
+#if defined(TRISLIP_NATIVE_TWIDDLES)
+  native_twiddles(w.data(), half, ind);
+#endif
   if (n >= depth_first_from) {  // the stage-by-stage order reads `whole` alone
     tables->runs.resize(static_cast<std::size_t>(half / 2));
     for (std::int32_t q = 1; 4 * q <= half; q *= 2) {
