@@ -107,13 +107,34 @@ portability_packages=(clang:clang++ g++-aarch64-linux-gnu:aarch64-linux-gnu-g++ 
   g++-mingw-w64-i686-posix:i686-w64-mingw32-g++-posix
   wine:wine wine64:/usr/lib/wine/wine64)
 
+# The browser page: emscripten, and npm for the plotting library (the
+# machine's own Node.js and npm where it has them), the header-only
+# libraries the page's module compiles with; Chromium for its tests.
+web_packages=(emscripten:em++ npm:npm nlohmann-json3-dev:/usr/include/nlohmann/json.hpp
+  libfccp-dev:/usr/include/libfccp/csv.h libdragonbox-dev:/usr/include/dragonbox-1.1.3/dragonbox/dragonbox.h)
+
+# npm_ci: the page's npm packages, as web/package-lock.json pins them,
+# into web/node_modules (again only when the lock file changed).
+npm_ci() {
+  local web=$root/web
+  if [[ -f $web/node_modules/.package-lock.json && ! $web/package-lock.json -nt $web/node_modules/.package-lock.json ]]; then
+    return 0
+  fi
+  if [[ ${TRISLIP_NO_INSTALL:-} == 1 ]]; then
+    echo "missing: web/node_modules (scripts/test installs it; tests never install)" >&2
+    return 1
+  fi
+  echo "installing: the npm packages of web/package-lock.json" >&2
+  (cd "$web" && npm ci --no-audit --no-fund --loglevel=error </dev/null >&2)
+}
+
 # Everything a test of scripts/test uses beyond the build: GoogleTest,
 # pytest, the package tools, gnuplot for the plot test, the miniSEED and
-# SAC converters that read the exports back, and the portability tools for
-# the scripts test.
+# SAC converters that read the exports back, the portability tools for
+# the scripts test, and the browser page's tools with Chromium.
 test_packages=(libgtest-dev:/usr/include/gtest/gtest.h python3-pytest:/usr/lib/python3/dist-packages/pytest
   pkgconf:pkg-config gnuplot-nox:gnuplot sac2mseed:sac2mseed mseed2sac:mseed2sac
-  "${portability_packages[@]}")
+  "${portability_packages[@]}" "${web_packages[@]}" chromium:chromium)
 
 install_build_tools() {
   install_missing "${build_tools[@]}"
