@@ -44,7 +44,7 @@ function thin(x, y, buckets, log) {
 
 function explore(fields) {
   const r = module.explore(fields);
-  if (r.refused) return r;
+  if (r.refused || r.failed) return r;
   const curves = {};
   for (const name of ['velocity', 'displacement', 'acceleration']) {
     curves[name] = thin(r.time, r[name], 2000, false);
