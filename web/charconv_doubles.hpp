@@ -5,10 +5,12 @@
 // - with a precision, printf's in the "C" locale (emscripten's printf
 //   rounds every double correctly), as the standard defines them;
 // - without, the fewest significant digits that read back as the same
-//   double (the nearest such decimal to it), in the notation asked for;
-//   with none asked, fixed or scientific, whichever is shorter, fixed on
-//   a tie. A fixed text with no fraction is the exact integer (the text
-//   of that length nearest the double).
+//   double (the nearest such decimal to it), in the notation asked for:
+//   general takes printf's %g choice at its default precision (fixed for
+//   decimal exponents from -4 to 5); with none asked, fixed or
+//   scientific, whichever is shorter, fixed on a tie. A fixed text with no
+//   fraction is the exact integer (the text of that length nearest the
+//   double).
 // from_chars reads what it reads in the general format ([-]digits, an
 // optional fraction and exponent, or inf, infinity, nan), correctly
 // rounded by strtod; a value beyond a double is out of range.
@@ -50,17 +52,28 @@ inline int shortest_digits(double x) {
 }
 
 inline std::string shortest(double x, std::chars_format fmt) {
-  if (!std::isfinite(x) || x == 0) return printed("%.*g", 1, x);
+  if (!std::isfinite(x)) return printed("%.*g", 1, x);
+  if (x == 0) return printed(fmt == std::chars_format::scientific ? "%.*e" : "%.*f", 0, x);
   const int digits = shortest_digits(x);
-  if (fmt == std::chars_format::general) return printed("%.*g", digits, x);
   const std::string scientific = printed("%.*e", digits - 1, x);
   if (fmt == std::chars_format::scientific) return scientific;
   // Decimals after the point: those of the last significant digit.
   const int exponent = std::atoi(scientific.c_str() + scientific.find('e') + 1);
   const int decimals = digits - 1 - exponent;
   const std::string fixed = printed("%.*f", decimals > 0 ? decimals : 0, x);
-  if (fmt == std::chars_format::fixed || fixed.size() <= scientific.size()) return fixed;
-  return scientific;
+  if (fmt == std::chars_format::fixed) return fixed;
+  // general: printf's %g choice at its default precision, 6.
+  if (fmt == std::chars_format::general) return exponent >= -4 && exponent < 6 ? fixed : scientific;
+  return fixed.size() <= scientific.size() ? fixed : scientific;
+}
+
+// printf's text of x with the precision, in the notation asked for.
+inline std::string with_precision(double x, std::chars_format fmt, int precision) {
+  const char* format = fmt == std::chars_format::fixed        ? "%.*f"
+                       : fmt == std::chars_format::scientific ? "%.*e"
+                       : fmt == std::chars_format::hex        ? "%.*a"
+                                                              : "%.*g";
+  return printed(format, precision, x);
 }
 
 // The length of the general format's longest match at [first, last).
@@ -93,16 +106,27 @@ inline std::size_t general_match(const char* first, const char* last) {
   return static_cast<std::size_t>(p - first);
 }
 
+// What from_chars reads at [first, last) in the general format.
+inline std::from_chars_result read(const char* first, const char* last, double& value) {
+  const std::size_t n = general_match(first, last);
+  if (n == 0) return {first, std::errc::invalid_argument};
+  const std::string text(first, n);
+  errno = 0;
+  const double x = std::strtod(text.c_str(), nullptr);
+  if (errno == ERANGE && (std::isinf(x) || x == 0)) return {first + n, std::errc::result_out_of_range};
+  value = x;
+  return {first + n, std::errc{}};
+}
+
 }  // namespace trislip_web
 
+// A native test of the texts above against the C++ library's own defines
+// TRISLIP_CHARCONV_DOUBLES_TEST and takes trislip_web's functions alone.
+#if !defined(TRISLIP_CHARCONV_DOUBLES_TEST)
 namespace std {
 
 inline to_chars_result to_chars(char* first, char* last, double x, chars_format fmt, int precision) {
-  const char* format = fmt == chars_format::fixed        ? "%.*f"
-                       : fmt == chars_format::scientific ? "%.*e"
-                       : fmt == chars_format::hex        ? "%.*a"
-                                                         : "%.*g";
-  return trislip_web::put(first, last, trislip_web::printed(format, precision, x));
+  return trislip_web::put(first, last, trislip_web::with_precision(x, fmt, precision));
 }
 
 inline to_chars_result to_chars(char* first, char* last, double x, chars_format fmt) {
@@ -115,14 +139,8 @@ inline to_chars_result to_chars(char* first, char* last, double x) {
 
 inline from_chars_result from_chars(const char* first, const char* last, double& value,
                                      chars_format = chars_format::general) {
-  const std::size_t n = trislip_web::general_match(first, last);
-  if (n == 0) return {first, errc::invalid_argument};
-  const std::string text(first, n);
-  errno = 0;
-  const double x = std::strtod(text.c_str(), nullptr);
-  if (errno == ERANGE && (std::isinf(x) || x == 0)) return {first + n, errc::result_out_of_range};
-  value = x;
-  return {first + n, errc{}};
+  return trislip_web::read(first, last, value);
 }
 
 }  // namespace std
+#endif
