@@ -215,7 +215,7 @@ function follow(event) {
   });
 }
 
-// The worker and its replies, one request at a time.
+// Requests to the worker, which answers them in the order they came.
 let worker, next_id = 0;
 const waiting = new Map();
 function ask(message) {
@@ -262,13 +262,14 @@ function run_next() {
   const slow = setTimeout(() => {
     $('status').innerHTML = `<progress></progress> computing ${job.fields.nt} samples…`;
     const tick = setInterval(() => {
-      if (!busy) return clearInterval(tick);
+      if (job.done) return clearInterval(tick);
       const s = ((performance.now() - job.started) / 1000).toFixed(1);
       $('status').innerHTML = `<progress></progress> computing ${job.fields.nt} samples… ${s} s`;
     }, 100);
   }, 100);
   ask({ type: 'explore', fields: job.fields }).then(({ result, ms }) => {
     clearTimeout(slow);
+    job.done = true;
     if (result.refused || result.failed) {
       const r = result.refused || { parameter: 'nt', message: result.failed };
       if (!queued) {
@@ -280,8 +281,9 @@ function run_next() {
       draw(result, job.fields);
       shown = job.fields;
       made = {};
-      $('plots').classList.remove('stale');
-      $('status').textContent = '';
+      // A field refused meanwhile keeps the charts greyed.
+      $('plots').classList.toggle('stale', pending_refusal !== null);
+      if (pending_refusal === null) $('status').textContent = '';
       // From the input event: to the charts drawn (uPlot draws in a
       // microtask queued before this one), and to the next frame.
       let drawn = 0;
