@@ -40,6 +40,7 @@ async function main() {
     await page.goto('file://' + path.resolve(page_file));
     const drawn = await redrawn(page, 0);
     assert.match(await page.textContent('#report'), /TauMin,TauMax= {2}0\.1 {2}3\.09672966/);
+    assert.match(await page.textContent('#summary'), /taumin 0\.1 s, taumax 3\.09673 s .* nfast 4096 /);
     await page.screenshot({ path: screenshot });
 
     await files_equal_the_programs(page, 'defaults');
@@ -90,6 +91,7 @@ async function main() {
     await page.waitForSelector('#status progress', { timeout: 30000 });
     count = await redrawn(page, count);
     assert.strictEqual(await page.textContent('#status'), '');
+    assert.match(await page.textContent('#summary'), /nfast 1048576 /);
 
     assert.deepStrictEqual(errors, []);
   } finally {

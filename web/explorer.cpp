@@ -136,8 +136,8 @@ val explore(const val& fields) {
 
 // The files of trislip-custom's run with these parameters, the layout
 // ("fixed" or "full") and the exports (a comma-separated list, or empty):
-// [{name, bytes}] in the order of the folder, or {refused: message}. Its
-// warnings go to standard error as trislip-custom says them.
+// {files: [{name, bytes}]} by name, or {refused: message}. Its warnings go
+// to standard error as trislip-custom says them.
 val run_files(const val& fields, const std::string& format, const std::string& exports) {
   static int runs = 0;
   custom_options o;

@@ -126,6 +126,8 @@ function draw(result, fields) {
       charts[name].setData(data);
     }
   }
+  $('summary').textContent = `taumin ${result.taumin} s, taumax ${Number(result.taumax.toPrecision(6))} s (the ` +
+    `shortest and longest pulse); nfast ${result.nfast} (the transform's length)`;
   $('report').textContent = result.report;
   const list = $('warnings');
   list.replaceChildren(...result.warnings.map((w) => {
