@@ -63,6 +63,7 @@ class endings : public scratch_test {
   outcome run(const setup& s) const {
     int out_pipe[2] = {-1, -1};
     if (s.stdout_pipe_closed && pipe(out_pipe) != 0) return {};
+    unlink(path("go").c_str());
     const pid_t pid = fork();
     if (pid == 0) {
       const int in = open("/dev/null", O_RDONLY);
@@ -81,6 +82,8 @@ class endings : public scratch_test {
       if (chdir(dir_.c_str()) != 0) _exit(126);
       if (s.slow) {
         setenv("LD_PRELOAD", TRISLIP_SLOW_WRITE_SHIM, 1);
+        // Held after its first write until the signals go.
+        if (s.signal_after_ms < 0 && !s.signals.empty()) setenv("TRISLIP_SLOW_WRITE_GO", path("go").c_str(), 1);
         execl(TRISLIP_DYNAMIC_BINARY, "trislip", static_cast<char*>(nullptr));
       } else {
         execl(TRISLIP_BINARY, "trislip", static_cast<char*>(nullptr));
@@ -96,6 +99,7 @@ class endings : public scratch_test {
       if (!signalled && s.signal_after_ms < 0) r.slip_at_signal = read_file(path("Tri_Slip.csv"));
       if (!signalled && (s.signal_after_ms >= 0 ? waited_ms >= s.signal_after_ms
                                                 : r.slip_at_signal.rfind(" time(s)", 0) == 0)) {
+        if (s.slow) write_file(path("go"), "");
         for (int sig : s.signals) kill(pid, sig);
         signalled = true;
         sent = clock_type::now();
