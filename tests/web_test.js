@@ -52,6 +52,7 @@ async function main() {
       count = await set_field(page, name, value, count);
       const after = await looks(page);
       assert.notStrictEqual(after.report, before.report, `${name}: the report did not change`);
+      assert.ok(await page.$eval('#set-full .links a', (a) => !a.href), `${name}: a link kept the files of before`);
       for (const chart of Object.keys(before.canvases)) {
         assert.notStrictEqual(after.canvases[chart], before.canvases[chart], `${name}: ${chart} was not redrawn`);
       }
@@ -80,7 +81,7 @@ async function main() {
       await page.waitForFunction((n) => document.getElementById(`${n}-error`).textContent !== '', name);
       assert.strictEqual(await page.textContent(`#${name}-error`), said_as);
       assert.strictEqual(await page.textContent('#report'), report);
-      assert.ok(await page.$eval('#set-full a', (a) => a.classList.contains('disabled')));
+      assert.ok(await page.$eval('#set-full .make', (b) => b.disabled));
       assert.strictEqual(await page.evaluate(() => window.trislipTimings.length), count);
       count = await set_field(page, name, old, count);
       assert.strictEqual(await page.textContent(`#${name}-error`), '');
@@ -125,14 +126,18 @@ function command_args(command) {
   return words.slice(1);
 }
 
-// Every link of every set against the files of trislip-custom run with
-// the command the set shows; the set offers every file the run writes.
+// Every link of every set, once the set is made, against the files of
+// trislip-custom run with the command the set shows; the set offers every
+// file the run writes.
 async function files_equal_the_programs(page, label) {
   for (const set of ['fixed', 'full']) {
     const dir = path.join(scratch, `${label}-${set}`);
     const args = command_args(await page.textContent(`#set-${set} .command`));
     execFileSync(custom, [...args, '--output-dir', dir, '--quiet'], { stdio: ['ignore', 'ignore', 'ignore'] });
-    const links = await page.$$(`#set-${set} a`);
+    await page.click(`#set-${set} .make`);
+    await page.waitForFunction((id) => [...document.querySelectorAll(`#set-${id} .links a`)]
+      .every((a) => !a.classList.contains('disabled') && a.href.startsWith('blob:')), set);
+    const links = await page.$$(`#set-${set} .links a`);
     const offered = [];
     for (const link of links) {
       const name = await link.getAttribute('download');

@@ -138,10 +138,10 @@ function draw(result, fields) {
   }));
 }
 
-// The files, two sets, each trislip-custom's run of one command, made
-// when a link of the set is first followed for the parameters shown: the
-// fixed layout alone, and the full layout with every export this build
-// has that needs no point source and reads nt samples.
+// The files, two sets, each trislip-custom's run of one command, made by
+// the set's button for the parameters shown: the fixed layout alone, and
+// the full layout with every export this build has that needs no point
+// source and reads nt samples. Their links then download what was made.
 const export_files = {
   sw4: ['trislip_sw4.txt'], specfem: ['trislip_specfem.stf'], 'specfem-globe': ['stf'],
   pylith: ['trislip.timedb'], sac: ['trislip_velocity.sac', 'trislip_displacement.sac', 'trislip_acceleration.sac'],
@@ -165,55 +165,59 @@ function command_of(set, fields) {
 function build_downloads(exports) {
   known_exports = exports.filter((e) => export_files[e.name]);
   $('downloads').innerHTML = sets.map((set) => `
-    <div class="set" id="set-${set.id}"><code class="command"></code><span class="links"></span>
+    <div class="set" id="set-${set.id}"><code class="command"></code>
+      <button type="button" class="make">Make the files</button> <span class="links"></span>
       <span class="error" role="alert"></span></div>`).join('');
+  for (const set of sets) $(`set-${set.id}`).querySelector('.make').addEventListener('click', () => make(set));
 }
 
 let shown = null;      // the fields of what the page shows, once valid
 let made = {};         // set id -> the key of the fields its links hold
 const key_of = (fields) => JSON.stringify(fields);
 
-// The commands and links of the parameters shown; disabled while a field
-// is refused.
+// The commands and links of the parameters shown. A link is live once its
+// set is made for them; the buttons are disabled while a field is refused.
 function show_commands() {
   for (const set of sets) {
     const box = $(`set-${set.id}`);
     box.querySelector('.command').textContent = shown ? command_of(set, shown) : '';
     box.querySelector('.error').textContent = '';
+    box.querySelector('.make').disabled = !shown || pending_refusal !== null;
     const names = ['Tri_Slip.csv', 'Tri_Amp.csv', 'trislip.json']
       .concat(shown ? set.exports(shown.nt).flatMap((e) => export_files[e]) : []);
     const links = box.querySelector('.links');
     if (links.dataset.names !== names.join()) {
-      links.innerHTML = names.map((f) => `<a href="#" download="${f}" data-set="${set.id}" data-file="${f}">${f}</a>`).join('');
+      links.innerHTML = names.map((f) => `<a download="${f}" data-file="${f}">${f}</a>`).join('');
       links.dataset.names = names.join();
-      for (const a of links.querySelectorAll('a')) a.addEventListener('click', follow);
     }
-    for (const a of links.querySelectorAll('a')) a.classList.toggle('disabled', !shown || pending_refusal !== null);
+    const live = shown !== null && pending_refusal === null && made[set.id] === key_of(shown);
+    for (const a of links.querySelectorAll('a')) {
+      a.classList.toggle('disabled', !live);
+      if (!live && a.href) {
+        URL.revokeObjectURL(a.href);
+        a.removeAttribute('href');
+      }
+    }
   }
 }
 
-function follow(event) {
-  const a = event.currentTarget;
-  const set = sets.find((s) => s.id === a.dataset.set);
-  const key = key_of(shown);
-  if (made[set.id] === key) return;  // the link holds the file already
-  event.preventDefault();
+function make(set) {
+  const fields = shown, key = key_of(shown);
   const box = $(`set-${set.id}`);
   box.querySelector('.error').textContent = 'making the files…';
-  ask({ type: 'files', fields: shown, format: set.format, exports: set.exports(shown.nt).join(',') }).then(({ result }) => {
-    if (key_of(shown) !== key) return;
+  ask({ type: 'files', fields, format: set.format, exports: set.exports(fields.nt).join(',') }).then(({ result }) => {
+    if (key_of(shown) !== key) return;  // redrawn for other parameters meanwhile
     if (result.refused || result.failed) {
       box.querySelector('.error').textContent = `trislip-custom: ${result.refused || result.failed}`;
       return;
     }
+    made[set.id] = key;
+    show_commands();
     box.querySelector('.error').textContent = result.said.join('\n');
-    for (const link of box.querySelectorAll('a')) {
+    for (const link of box.querySelectorAll('.links a')) {
       const file = result.files.find((f) => f.name === link.dataset.file);
-      if (link.href.startsWith('blob:')) URL.revokeObjectURL(link.href);
       link.href = URL.createObjectURL(new Blob([file.bytes], { type: 'application/octet-stream' }));
     }
-    made[set.id] = key;
-    a.click();
   });
 }
 
