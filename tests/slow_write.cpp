@@ -23,9 +23,10 @@ extern "C" ssize_t write(int fd, const void* buf, size_t n) {
     for (int waited = 0; slip_written && go != nullptr && waited < 10000 && access(go, F_OK) != 0; ++waited) {
       usleep(1000);
     }
+    // Which file this is matters only until Tri_Slip.csv is first written.
     char link[64], name[4096];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t length = readlink(link, name, sizeof name - 1);
+    const ssize_t length = go != nullptr && !slip_written ? readlink(link, name, sizeof name - 1) : -1;
     if (length > 0) {
       name[length] = 0;
       const char* base = std::strrchr(name, '/');
