@@ -3,10 +3,10 @@
 // the output folder and ends without waiting for input.
 //   exit 0: all three files written; 2: bad input, nothing written;
 //   1: writing failed or the run was interrupted, no file changed.
-#include "trislip/custom/command_line.hpp"
-#include "trislip/custom/custom_command_line.hpp"
-#include "trislip/custom/custom_run.hpp"
-#include "trislip/custom/run_steps.hpp"
+#include "trislip/options/command_line.hpp"
+#include "trislip/options/custom_command_line.hpp"
+#include "trislip/runs/custom_run.hpp"
+#include "trislip/runs/run_steps.hpp"
 #include "trislip/trislip.hpp"
 
 int main(int argc, char** argv) {

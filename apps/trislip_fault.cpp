@@ -8,9 +8,9 @@
 
 #include <string>
 
-#include "trislip/custom/command_line.hpp"
-#include "trislip/custom/fault_run.hpp"
-#include "trislip/custom/run_steps.hpp"
+#include "trislip/options/command_line.hpp"
+#include "trislip/runs/fault_run.hpp"
+#include "trislip/runs/run_steps.hpp"
 #include "trislip/trislip.hpp"
 
 int main(int argc, char** argv) {

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "check.hpp"
-#include "trislip/custom/custom_command_line.hpp"
-#include "trislip/custom/run_steps.hpp"
+#include "trislip/options/custom_command_line.hpp"
+#include "trislip/runs/run_steps.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   const std::string text = fuzz::text_of(data, size);

@@ -1,8 +1,8 @@
 // trislip-custom's --subfaults table: a refusal names the table, its line
 // and column; an accepted table is written as SRF and read back.
 #include "check.hpp"
-#include "trislip/custom/run_steps.hpp"
-#include "trislip/custom/subfaults.hpp"
+#include "trislip/runs/run_steps.hpp"
+#include "trislip/runs/subfaults.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   const std::string text = fuzz::text_of(data, size), name = "--subfaults table.csv";

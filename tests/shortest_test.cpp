@@ -1,5 +1,5 @@
-#include "trislip/custom/shortest.hpp"
-#include "trislip/custom/subfaults.hpp"
+#include "trislip/runs/shortest.hpp"
+#include "trislip/runs/subfaults.hpp"
 
 #include <gtest/gtest.h>
 

@@ -17,7 +17,7 @@
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
-#include "trislip/custom/custom_run.hpp"
+#include "trislip/runs/custom_run.hpp"
 #include "trislip/exports.hpp"
 #include "trislip/power.hpp"
 #include "trislip/report.hpp"

@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "trislip/custom/layouts.hpp"
-#include "trislip/custom/run_steps.hpp"
+#include "trislip/runs/layouts.hpp"
+#include "trislip/runs/run_steps.hpp"
 #include "trislip/exports.hpp"
 #include "trislip/srf.hpp"
 #include "trislip/trislip.hpp"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "trislip/custom/custom_run.hpp"
+#include "trislip/runs/custom_run.hpp"
 
 namespace trislip {
 

@@ -1,4 +1,4 @@
-#include "trislip/custom/fault_run.hpp"
+#include "trislip/runs/fault_run.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "trislip/custom/run_steps.hpp"
+#include "trislip/runs/run_steps.hpp"
 #include "trislip/text.hpp"
 
 namespace trislip {

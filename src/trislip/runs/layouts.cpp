@@ -1,9 +1,9 @@
-#include "trislip/custom/layouts.hpp"
+#include "trislip/runs/layouts.hpp"
 
 #include <cmath>
 #include <cstring>
 
-#include "trislip/custom/shortest.hpp"
+#include "trislip/runs/shortest.hpp"
 #include "trislip/records/edit.hpp"
 #include "trislip/records/fast_record.hpp"
 #include "trislip/records/formatted.hpp"

@@ -1,4 +1,4 @@
-#include "trislip/custom/custom_run.hpp"
+#include "trislip/runs/custom_run.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "trislip/amplitude.hpp"
-#include "trislip/custom/run_steps.hpp"
-#include "trislip/custom/staged_file.hpp"
-#include "trislip/custom/subfaults.hpp"
+#include "trislip/runs/run_steps.hpp"
+#include "trislip/runs/staged_file.hpp"
+#include "trislip/runs/subfaults.hpp"
 #include "trislip/fft.hpp"
 #include "trislip/records/unit.hpp"
 #include "trislip/report.hpp"

@@ -13,7 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "trislip/custom/staged_file.hpp"
+#include "trislip/runs/staged_file.hpp"
 #include "trislip/exports.hpp"
 #include "trislip/specfem.hpp"
 #include "trislip/srf.hpp"

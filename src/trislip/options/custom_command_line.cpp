@@ -1,4 +1,4 @@
-#include "trislip/custom/custom_command_line.hpp"
+#include "trislip/options/custom_command_line.hpp"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "trislip/custom/shortest.hpp"
+#include "trislip/runs/shortest.hpp"
 
 #include <charconv>
 #include <cmath>

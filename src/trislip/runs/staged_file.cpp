@@ -1,4 +1,4 @@
-#include "trislip/custom/staged_file.hpp"
+#include "trislip/runs/staged_file.hpp"
 
 #include <cerrno>
 #include <csignal>

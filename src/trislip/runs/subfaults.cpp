@@ -1,4 +1,4 @@
-#include "trislip/custom/subfaults.hpp"
+#include "trislip/runs/subfaults.hpp"
 
 #include <cerrno>
 #include <cmath>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "trislip/custom/run_steps.hpp"
+#include "trislip/runs/run_steps.hpp"
 #include "trislip/fault/table.hpp"
 #include "trislip/text.hpp"
 

@@ -1,4 +1,4 @@
-#include "trislip/custom/run_steps.hpp"
+#include "trislip/runs/run_steps.hpp"
 
 #include <algorithm>
 #include <charconv>
