@@ -113,7 +113,7 @@ TEST(fault_model, srcmod_top_centre_segments_are_filled_in_and_centred) {
   EXPECT_EQ(f.segment_first, (std::vector<std::size_t>{0, 3}));
   std::vector<std::string> checks;
   for (const auto& w : f.warnings) checks.push_back(w.check);
-  EXPECT_EQ(checks, (std::vector<std::string>{"rake_filled", "rise_filled", "rupture_time_filled"}));
+  EXPECT_EQ(checks, (std::vector<std::string>{"rake_filled", "rise_filled", "rupture_time_filled", "header_hypocentre"}));
   EXPECT_NE(f.warnings[0].message.find("the rake of 7 of 8 subfaults filled in from the header's RAKE = 180"),
             std::string::npos) << f.warnings[0].message;
 
@@ -136,11 +136,19 @@ TEST(fault_model, srcmod_top_centre_segments_are_filled_in_and_centred) {
   // Rupture time: straight distance to the hypocentre at avVr = 2.5 km/s.
   const double north = (b.lat - 34.20) * rad * 6371, east = (b.lon + 116.43) * rad * 6371 * std::cos(34.20 * rad);
   EXPECT_DOUBLE_EQ(b.tinit_s, std::sqrt(east * east + north * north + (b.depth_km - 7) * (b.depth_km - 7)) / 2.5);
-  // The planes from the segment blocks; segment 2's hypocentre projected.
+  // The planes from the rows, which agree with the segment blocks' top
+  // centres. Segment 1's stated hypocentre, X = 5 km from its first corner,
+  // is 5.6 km from where the Loc line puts it, at the segment's south end:
+  // said, and the Loc line's kept.
   ASSERT_EQ(f.planes.size(), 2u);
   EXPECT_EQ(f.planes[0].elat, 34.25);
-  EXPECT_EQ(f.planes[0].shyp_km, 0);
-  EXPECT_EQ(f.planes[0].dhyp_km, 7);
+  EXPECT_NEAR(f.planes[0].shyp_km, -5.619, 1e-3);
+  EXPECT_NEAR(f.planes[0].dhyp_km, 7, 1e-9);
+  EXPECT_NE(f.warnings[3].message.find("segment 1 (line 34): X = 5, Z = 7 km from its first corner, where the "
+                                       "hypocentre (line 6) lies at X = -0.6191, Z = 7 km"),
+            std::string::npos)
+      << f.warnings[3].message;
+  EXPECT_TRUE(f.geometry.passed());
   EXPECT_EQ(f.planes[1].nstk, 2);
   EXPECT_EQ(f.planes[1].strike, 330);
 

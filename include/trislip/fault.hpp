@@ -8,14 +8,17 @@
 // file states it: segments, subfaults, velocity structure, header values,
 // with every unknown value (a missing column, a filler of 999 or -999) a
 // not-a-number. Building the fault then applies the same rules to every
-// format: zero-slip subfaults left out and counted, top-centre points moved
-// to the centre, rise and rupture times and rakes filled in where the file
-// lacks them (each fill a warning), and each subfault's rigidity.
+// format: zero-slip subfaults left out and counted, each row moved to its
+// subfault's centre by the writer's rule, rise and rupture times and rakes
+// filled in where the file lacks them (each fill a warning), each
+// subfault's rigidity, and each segment's plane from its rows, with the
+// header's own values checked against it.
 #pragma once
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -46,17 +49,35 @@ struct velocity_layer {
   double density_kg_m3 = std::nan("");
 };
 
+// Something filled in, left out or found wrong while reading or building,
+// said once per kind: check names the kind ("rake_filled",
+// "zero_slip_left_out", "header_top_centre", "point_outside_plane", ...),
+// message says what, from where and how many. strict: a warning that
+// --strict refuses (the source written would be wrong), not a value
+// filled in or a header line the rows overrule.
+struct fault_warning {
+  std::string check;
+  std::string message;
+  bool strict = false;
+};
+
 // A fault segment as its file states it: lengths in km, angles in degrees.
-// Unknown values are not-a-number.
+// Unknown values are not-a-number. Strike, dip and the subfault size Dx,
+// Dz place the rows; the other header values are claims that building the
+// fault checks against the rows, each with its line (0: not stated).
 struct model_segment {
   double strike = std::nan(""), dip = std::nan("");
-  double len_km = std::nan(""), wid_km = std::nan("");
   double dx_km = std::nan(""), dz_km = std::nan("");  // subfault size along strike and down dip
+  // From a row to its subfault's centre, km along strike and down dip in
+  // the row's own strike and dip: 0 where rows are centres.
+  double to_centre_along_km = 0, to_centre_down_km = 0;
+  double len_km = std::nan(""), wid_km = std::nan("");
   std::int32_t nx = 0, nz = 0;                        // subfaults along strike and down dip (0: unknown)
-  double top_lon = std::nan(""), top_lat = std::nan("");  // top centre
-  double dtop_km = std::nan("");                      // depth of the top edge
-  double hyp_along_km = std::nan("");                 // hypocentre along strike from the segment's start
+  double top_lon = std::nan(""), top_lat = std::nan("");  // what the file calls the top centre
+  double dtop_km = std::nan("");                      // what it calls the depth of the top edge
+  double hyp_along_km = std::nan("");                 // hypocentre along strike from the segment's first corner
   double hyp_down_km = std::nan("");                  // and down dip from its top edge
+  std::size_t len_line = 0, wid_line = 0, top_line = 0, dtop_line = 0, hyp_line = 0;
 };
 
 // One subfault (one row of the file). Unknown values are not-a-number.
@@ -85,9 +106,11 @@ struct model {
   bool top_centre = false;  // the points are the top centres of their subfaults
   // The header's values.
   double hyp_lon = std::nan(""), hyp_lat = std::nan(""), hyp_depth_km = std::nan("");
+  std::size_t hyp_line = 0;
   double rake = std::nan("");                         // the mechanism's rake
   double av_rise_s = std::nan(""), av_vr_km_s = std::nan("");
   double moment_nm = std::nan(""), mw = std::nan("");  // as stated
+  std::vector<fault_warning> notes;                   // what reading found worth saying
 };
 
 // Whether the first lines of text look like each format: cheap, never throws.
@@ -120,13 +143,47 @@ struct fault_options {
 enum class rigidity_source { model_moment, velocity_structure, options };
 const char* rigidity_source_name(rigidity_source s);  // "model moment", "velocity structure", "options"
 
-// Something filled in or left out while building, said once per kind:
-// check names the kind ("rake_filled", "rise_filled", "rupture_time_filled",
-// "zero_slip_left_out"), message says what, from where and how many.
-struct fault_warning {
-  std::string check;
-  std::string message;
+// A segment's header values beside the plane its rows give (not-a-number
+// where the file does not state one): its length, width, top-centre
+// position and top depth, and its hypocentre along strike from the first
+// corner and down dip.
+struct segment_header {
+  double len_km = std::nan(""), wid_km = std::nan("");
+  double top_lon = std::nan(""), top_lat = std::nan(""), dtop_km = std::nan("");
+  double hyp_along_km = std::nan(""), hyp_down_km = std::nan("");
 };
+
+// Whether every point lies on its segment's plane and the hypocentre on
+// one of them. A point is within its plane when it lies along strike
+// within half the plane's length of its centre and down dip within its
+// width of its top, each with half a subfault (LEN/NSTK, WID/NDIP) of
+// slack; the hypocentre also within half a subfault of the plane itself.
+struct geometry_check {
+  bool made = false;                 // false: no planes to check against
+  std::size_t points = 0;            // checked
+  struct outside {
+    std::size_t point = 0, segment = 0;
+    double along_km = 0, down_km = 0;  // along strike from the plane's centre, down dip from its top
+  };
+  std::vector<outside> outside_points;
+  bool hypocentre_known = false, hypocentre_inside = false;
+  std::size_t hypocentre_segment = 0;  // the one it lies in, or the nearest
+  double hyp_along_km = std::nan(""), hyp_down_km = std::nan(""), hyp_off_km = std::nan("");
+  bool passed() const { return made && outside_points.empty() && (!hypocentre_known || hypocentre_inside); }
+};
+
+// The check of points against planes: point k belongs to the last segment
+// whose segment_first is at most k (all to the first when segment_first
+// is empty). The hypocentre is hyp (lon, lat, depth in km) when given,
+// else each plane's own SHYP and DHYP.
+geometry_check check_geometry(const std::vector<srf_point>& points, const std::vector<srf_plane>& planes,
+                              const std::vector<std::size_t>& segment_first, const double* hyp = nullptr);
+
+// Its failures as warnings that --strict refuses ("point_outside_plane",
+// "hypocentre_outside_segments"); label(k) names point k.
+std::vector<fault_warning> geometry_warnings(const geometry_check& g, const std::vector<srf_point>& points,
+                                             const std::vector<srf_plane>& planes,
+                                             const std::function<std::string(std::size_t)>& label);
 
 // The fault to write: every subfault with slip, as an SRF point whose
 // function lasts its rise time (fmax = tr^(nv-1) / rise) and whose record
@@ -138,6 +195,8 @@ struct fault {
   std::vector<std::size_t> lines;          // each point's line in the file
   std::vector<double> rigidity_pa;         // each point's
   std::vector<rigidity_source> rigidity_from;
+  std::vector<segment_header> stated;      // one per plane: the header's values beside it
+  geometry_check geometry;
   std::size_t read = 0;                    // subfaults in the file
   std::size_t zero_slip = 0;               // left out
   std::vector<fault_warning> warnings;
@@ -149,8 +208,10 @@ struct fault {
 fault build_fault(const model& m, const fault_options& o);
 
 // Where moved points go: a point a distance down dip (km, along the
-// subfault's dip) from (lon, lat, depth).
+// subfault's dip) from (lon, lat, depth), and one a distance along strike
+// (km, horizontally in the strike's direction) from (lon, lat).
 void move_down_dip(double& lon, double& lat, double& depth_km, double strike, double dip, double distance_km);
+void move_along_strike(double& lon, double& lat, double strike, double distance_km);
 
 // The moment rate of the whole fault, N m/s, at i*dt from 0 to the first
 // sample at or after the end of the last point's function: the sum over

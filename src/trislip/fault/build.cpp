@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "trislip/fault/geometry.hpp"
 #include "trislip/fault/model_text.hpp"
 #include "trislip/power.hpp"
 #include "trislip/synthesis.hpp"
@@ -17,24 +18,15 @@
 namespace trislip {
 namespace {
 
-constexpr double degree = 3.14159265358979323846 / 180, earth_km = 6371.0;
+using detail::normalised_strike;
+using detail::offset_km;
 
-// Rake into (-180, 180], strike into [0, 360).
+// Rake into (-180, 180].
 double normalised_rake(double r) {
   r = std::fmod(r, 360.0);
   if (r > 180) r -= 360;
   if (r <= -180) r += 360;
   return r;
-}
-double normalised_strike(double s) {
-  s = std::fmod(s, 360.0);
-  return s < 0 ? s + 360 : s;
-}
-
-// km east and north of (lon0, lat0), on a sphere flattened locally.
-void offset_km(double lon0, double lat0, double lon, double lat, double& east, double& north) {
-  north = (lat - lat0) * degree * earth_km;
-  east = (lon - lon0) * degree * earth_km * std::cos(lat0 * degree);
 }
 
 // A fill-in of one kind: how many subfaults took it, from where, which lines.
@@ -56,13 +48,18 @@ struct fill {
   }
 };
 
-// The layer whose top is the deepest one at or above the depth.
-const velocity_layer* layer_at(const std::vector<velocity_layer>& layers, double depth_km) {
-  const velocity_layer* found = nullptr;
+// The layer whose top is the deepest one at or above the depth; above the
+// shallowest top, the shallowest layer (above_top then says so): a table
+// that starts below the surface reaches up to it whichever way its depths
+// are read, as a layer's top or its middle.
+const velocity_layer* layer_at(const std::vector<velocity_layer>& layers, double depth_km, bool& above_top) {
+  const velocity_layer *found = nullptr, *top = nullptr;
   for (const velocity_layer& l : layers) {
     if (l.top_km <= depth_km && (found == nullptr || l.top_km >= found->top_km)) found = &l;
+    if (top == nullptr || l.top_km < top->top_km) top = &l;
   }
-  return found;
+  above_top = found == nullptr && top != nullptr;
+  return above_top ? top : found;
 }
 
 // Samples from time 0 to the first at or after the end of the longest pulse;
@@ -138,15 +135,6 @@ model read_model(const std::string& path, const model_format* format) {
   return read_csv_model(text, path);
 }
 
-void move_down_dip(double& lon, double& lat, double& depth_km, double strike, double dip, double distance_km) {
-  // Down dip is to the right of the strike: horizontally distance*cos(dip)
-  // towards strike + 90 degrees, and distance*sin(dip) deeper.
-  const double h = distance_km * std::cos(dip * degree), az = (strike + 90) * degree;
-  depth_km += distance_km * std::sin(dip * degree);
-  lon += h * std::sin(az) / (earth_km * std::cos(lat * degree)) / degree;
-  lat += h * std::cos(az) / earth_km / degree;
-}
-
 fault build_fault(const model& m, const fault_options& o) {
   {
     parameters q = o.p;
@@ -157,16 +145,15 @@ fault build_fault(const model& m, const fault_options& o) {
   }
   fault f;
   f.read = m.subfaults.size();
-  fill rake_fill, rise_fill, trup_fill;
+  fill rake_fill, rise_fill, trup_fill, structure_fill;
+  f.warnings = m.notes;
   // Segment order, file order within a segment.
   std::vector<const model_subfault*> order;
   for (const model_subfault& s : m.subfaults) order.push_back(&s);
   std::stable_sort(order.begin(), order.end(),
                    [](const model_subfault* a, const model_subfault* b) { return a->segment < b->segment; });
-  // Where each segment's subfault centres lie on average, for the top
-  // centre of a segment whose file does not state it.
-  std::vector<double> sum_lon(m.segments.size(), 0), sum_lat(m.segments.size(), 0), sum_depth(m.segments.size(), 0);
-  std::vector<std::size_t> count(m.segments.size(), 0);
+  // Each segment's subfault centres, zero-slip ones too, which give its plane.
+  std::vector<std::vector<detail::row_centre>> centres(m.segments.size());
   f.segment_first.assign(m.segments.size(), 0);
   std::vector<bool> first_seen(m.segments.size(), false);
 
@@ -183,16 +170,13 @@ fault build_fault(const model& m, const fault_options& o) {
     const double strike = std::isnan(s.strike) && seg != nullptr ? seg->strike : s.strike;
     const double dip = std::isnan(s.dip) && seg != nullptr ? seg->dip : s.dip;
     if (std::isnan(strike) || std::isnan(dip)) throw model_error(line + ": no strike or dip (neither the row nor its segment gives one)");
-    if (m.top_centre) {
-      if (seg == nullptr || !(seg->dz_km > 0)) throw model_error(line + ": top-centre coordinates, and no subfault size Dz to find the centre");
-      move_down_dip(lon, lat, depth, strike, dip, seg->dz_km / 2);
+    if (m.top_centre && (seg == nullptr || !(seg->dz_km > 0))) {
+      throw model_error(line + ": top-centre coordinates, and no subfault size Dz to find the centre");
     }
-    if (seg != nullptr) {
-      sum_lon[s.segment] += lon;
-      sum_lat[s.segment] += lat;
-      sum_depth[s.segment] += depth;
-      ++count[s.segment];
-    }
+    // To the subfault's centre, where the row is another of its points.
+    if (seg != nullptr && seg->to_centre_along_km != 0) move_along_strike(lon, lat, strike, seg->to_centre_along_km);
+    if (seg != nullptr && seg->to_centre_down_km != 0) move_down_dip(lon, lat, depth, strike, dip, seg->to_centre_down_km);
+    if (seg != nullptr) centres[s.segment].push_back({lon, lat, depth});
     if (s.slip_m == 0) {
       ++f.zero_slip;
       continue;
@@ -273,13 +257,16 @@ fault build_fault(const model& m, const fault_options& o) {
     pt.tinit_s = trup;
     // Rigidity: the model's own moment, else its velocity structure (or a
     // table's own VS and DEN), else the options.
-    const velocity_layer* layer = layer_at(m.layers, depth);
+    bool above_top = false;
+    const velocity_layer* layer = layer_at(m.layers, depth, above_top);
     const bool layer_known = layer != nullptr && layer->vs_m_s > 0 && layer->density_kg_m3 > 0;
+    bool layer_used = false;
     double mu = std::nan(""), density = std::nan("");
     rigidity_source from = rigidity_source::options;
     if (s.moment_nm > 0) {
       mu = s.moment_nm / (pt.area_m2 * s.slip_m);
       from = rigidity_source::model_moment;
+      layer_used = std::isnan(s.density_kg_m3) && layer_known;
       density = !std::isnan(s.density_kg_m3) ? s.density_kg_m3 : layer_known ? layer->density_kg_m3 : o.density_kg_m3;
       pt.density_kg_m3 = density;
       pt.vs_m_s = std::sqrt(mu / density);
@@ -289,6 +276,7 @@ fault build_fault(const model& m, const fault_options& o) {
       mu = s.density_kg_m3 * s.vs_m_s * s.vs_m_s;
       from = rigidity_source::velocity_structure;
     } else if (layer_known) {
+      layer_used = true;
       pt.vs_m_s = layer->vs_m_s;
       pt.density_kg_m3 = layer->density_kg_m3;
       mu = layer->density_kg_m3 * layer->vs_m_s * layer->vs_m_s;
@@ -304,6 +292,10 @@ fault build_fault(const model& m, const fault_options& o) {
     } else {
       throw model_error(line + ": no rigidity: the model gives no moment and no velocity structure there; give "
                         "--mu, or --vs and --density");
+    }
+    if (layer_used && above_top) {
+      structure_fill.add(s.line, "its first layer, whose top (DEPTH = " +
+                                     shortest_text(layer->top_km) + " km) is below them");
     }
     if (!(std::isfinite(mu) && mu > 0)) {
       throw model_error(line + ": rigidity " + shortest_text(mu) + " Pa (from the " + rigidity_source_name(from) +
@@ -328,53 +320,20 @@ fault build_fault(const model& m, const fault_options& o) {
   rake_fill.say(f.warnings, "rake_filled", "the rake", f.read);
   rise_fill.say(f.warnings, "rise_filled", "the rise time", f.read);
   trup_fill.say(f.warnings, "rupture_time_filled", "the rupture time", f.read);
+  structure_fill.say(f.warnings, "structure_filled", "the velocity structure", f.read);
 
-  // The PLANE block: one segment each, where every segment's size is known.
-  for (std::size_t k = 0; k < m.segments.size(); ++k) {
-    const model_segment& g = m.segments[k];
-    srf_plane pl;
-    pl.len_km = g.len_km;
-    pl.wid_km = g.wid_km;
-    if (std::isnan(pl.len_km) && g.nx > 0) pl.len_km = g.nx * g.dx_km;
-    if (std::isnan(pl.wid_km) && g.nz > 0) pl.wid_km = g.nz * g.dz_km;
-    pl.nstk = g.nx;
-    pl.ndip = g.nz;
-    pl.strike = normalised_strike(g.strike);
-    pl.dip = g.dip;
-    if (!(pl.len_km > 0 && pl.wid_km > 0 && pl.nstk > 0 && pl.ndip > 0) || std::isnan(pl.strike) ||
-        std::isnan(pl.dip) || count[k] == 0) {
-      f.planes.clear();
-      break;
-    }
-    if (!std::isnan(g.top_lon) && !std::isnan(g.top_lat)) {
-      pl.elon = g.top_lon;
-      pl.elat = g.top_lat;
-      pl.dtop_km = g.dtop_km;
-    } else {
-      // The middle of the subfault centres, half a width up dip.
-      const auto c = static_cast<double>(count[k]);
-      double lon = sum_lon[k] / c, lat = sum_lat[k] / c, depth = sum_depth[k] / c;
-      move_down_dip(lon, lat, depth, pl.strike, pl.dip, -pl.wid_km / 2);
-      pl.elon = lon;
-      pl.elat = lat;
-      pl.dtop_km = depth;
-    }
-    if (std::isnan(pl.dtop_km)) pl.dtop_km = sum_depth[k] / static_cast<double>(count[k]) - pl.wid_km / 2 * std::sin(pl.dip * degree);
-    if (!std::isnan(g.hyp_along_km) && !std::isnan(g.hyp_down_km)) {
-      pl.shyp_km = g.hyp_along_km - pl.len_km / 2;
-      pl.dhyp_km = g.hyp_down_km;
-    } else if (!std::isnan(m.hyp_lon) && !std::isnan(m.hyp_lat) && !std::isnan(m.hyp_depth_km)) {
-      // The hypocentre in the segment's own coordinates.
-      double east = 0, north = 0;
-      offset_km(pl.elon, pl.elat, m.hyp_lon, m.hyp_lat, east, north);
-      pl.shyp_km = east * std::sin(pl.strike * degree) + north * std::cos(pl.strike * degree);
-      pl.dhyp_km = pl.dip > 0 ? (m.hyp_depth_km - pl.dtop_km) / std::sin(pl.dip * degree) : 0;
-    }
-    f.planes.push_back(pl);
-  }
+  detail::planes_of_rows(m, centres, f);
   // A segment with no point with slip starts where the next one does.
   for (std::size_t k = m.segments.size(); k-- > 0;) {
     if (!first_seen[k]) f.segment_first[k] = k + 1 < m.segments.size() ? f.segment_first[k + 1] : f.points.size();
+  }
+  // Every point on its segment's plane, and the hypocentre on one of them.
+  const double hyp[] = {m.hyp_lon, m.hyp_lat, m.hyp_depth_km};
+  const bool hyp_known = std::isfinite(hyp[0]) && std::isfinite(hyp[1]) && std::isfinite(hyp[2]);
+  f.geometry = check_geometry(f.points, f.planes, f.segment_first, hyp_known ? hyp : nullptr);
+  for (fault_warning& w : geometry_warnings(f.geometry, f.points, f.planes,
+                                            [&](std::size_t k) { return "line " + std::to_string(f.lines[k]); })) {
+    f.warnings.push_back(std::move(w));
   }
   return f;
 }

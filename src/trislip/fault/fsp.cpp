@@ -61,20 +61,23 @@ bool column_header(std::string_view body, std::size_t line, columns& c) {
   return true;
 }
 
-// The segment's size and place from the lines that state them.
-void segment_values(std::string_view body, model_segment& s) {
-  const auto set = [](double& to, double x) {
-    if (!std::isnan(x)) to = x;
+// The segment's size and place from the lines of its block that state
+// them, each value with its line.
+void segment_values(std::string_view body, std::size_t line, model_segment& s) {
+  const auto set = [line](double& to, std::size_t* at, double x) {
+    if (std::isnan(x)) return;
+    to = x;
+    if (at != nullptr) *at = line;
   };
-  set(s.dx_km, value_of(body, "Dx"));
-  set(s.dz_km, value_of(body, "Dz"));
-  set(s.len_km, value_of(body, "LEN"));
-  set(s.wid_km, value_of(body, "WID"));
-  set(s.dtop_km, value_of(body, "Z2top"));
-  set(s.top_lat, value_of(body, "LAT"));
-  set(s.top_lon, value_of(body, "LON"));
-  set(s.hyp_along_km, value_of(body, "(X)"));
-  set(s.hyp_down_km, value_of(body, "(Z)"));
+  set(s.dx_km, nullptr, value_of(body, "Dx"));
+  set(s.dz_km, nullptr, value_of(body, "Dz"));
+  set(s.len_km, &s.len_line, value_of(body, "LEN"));
+  set(s.wid_km, &s.wid_line, value_of(body, "WID"));
+  set(s.dtop_km, &s.dtop_line, value_of(body, "Z2top"));
+  set(s.top_lat, &s.top_line, value_of(body, "LAT"));
+  set(s.top_lon, &s.top_line, value_of(body, "LON"));
+  set(s.hyp_along_km, &s.hyp_line, value_of(body, "(X)"));
+  set(s.hyp_down_km, &s.hyp_line, value_of(body, "(Z)"));
 }
 
 }  // namespace
@@ -167,9 +170,11 @@ model read_fsp(const std::string& text, const std::string& name) {
       m.hyp_lat = value_of(body, "LAT");
       m.hyp_lon = value_of(body, "LON");
       m.hyp_depth_km = value_of(body, "DEP");
+      m.hyp_line = line;
     } else if (label == "Size") {
       header.len_km = value_of(body, "LEN");
       header.wid_km = value_of(body, "WID");
+      header.len_line = header.wid_line = line;
       m.mw = value_of(body, "Mw");
       m.moment_nm = value_of(body, "Mo");  // N m
     } else if (label == "Mech") {
@@ -177,10 +182,12 @@ model read_fsp(const std::string& text, const std::string& name) {
       header.dip = value_of(body, "DIP");
       m.rake = value_of(body, "RAKE");
       header.dtop_km = value_of(body, "Htop");
+      header.dtop_line = line;
     } else if (label == "Rupt") {
       header.hyp_along_km = value_of(body, "HypX");
       header.hyp_down_km = value_of(body, "Hypz");
       if (std::isnan(header.hyp_down_km)) header.hyp_down_km = value_of(body, "HypZ");
+      header.hyp_line = line;
       m.av_rise_s = value_of(body, "avTr");
       m.av_vr_km_s = value_of(body, "avVr");
     } else if (label == "Invs") {
@@ -228,7 +235,7 @@ model read_fsp(const std::string& text, const std::string& name) {
     } else if (column_header(body, line, cols)) {
       have_columns = true;
     } else if (multi && !segments.empty()) {
-      segment_values(body, segments.back());
+      segment_values(body, line, segments.back());
     }
   }
   if (!multi) segments.push_back(header);
@@ -238,13 +245,8 @@ model read_fsp(const std::string& text, const std::string& name) {
                                    {&s.strike, header.strike}, {&s.dip, header.dip}}) {
       if (std::isnan(*field)) *field = fallback;
     }
-    // Counts from the sizes, where they make a count at all.
-    const auto count_of = [](double length, double step) {
-      const double n = std::round(length / step);
-      return n >= 1 && n < 1e6 ? static_cast<std::int32_t>(n) : 0;
-    };
-    if (s.nx == 0 && s.dx_km > 0 && s.len_km > 0) s.nx = count_of(s.len_km, s.dx_km);
-    if (s.nz == 0 && s.dz_km > 0 && s.wid_km > 0) s.nz = count_of(s.wid_km, s.dz_km);
+    // Top-centre rows lie half a subfault up dip of their centres.
+    if (m.top_centre && s.dz_km > 0) s.to_centre_down_km = s.dz_km / 2;
   }
   if (m.subfaults.empty()) throw model_error(name + ": no subfault rows (FSP rows follow a % LAT LON ... SLIP ... line)");
   rows.resize(segments.size(), 0);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "trislip/fault/geometry.hpp"
 #include "trislip/fault/model_text.hpp"
 #include "trislip/text.hpp"
 
@@ -33,6 +34,21 @@ double after_colon(std::string_view line, std::string_view name) {
   return r.ec == std::errc() ? detail::known(x) : std::nan("");
 }
 
+// The point sources a subfault has along one side of the boundary: the
+// side runs from the first row's point to the corner, n * d - d / n_p
+// long, where d is the rows' spacing, measured from the first row to the
+// last one of that side (the #Fault_segment line rounds Dx and Dy to two
+// decimals; measured alike, side and spacing share their small errors).
+// For a segment one subfault wide, d is the line's.
+double point_sources(double side_km, double rows_span_km, std::int32_t n, double d_line) {
+  const double d = n > 1 ? rows_span_km / (n - 1) : d_line;
+  return d / (n * d - side_km);
+}
+
+struct corner {
+  double lon = 0, lat = 0, depth = 0;
+};
+
 const char* const param_column[] = {"lat", "lon", "depth", "slip", "rake", "strike", "dip", "t_rup", "t_ris", "t_fal", "mo"};
 constexpr std::size_t param_columns = 11;
 
@@ -56,6 +72,8 @@ model read_usgs_param(const std::string& text, const std::string& name) {
   std::vector<std::size_t> segment_line;
   enum class part { none, corners, subfaults } in = part::none;
   std::vector<double> corner_lon, corner_lat, corner_depth;
+  std::vector<std::vector<corner>> corners;     // each segment's boundary, as written
+  std::vector<std::pair<double, double>> hyp_cell;  // each segment's hypocentre cell (i, j), from 1
   const auto close_corners = [&] {
     // The top edge: the two corners at the least depth; its middle is the
     // segment's top centre.
@@ -72,6 +90,9 @@ model read_usgs_param(const std::string& text, const std::string& name) {
     s.top_lon = (corner_lon[a] + corner_lon[b]) / 2;
     s.top_lat = (corner_lat[a] + corner_lat[b]) / 2;
     s.dtop_km = corner_depth[a];
+    for (std::size_t k = 0; k < corner_lon.size(); ++k) {
+      corners.back().push_back({corner_lon[k], corner_lat[k], corner_depth[k]});
+    }
   };
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::size_t line = i + 1;
@@ -94,9 +115,9 @@ model read_usgs_param(const std::string& text, const std::string& name) {
         }
         s.nx = static_cast<std::int32_t>(nx);
         s.nz = static_cast<std::int32_t>(ny);
-        s.len_km = s.nx * s.dx_km;
-        s.wid_km = s.nz * s.dz_km;
         m.segments.push_back(s);
+        corners.emplace_back();
+        hyp_cell.emplace_back(std::nan(""), std::nan(""));
         rows.push_back(0);
         segment_line.push_back(line);
       } else if (up.rfind("#BOUNDARY", 0) == 0 && !m.segments.empty()) {
@@ -112,11 +133,17 @@ model read_usgs_param(const std::string& text, const std::string& name) {
           if (read_number(a, ci) && read_number(b, cj)) {
             s.hyp_along_km = (ci - 0.5) * s.dx_km;
             s.hyp_down_km = (cj - 0.5) * s.dz_km;
+            s.hyp_line = line;
+            hyp_cell.back() = {ci, cj};
           }
         }
+        // The polygon that follows is the writer's claim of where the
+        // segment lies: its shallow side's middle and depth.
+        s.top_line = s.dtop_line = line;
         if (std::isnan(m.hyp_lon)) {
           m.hyp_lon = after_colon(t, "Lon");
           m.hyp_lat = after_colon(t, "Lat");
+          m.hyp_line = line;
         }
       } else if (up.find("DEPTH") != std::string::npos && up.find("SLIP") == std::string::npos) {
         in = part::corners;
@@ -200,6 +227,64 @@ model read_usgs_param(const std::string& text, const std::string& name) {
     model_segment& g = m.segments[s.segment];
     if (std::isnan(g.strike)) g.strike = s.strike;
     if (std::isnan(g.dip)) g.dip = s.dip;
+  }
+  // Each row is its subfault's first point source: the writer
+  // (write_model in model_parameters.f95) splits a subfault into nx_p x
+  // ny_p point sources and writes point_sources(:, 1, subfault), so the
+  // centre lies (Dx - Dx/nx_p)/2 along strike and (Dy - Dy/ny_p)/2 down
+  // dip of the row. The boundary's corners are point sources too: corner
+  // 1 the first row's, corner 2 the first of the last row of subfaults,
+  // corner 4 the last along strike of the first row.
+  std::string half;
+  std::size_t first = 0;
+  for (std::size_t k = 0; k < m.segments.size(); ++k) {
+    model_segment& g = m.segments[k];
+    const auto at = [&](std::int32_t i, std::int32_t j) -> const model_subfault& {
+      return m.subfaults[first + static_cast<std::size_t>(j) * static_cast<std::size_t>(g.nx) + static_cast<std::size_t>(i)];
+    };
+    const auto distance = [](const model_subfault& r, const corner& c) {
+      return detail::distance_km(r.lon, r.lat, r.depth_km, c.lon, c.lat, c.depth);
+    };
+    double along = std::nan(""), down = std::nan("");
+    const std::vector<corner>& c = corners[k];
+    if (c.size() >= 4) {
+      const model_subfault &r0 = at(0, 0), &rx = at(g.nx - 1, 0), &rz = at(0, g.nz - 1);
+      const corner last_row{rz.lon, rz.lat, rz.depth_km}, last_along{rx.lon, rx.lat, rx.depth_km};
+      along = point_sources(distance(r0, c[3]), distance(r0, last_along), g.nx, g.dx_km);
+      down = point_sources(distance(r0, c[1]), distance(r0, last_row), g.nz, g.dz_km);
+    }
+    const auto whole = [](double n) { return n >= 0.9 && n < 1e6 && std::fabs(n - std::round(n)) <= 0.1; };
+    if (whole(along) && whole(down)) {
+      g.to_centre_along_km = (g.dx_km - g.dx_km / std::round(along)) / 2;
+      g.to_centre_down_km = (g.dz_km - g.dz_km / std::round(down)) / 2;
+    } else {
+      g.to_centre_along_km = g.dx_km / 2;
+      g.to_centre_down_km = g.dz_km / 2;
+      half += std::string(half.empty() ? "" : "; ") + "segment " + std::to_string(k + 1) + " (line " +
+              std::to_string(segment_line[k]) + "): " +
+              (c.size() >= 4 ? "its boundary gives " + shortest_text(std::round(along * 100) / 100) + " x " +
+                                   shortest_text(std::round(down * 100) / 100) + " point sources a subfault"
+                             : std::string("no boundary to count its point sources"));
+    }
+    // The hypocentre's depth, which the file does not state: the centre
+    // of its cell, where the writer puts it.
+    const auto [ci, cj] = hyp_cell[k];
+    if (std::isnan(m.hyp_depth_km) && ci >= 1 && ci <= g.nx && cj >= 1 && cj <= g.nz && ci == std::floor(ci) &&
+        cj == std::floor(cj)) {
+      const model_subfault& r = at(static_cast<std::int32_t>(ci) - 1, static_cast<std::int32_t>(cj) - 1);
+      double lon = r.lon, lat = r.lat, depth = r.depth_km;
+      move_along_strike(lon, lat, r.strike, g.to_centre_along_km);
+      move_down_dip(lon, lat, depth, r.strike, r.dip, g.to_centre_down_km);
+      m.hyp_depth_km = depth;
+    }
+    first += static_cast<std::size_t>(g.nx) * static_cast<std::size_t>(g.nz);
+  }
+  if (!half.empty()) {
+    m.notes.push_back({"centre_from_half_a_subfault",
+                       "rows taken as their subfaults' first corner and moved half a subfault along strike and "
+                       "down dip to the centre, since the point sources of a subfault are not a whole number: " +
+                           half,
+                       false});
   }
   return m;
 }

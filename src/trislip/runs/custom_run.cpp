@@ -298,8 +298,21 @@ struct srf_plan {
   std::vector<srf_point> points;
   std::vector<srf_plane> planes;
   bool table = false;
+  geometry_check geometry;                 // the points against the plane
   std::vector<sampling_warning> warnings;  // of the plan itself
 };
+
+// Every point on the plane, and the hypocentre (SHYP, DHYP) on it: a
+// --plane that does not hold its table is said, and --strict refuses it.
+void check_plan_geometry(srf_plan& plan) {
+  plan.geometry = check_geometry(plan.points, plan.planes, {});
+  const bool table = plan.table;
+  for (const fault_warning& w : geometry_warnings(plan.geometry, plan.points, plan.planes, [table](std::size_t k) {
+         return table ? "row " + std::to_string(k + 1) : std::string("the point");
+       })) {
+    plan.warnings.push_back({w.check, w.message});
+  }
+}
 
 srf_plan srf_plan_of(const custom_options& o, bool wanted) {
   const srf_source& src = o.srf;
@@ -354,6 +367,7 @@ srf_plan srf_plan_of(const custom_options& o, bool wanted) {
       throw refusal((src.plane.empty() ? "--depth " : "--plane ") + std::string(e.what()));
     }
     plan.points.push_back(pt);
+    check_plan_geometry(plan);
     return plan;
   }
   for (const char* name : {"--lon", "--lat", "--depth", "--strike", "--dip", "--rake", "--area"}) {
@@ -371,6 +385,7 @@ srf_plan srf_plan_of(const custom_options& o, bool wanted) {
       throw refusal("--plane " + std::string(e.what()));
     }
   }
+  check_plan_geometry(plan);
   return plan;
 }
 
@@ -398,7 +413,7 @@ std::vector<double> rigidities(const custom_options& o, const std::vector<srf_po
 }
 
 json json_of(const custom_options& o, std::int32_t nfast, const chosen_exports& exports,
-             const warning_log& warnings, const srf_record& srf) {
+             const warning_log& warnings, const srf_record& srf, const geometry_check& geometry) {
   const parameters& p = o.p;
   json j;
   j["program"] = "trislip-custom";
@@ -415,6 +430,7 @@ json json_of(const custom_options& o, std::int32_t nfast, const chosen_exports& 
     }
   }
   add_srf_json(j, srf);
+  if (srf.written) add_geometry_json(j, geometry);
   if (exports.has("sac") || exports.has("mseed")) {
     j["seed_id"] = o.seed_id;
     j["start_time"] = o.start_time;
@@ -625,7 +641,7 @@ void produce(custom_plan& plan) {
     plan.warnings.refuse_if_strict(o.strict);
   }
 
-  json j = json_of(o, plan.nfast, plan.exports, plan.warnings, srf);
+  json j = json_of(o, plan.nfast, plan.exports, plan.warnings, srf, plan.srf.geometry);
   if (plan.exports.specfem_cmt) add_specfem_json(j, cmt_done, cmt);
   write_json(out, j);
   out.publish();

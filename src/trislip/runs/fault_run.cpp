@@ -139,7 +139,7 @@ void run_fault(const fault_request& r) {
     }
   }
   warning_log warnings("trislip-fault");
-  for (const fault_warning& w : f.warnings) warnings.add(w.check, w.message, false);
+  for (const fault_warning& w : f.warnings) warnings.add(w.check, w.message, w.strict);
   if (f.planes.empty()) {
     warnings.add("srf_no_plane", "trislip.srf has no PLANE block, which SW4's rupture command needs: the model "
                                  "gives no segment geometry", false);
@@ -185,7 +185,10 @@ void run_fault(const fault_request& r) {
   json model_j = {{"file", r.model_path}, {"format", model_format_name(m.format)}};
   if (!m.event.empty()) model_j["event"] = m.event;
   if (!m.tag.empty()) model_j["tag"] = m.tag;
-  model_j["coordinates"] = m.top_centre ? "top centre of each subfault, moved to its centre" : "as the file gives them";
+  model_j["coordinates"] = m.format == model_format::usgs_param
+                               ? "each subfault's first point source, moved to its centre"
+                           : m.top_centre ? "top centre of each subfault, moved to its centre"
+                                          : "as the file gives them";
   json segments = json::array();
   for (std::size_t k = 0; k < m.segments.size(); ++k) {
     const std::size_t first = f.segment_first[k];
@@ -196,6 +199,15 @@ void run_fault(const fault_request& r) {
       s["plane"] = {{"elon", pl.elon},       {"elat", pl.elat},     {"nstk", pl.nstk},       {"ndip", pl.ndip},
                     {"len_km", pl.len_km},   {"wid_km", pl.wid_km}, {"strike", pl.strike},   {"dip", pl.dip},
                     {"dtop_km", pl.dtop_km}, {"shyp_km", pl.shyp_km}, {"dhyp_km", pl.dhyp_km}};
+      // What the header says beside it: the plane follows the rows.
+      const segment_header& st = f.stated[k];
+      json h = json::object();
+      for (const auto& [key, x] : {std::pair{"len_km", st.len_km}, {"wid_km", st.wid_km}, {"top_lon", st.top_lon},
+                                   {"top_lat", st.top_lat}, {"dtop_km", st.dtop_km},
+                                   {"hyp_along_km", st.hyp_along_km}, {"hyp_down_km", st.hyp_down_km}}) {
+        if (!std::isnan(x)) h[key] = x;
+      }
+      s["header"] = h;
     }
     segments.push_back(s);
   }
@@ -214,6 +226,7 @@ void run_fault(const fault_request& r) {
   }
   if (all_own) model_j["subfault_moment_sum_Nm"] = own;
   j["model"] = model_j;
+  add_geometry_json(j, f.geometry);
   j["parameters"] = {{"dt", p.dt}, {"tr", p.tr}, {"ar", p.ar}, {"nv", p.nv}};
   j["function"] = "each subfault's lasts its rise time: fmax = tr^(nv-1) / rise";
   std::map<rigidity_source, std::size_t> by_source;

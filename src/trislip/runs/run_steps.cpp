@@ -165,6 +165,23 @@ void add_specfem_json(json& j, const specfem_cmt_summary& s, const specfem_cmt_o
                       {"note", "dt must be the solver's DT and nt at least its NSTEP"}};
 }
 
+void add_geometry_json(json& j, const geometry_check& g) {
+  json out = {{"checked", g.made}};
+  if (g.made) {
+    out["result"] = g.passed() ? "passed" : "failed";
+    out["points"] = g.points;
+    out["points_outside"] = g.outside_points.size();
+    if (g.hypocentre_known) {
+      out["hypocentre"] = {{"on_a_segment", g.hypocentre_inside}, {"segment", g.hypocentre_segment + 1},
+                           {"along_strike_km", g.hyp_along_km}, {"down_dip_km", g.hyp_down_km}};
+      if (!std::isnan(g.hyp_off_km)) out["hypocentre"]["off_plane_km"] = g.hyp_off_km;
+    }
+  } else {
+    out["why_not"] = "no PLANE block to check the points against";
+  }
+  j["geometry"] = out;
+}
+
 void write_json(output_folder& out, const json& j) {
   staged_file& f = out.add("trislip.json");
   const std::string text = j.dump(2) + "\n";

@@ -15,6 +15,7 @@
 
 #include "trislip/runs/staged_file.hpp"
 #include "trislip/exports.hpp"
+#include "trislip/fault.hpp"
 #include "trislip/specfem.hpp"
 #include "trislip/srf.hpp"
 
@@ -117,6 +118,10 @@ specfem_cmt_summary write_specfem_files(output_folder& out, const std::vector<sr
                                         const char* rows);
 // trislip.json's "specfem_cmt" entry and its lines in "exports".
 void add_specfem_json(json& j, const specfem_cmt_summary& s, const specfem_cmt_options& o);
+
+// trislip.json's "geometry": whether every point lies on its segment's
+// plane and the hypocentre on one of them.
+void add_geometry_json(json& j, const geometry_check& g);
 
 // Writes j as trislip.json into the folder.
 void write_json(output_folder& out, const json& j);
