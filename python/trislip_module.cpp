@@ -307,6 +307,14 @@ py::dict read_fault(const std::string& path, const py::object& format, double dt
   out["zero_slip"] = f.zero_slip;
   out["warnings"] = warnings;
   out["stated_moment_Nm"] = m.moment_nm;
+  // Whether every point lies on its segment's plane and the hypocentre on one.
+  const trislip::geometry_check& g = f.geometry;
+  py::dict geometry;
+  geometry["checked"] = g.made;
+  geometry["passed"] = g.passed();
+  geometry["points_outside"] = g.outside_points.size();
+  geometry["hypocentre_on_a_segment"] = g.hypocentre_known ? py::object(py::bool_(g.hypocentre_inside)) : py::none();
+  out["geometry"] = geometry;
   return out;
 }
 

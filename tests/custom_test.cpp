@@ -526,6 +526,18 @@ TEST_F(custom, srf_of_a_point_and_of_a_table) {
                   "--plane", "-118.5,34.2,3,1,3,1,120,45,4,0,0.5"});
   EXPECT_TRUE(r.exited_with(2)) << r.err;
   EXPECT_FALSE(exists("s"));
+  // The same plane 6 km deeper does not hold the rows: said, and in
+  // trislip.json.
+  r = custom_run({"--export", "srf", "--subfaults", "rows.csv", "--output-dir", "g", "--quiet",
+                  "--plane", "-118.5,34.2,3,1,3,1,120,45,10,0,0.5"});
+  ASSERT_TRUE(r.exited_with(0)) << r.err;
+  EXPECT_NE(r.err.find("trislip-custom: warning: 3 of 3 points lie outside their segment's plane by more than half "
+                       "a subfault (row 1, row 2, row 3); the first, row 1, lies "),
+            std::string::npos) << r.err;
+  j = nlohmann::json::parse(read_file(path("g/trislip.json")));
+  EXPECT_EQ(j["geometry"]["result"], "failed");
+  EXPECT_EQ(j["geometry"]["points_outside"], 3);
+  EXPECT_EQ(j["geometry"]["hypocentre"]["on_a_segment"], true);
 }
 
 // Runs with other parameters into the same folder at the same time: the

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 
 #include "scratch.hpp"
+#include "usgs_writer.hpp"
 
 namespace {
 
@@ -146,6 +147,43 @@ TEST_F(fault_run, fill_ins_warn_and_strict_refuses_lost_slip) {
             std::string::npos) << r.err;
   EXPECT_NE(r.err.find("trislip-fault: --strict: refused for the warnings above; nothing written"), std::string::npos);
   EXPECT_FALSE(exists("strict/trislip.srf"));
+}
+
+// A multi-segment model by the USGS writer's rules: its header's top
+// centres said, its planes holding their points; a hypocentre off every
+// segment refused under --strict. A velocity table that starts at 1.5 km
+// needs no --mu.
+TEST_F(fault_run, published_geometry_is_checked_and_said) {
+  const std::vector<usgs_writer::segment> segs = usgs_writer::two_segments();
+  usgs_writer::position hyp = usgs_writer::hypocentre(segs);
+  write_file(path("made.fsp"), usgs_writer::fsp(segs, hyp));
+  outcome r = run("made.fsp --strict --output-dir out --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.rfind("trislip-fault: warning: the header's top centre is not its rows' (the plane takes the rows'): "
+                        "segment 1 (line 23): LAT = ", 0), 0u) << r.err;
+  auto j = nlohmann::json::parse(read_file(path("out/trislip.json")));
+  EXPECT_EQ(j["geometry"]["result"], "passed");
+  EXPECT_EQ(j["geometry"]["points"], 30);
+  EXPECT_EQ(j["model"]["segments"][1]["plane"]["len_km"], 40);
+  EXPECT_EQ(j["model"]["segments"][1]["header"]["len_km"], 40);
+  EXPECT_NE(j["model"]["segments"][1]["header"]["top_lat"], j["model"]["segments"][1]["plane"]["elat"]);
+
+  hyp.lat += 0.5;
+  write_file(path("far.fsp"), usgs_writer::fsp(segs, hyp));
+  r = run("far.fsp --strict --output-dir never --quiet");
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("trislip-fault: warning: the hypocentre lies on no segment's plane: the nearest, segment 2"),
+            std::string::npos) << r.err;
+  EXPECT_FALSE(exists("never"));
+
+  std::string deep = read_file(data + "/two_segments_top_centre.fsp");
+  deep.replace(deep.find("%   0.00 5.00"), 13, "%   1.50 5.00");
+  write_file(path("deep.fsp"), deep);
+  r = run("deep.fsp --output-dir deep --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("trislip-fault: warning: the velocity structure of 2 of 8 subfaults filled in from its first "
+                       "layer, whose top (DEPTH = 1.5 km) is below them"),
+            std::string::npos) << r.err;
 }
 
 // Bad input: the line and what is wrong, status 2, no folder made.

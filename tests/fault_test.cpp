@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "trislip/fault.hpp"
+#include "usgs_writer.hpp"
 
 namespace {
 
@@ -35,6 +36,13 @@ std::vector<std::vector<double>> rows_of(const std::string& path, char comment) 
     if (r.size() >= 10) rows.push_back(r);  // not the .param boundary corners
   }
   return rows;
+}
+
+// The straight distance between two points, km, on the sphere the models use.
+double km_between(double lon0, double lat0, double d0, double lon, double lat, double d) {
+  const double rad = 3.14159265358979323846 / 180, north = (lat - lat0) * rad * 6371,
+               east = (lon - lon0) * rad * 6371 * std::cos((lat + lat0) / 2 * rad);
+  return std::sqrt(north * north + east * east + (d - d0) * (d - d0));
 }
 
 trislip::fault fault_of(const std::string& path, trislip::fault_options o = {}) {
@@ -152,6 +160,18 @@ TEST(fault_model, srcmod_top_centre_segments_are_filled_in_and_centred) {
   EXPECT_EQ(f.planes[1].nstk, 2);
   EXPECT_EQ(f.planes[1].strike, 330);
 
+  // A velocity table that starts below the shallowest subfaults (1.5 km,
+  // segment 2's first row centres at 1.48 km) gives them its first layer.
+  std::string deep = read_text(path);
+  deep.replace(deep.find("%   0.00 5.00"), 13, "%   1.50 5.00");
+  const trislip::fault d = trislip::build_fault(trislip::read_fsp(deep, "deep"), trislip::fault_options{f.points[0].p});
+  EXPECT_EQ(d.warnings[3].check, "structure_filled");
+  EXPECT_NE(d.warnings[3].message.find("the velocity structure of 2 of 8 subfaults filled in from its first layer, "
+                                       "whose top (DEPTH = 1.5 km) is below them (lines 53, 54)"),
+            std::string::npos) << d.warnings[3].message;
+  EXPECT_DOUBLE_EQ(d.rigidity_pa[3], 2500.0 * 3000 * 3000);
+  EXPECT_EQ(d.rigidity_from[3], trislip::rigidity_source::velocity_structure);
+
   // Options fill before the header, and are said so.
   trislip::fault_options o;
   o.rake = 170;
@@ -161,6 +181,76 @@ TEST(fault_model, srcmod_top_centre_segments_are_filled_in_and_centred) {
   EXPECT_EQ(g.points[0].rake, 170);
   EXPECT_NE(g.warnings[1].message.find("--rise 1.5 s"), std::string::npos);
   EXPECT_NE(g.warnings[2].message.find("--vr 3 km/s"), std::string::npos);
+}
+
+// A multi-segment FSP laid out by the USGS writer, whose "top-center" is
+// each segment's last point source: the planes follow the rows, the
+// header's top centres are said in one line, and the hypocentre lies in
+// the first segment where its line puts it.
+TEST(fault_model, usgs_multi_segment_planes_follow_their_rows) {
+  const std::vector<usgs_writer::segment> segs = usgs_writer::two_segments();
+  usgs_writer::position hyp = usgs_writer::hypocentre(segs);
+  trislip::fault_options o;
+  o.p.dt = 0.01;
+  const trislip::fault f = trislip::build_fault(trislip::read_fsp(usgs_writer::fsp(segs, hyp), "made"), o);
+  ASSERT_EQ(f.planes.size(), 2u);
+  for (std::size_t k = 0; k < 2; ++k) {
+    SCOPED_TRACE(k);
+    const usgs_writer::segment& s = segs[k];
+    const trislip::srf_plane& pl = f.planes[k];
+    const usgs_writer::position top = usgs_writer::at(s, s.nx * s.dx / 2, 0);
+    EXPECT_EQ(pl.nstk, s.nx);
+    EXPECT_EQ(pl.ndip, s.nz);
+    EXPECT_EQ(pl.len_km, s.nx * s.dx);
+    EXPECT_EQ(pl.wid_km, s.nz * s.dz);
+    EXPECT_EQ(pl.strike, s.strike);
+    EXPECT_LT(km_between(pl.elon, pl.elat, pl.dtop_km, top.lon, top.lat, top.depth), 0.02);
+  }
+  EXPECT_EQ(f.planes[0].shyp_km, 2.5 * 10 - 30);
+  EXPECT_EQ(f.planes[0].dhyp_km, 1.5 * 5);
+  EXPECT_TRUE(f.geometry.passed());
+  EXPECT_EQ(f.geometry.points, 30u);
+  EXPECT_EQ(f.geometry.hypocentre_segment, 0u);
+  ASSERT_EQ(f.warnings.size(), 1u);
+  EXPECT_EQ(f.warnings[0].check, "header_top_centre");
+  EXPECT_FALSE(f.warnings[0].strict);
+  for (const char* segment : {"segment 1 (line 23): LAT = ", "segment 2 (line 51): LAT = "}) {
+    EXPECT_NE(f.warnings[0].message.find(segment), std::string::npos) << f.warnings[0].message;
+  }
+  // A hypocentre 30 km east of every segment is what --strict refuses.
+  hyp.lon += 30 / (6371 * usgs_writer::rad * std::cos(21 * usgs_writer::rad));
+  const trislip::fault g = trislip::build_fault(trislip::read_fsp(usgs_writer::fsp(segs, hyp), "made"), o);
+  EXPECT_FALSE(g.geometry.passed());
+  ASSERT_EQ(g.warnings.size(), 2u);
+  EXPECT_EQ(g.warnings[1].check, "hypocentre_outside_segments");
+  EXPECT_TRUE(g.warnings[1].strict);
+  EXPECT_NE(g.warnings[1].message.find("the hypocentre lies on no segment's plane: the nearest, segment 1"),
+            std::string::npos) << g.warnings[1].message;
+}
+
+// Illapel in the .param layout (rows at each subfault's first point
+// source) and in FSP (rows at the centres) from one grid: the same places.
+TEST(fault_model, illapel_param_and_fsp_give_the_same_places) {
+  const trislip::fault p = fault_of(models + "/usgs_2015_illapel.param");
+  const trislip::fault q = fault_of(models + "/usgs_2015_illapel.fsp");
+  ASSERT_EQ(p.points.size(), 207u);
+  double worst = 0;
+  for (const trislip::srf_point& a : p.points) {
+    double nearest = 1e9;
+    for (const trislip::srf_point& b : q.points) {
+      nearest = std::min(nearest, km_between(a.lon, a.lat, a.depth_km, b.lon, b.lat, b.depth_km));
+    }
+    worst = std::max(worst, nearest);
+  }
+  EXPECT_LT(worst, 0.3);
+  const trislip::srf_plane &a = p.planes.at(0), &b = q.planes.at(0);
+  EXPECT_LT(km_between(a.elon, a.elat, a.dtop_km, b.elon, b.elat, b.dtop_km), 0.3);
+  EXPECT_EQ(a.nstk * 100 + a.ndip, b.nstk * 100 + b.ndip);
+  // Its hypocentre: Lon and Lat as stated, the depth of cell (9, 5)'s centre.
+  const trislip::model m = trislip::read_model(models + "/usgs_2015_illapel.param");
+  EXPECT_NEAR(m.hyp_depth_km, 22.4, 0.05);  // the FSP's DEP
+  EXPECT_TRUE(p.geometry.passed() && q.geometry.passed());
+  EXPECT_TRUE(p.warnings.empty() || p.warnings[0].check != "centre_from_half_a_subfault");
 }
 
 // The moment rate: zero until a point's rupture time, and its integral

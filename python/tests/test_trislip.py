@@ -175,6 +175,7 @@ def test_a_published_model_read_changed_and_written(tmp_path):
     m0 = np.sum(c["rigidity_pa"] * c["area_m2"] * c["slip_m"])
     assert m0 == pytest.approx(own[:, 9].sum(), rel=1e-12)
     assert np.array_equal(c["tinit_s"], own[:, 7])
+    assert f["geometry"] == {"checked": True, "passed": True, "points_outside": 0, "hypocentre_on_a_segment": True}
     rate = trislip.moment_rate(c, dt=0.004)
     assert np.sum((rate[1:] + rate[:-1]) / 2) * 0.004 == pytest.approx(m0, rel=1e-3)
     # Twice the slip everywhere, written with the model's own plane.

@@ -25,6 +25,13 @@ std::string km(double x) {
   return b;
 }
 
+// A latitude or longitude for a message, to about 10 m.
+std::string degrees(double x) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%.4f", x);
+  return b;
+}
+
 // The header's value where it is the rows' to rounding (the writer's own
 // digits of the same product), else the rows'.
 double same_or_rows(double stated, double rows) {
@@ -194,7 +201,7 @@ void planes_of_rows(const model& m, const std::vector<std::vector<row_centre>>& 
         said.add("header_top_centre", "the header's top centre is not its rows' (the plane takes the rows')",
                  where(g.top_line) + ": LAT = " + shortest_text(g.top_lat) + ", LON = " + shortest_text(g.top_lon) +
                      " lies " + km(p.along) + " km along strike and " + km(std::hypot(east, north)) +
-                     " km in all from the rows' top centre " + km(pl.elat) + ", " + km(pl.elon));
+                     " km in all from the rows' top centre, LAT = " + degrees(pl.elat) + ", LON = " + degrees(pl.elon));
       }
     }
     // SHYP and DHYP: the model's hypocentre in this segment's frame. A
