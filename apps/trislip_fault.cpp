@@ -67,11 +67,13 @@ int main(int argc, char** argv) {
       ->group("SPECFEM3D (--export specfem-cmt)");
   app.add_flag("--strict", r.strict,
                "refuse the run (status 2, nothing written) when a subfault's sampling loses its\n"
-               "function: a step too coarse for its shortest pulse, slip lost");
+               "function (a step too coarse for its shortest pulse, slip lost), or a point or the\n"
+               "hypocentre lies off the model's segments");
   app.add_flag("--quiet", r.quiet, "no summary on standard output");
   app.footer(
-      "Every value filled in (a rake, rise time or rupture time the model lacks) and every\n"
-      "sampling warning goes to standard error and into trislip.json.\n"
+      "Every value filled in (a rake, rise time or rupture time the model lacks), every header\n"
+      "line its rows disagree with (each segment is placed by its rows) and every sampling or\n"
+      "geometry warning goes to standard error and into trislip.json.\n"
       "Exit status: 0 when all files are written; 2 for bad input, with nothing written;\n"
       "1 when writing fails or the run is interrupted, with no file changed.");
   if (const auto status = trislip::parse_command_line(app, argc, argv, "trislip-fault")) return *status;

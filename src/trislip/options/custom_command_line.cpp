@@ -76,8 +76,9 @@ custom_command_line::custom_command_line() {
                "write the time function files as .bin (one Fortran record of float32) instead of text")
       ->group("SPECFEM3D (--export specfem-cmt)");
   app.add_flag("--strict", o.strict,
-               "refuse the run (status 2, nothing written) when the sampling loses the function:\n"
-               "a record too short, a step too coarse for the shortest pulse, slip lost");
+               "refuse the run (status 2, nothing written) when the sampling loses the function\n"
+               "(a record too short, a step too coarse for the shortest pulse, slip lost), or when\n"
+               "--plane does not hold the points");
   app.footer(
       "Sampling warnings (trislip-custom: warning: ...) go to standard error and into\n"
       "trislip.json; the run still writes its files, unless --strict.\n"
