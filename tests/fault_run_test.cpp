@@ -151,8 +151,7 @@ TEST_F(fault_run, fill_ins_warn_and_strict_refuses_lost_slip) {
 
 // A multi-segment model by the USGS writer's rules: its header's top
 // centres said, its planes holding their points; a hypocentre off every
-// segment refused under --strict. A velocity table that starts at 1.5 km
-// needs no --mu.
+// segment refused under --strict.
 TEST_F(fault_run, published_geometry_is_checked_and_said) {
   const std::vector<usgs_writer::segment> segs = usgs_writer::two_segments();
   usgs_writer::position hyp = usgs_writer::hypocentre(segs);
@@ -175,15 +174,6 @@ TEST_F(fault_run, published_geometry_is_checked_and_said) {
   EXPECT_NE(r.err.find("trislip-fault: warning: the hypocentre lies on no segment's plane: the nearest, segment 2"),
             std::string::npos) << r.err;
   EXPECT_FALSE(exists("never"));
-
-  std::string deep = read_file(data + "/two_segments_top_centre.fsp");
-  deep.replace(deep.find("%   0.00 5.00"), 13, "%   1.50 5.00");
-  write_file(path("deep.fsp"), deep);
-  r = run("deep.fsp --output-dir deep --quiet");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("trislip-fault: warning: the velocity structure of 2 of 8 subfaults filled in from its first "
-                       "layer, whose top (DEPTH = 1.5 km) is below them"),
-            std::string::npos) << r.err;
 }
 
 // Bad input: the line and what is wrong, status 2, no folder made.

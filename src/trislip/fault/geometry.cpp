@@ -161,15 +161,7 @@ void planes_of_rows(const model& m, const std::vector<std::vector<row_centre>>& 
     pl.dtop_km = depth;
 
     // The header's values beside the plane, each checked against it.
-    segment_header st;
-    st.len_km = g.len_km;
-    st.wid_km = g.wid_km;
-    st.top_lon = g.top_lon;
-    st.top_lat = g.top_lat;
-    st.dtop_km = g.dtop_km;
-    st.hyp_along_km = g.hyp_along_km;
-    st.hyp_down_km = g.hyp_down_km;
-    f.stated.push_back(st);
+    f.stated.push_back({g.len_km, g.wid_km, g.top_lon, g.top_lat, g.dtop_km, g.hyp_along_km, g.hyp_down_km});
     const double hx = g.dx_km / 2, hz = g.dz_km / 2;
     const auto where = [&](std::size_t line) {
       return "segment " + std::to_string(k + 1) + (line ? " (line " + std::to_string(line) + ")" : "");
