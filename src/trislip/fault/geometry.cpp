@@ -111,7 +111,12 @@ void planes_of_rows(const model& m, const std::vector<std::vector<row_centre>>& 
   const std::string hyp_where = m.hyp_line ? " (line " + std::to_string(m.hyp_line) + ")" : "";
   for (std::size_t k = 0; k < m.segments.size(); ++k) {
     const model_segment& g = m.segments[k];
-    const std::vector<row_centre>& r = k < rows.size() ? rows[k] : std::vector<row_centre>{};
+    if (k >= rows.size()) {
+      f.planes.clear();
+      f.stated.clear();
+      return;
+    }
+    const std::vector<row_centre>& r = rows[k];
     if (r.empty() || std::isnan(g.strike) || std::isnan(g.dip) || !(g.dx_km > 0) || !(g.dz_km > 0)) {
       f.planes.clear();
       f.stated.clear();
