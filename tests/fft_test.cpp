@@ -208,9 +208,11 @@ TEST(dwvfast, every_schedule_gives_the_stage_by_stage_bits) {
 
 }  // namespace
 
-// The browser page's twiddles start from these: the nearest doubles,
-// where glibc's cos or sin rounds the other way (the first three), at
-// and near multiples of pi/2 in every quadrant, and a tiny angle.
+// Every build's twiddles: the nearest doubles (checked against 70-digit
+// values), where glibc's cos or sin rounds the other way (the first
+// three), at and near multiples of pi/2 in every quadrant, and a tiny
+// angle; and the table's way gives the series' doubles at every angle of
+// a transform of 2^17 (bench/twiddles_exhaustive.cpp checks them all).
 TEST(correctly_rounded, cos_sin_are_the_nearest_doubles) {
   const struct {
     double x, cos, sin;
@@ -231,4 +233,16 @@ TEST(correctly_rounded, cos_sin_are_the_nearest_doubles) {
     EXPECT_EQ(cos_x, c.cos) << std::hexfloat << c.x;
     EXPECT_EQ(sin_x, c.sin) << std::hexfloat << c.x;
   }
+  const double pai = 3.14159265358979323846, half = 65536;
+  int differ = 0;
+  for (int ind : {-1, 1}) {
+    for (int k = 0; k < 65536; ++k) {
+      const double phi = static_cast<double>(k * ind) * pai / half;
+      double c1, s1, c2, s2;
+      trislip::correctly_rounded::cos_sin(phi, c1, s1);
+      trislip::correctly_rounded::cos_sin_series(phi, c2, s2);
+      if ((c1 != c2 || s1 != s2) && differ++ < 3) ADD_FAILURE() << "k " << k << " ind " << ind;
+    }
+  }
+  EXPECT_EQ(differ, 0);
 }

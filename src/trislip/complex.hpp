@@ -12,12 +12,6 @@ struct dcomplex {
   double im;
 };
 
-// exp(x + iy) = (e^x cos y, e^x sin y), with e^x rounded before the products.
-inline dcomplex c_exp(dcomplex z) {
-  const double e = std::exp(z.re);
-  return {e * std::cos(z.im), e * std::sin(z.im)};
-}
-
 // |x + iy|: the larger magnitude alone when adding the smaller leaves it
 // unchanged, otherwise larger * sqrt(1 + (smaller/larger)^2), which avoids
 // squaring the larger part.

@@ -1,14 +1,26 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 // Correctly rounded cosine and sine of the transform's twiddle angles
-// (|x| <= 4): each is the double nearest a double-double result good to
-// about 2^-100, in IEEE operations alone, so the same on every platform.
-// The browser page's build starts its twiddles from these; the native
-// builds take the C library's cos and sin, which round some angles the
-// other way (glibc: 91,865 of the 2^25 angles of the longest transform),
-// and the page then moves those to the native values (web/twiddles.cpp).
+// (|x| <= 4): the double nearest the true value, in IEEE operations alone,
+// so the same on every platform and C library. Every build's twiddles are
+// these (the C libraries' cos and sin round some angles the other way, and
+// which ones depends on the library and on the processor).
+//
+// Two ways to the same doubles. series() sums Taylor series in
+// double-double arithmetic, good to about 2^-100: the reference, and the
+// maker of the table. cos_sin() takes a table of sin and cos at multiples
+// of 2^-8 and a short polynomial for the rest, good to about 2^-68, and
+// keeps its result only where that error cannot move the rounding (2^-64
+// from every midpoint between two doubles); otherwise (near zero, and for
+// about one angle in a thousand) it sums the series. Every angle of every
+// transform length (2^25 of them for each sign, the longest transform's)
+// gives the same doubles both ways: bench/twiddles_exhaustive.cpp checks
+// them all.
 namespace trislip::correctly_rounded {
 
 struct dd {
@@ -87,28 +99,130 @@ inline constexpr dd inverse_factorial[] = {
 // pi/2 as three doubles.
 inline constexpr double half_pi[] = {0x1.921fb54442d18p+0, 0x1.1a62633145c07p-54, -0x1.f1976b7ed8fbcp-110};
 
-// cos x and sin x for |x| <= 4.
-inline void cos_sin(double x, double& c, double& s) {
-  // x = q pi/2 + r, |r| <= pi/4 + a little; q half_pi[0] is exact (q is
-  // 0, +-1 or +-2) and so is the first difference (Sterbenz).
+// x = q pi/2 + r, |r| <= pi/4 + a little, r as a double-double; q is 0,
+// +-1 or +-2 for |x| <= 4, so q half_pi[0] is exact and so is the first
+// difference (Sterbenz).
+inline double reduce(double x, dd& r) {
   const double q = x >= 0 ? static_cast<double>(static_cast<std::int32_t>(x / half_pi[0] + 0.5))
                           : -static_cast<double>(static_cast<std::int32_t>(-x / half_pi[0] + 0.5));
-  dd r = two_sum(x - q * half_pi[0], -q * half_pi[1]);
+  r = two_sum(x - q * half_pi[0], -q * half_pi[1]);
   r = add(r, dd{-q * half_pi[2], 0});
+  return q;
+}
+
+// sin r and cos r as double-doubles, by their Taylor series.
+inline void series(dd r, dd& sin_r, dd& cos_r) {
   const dd r2 = mul(r, r);
   dd ps = inverse_factorial[29];
   for (int n = 27; n >= 3; n -= 2) ps = add(mul(ps, r2), inverse_factorial[n]);
-  const dd sin_r = add(r, mul(mul(r, r2), ps));
+  sin_r = add(r, mul(mul(r, r2), ps));
   dd pc = inverse_factorial[28];
   for (int n = 26; n >= 2; n -= 2) pc = add(mul(pc, r2), inverse_factorial[n]);
-  const dd cos_r = add(dd{1, 0}, mul(r2, pc));
-  const double sr = sin_r.hi + sin_r.lo, cr = cos_r.hi + cos_r.lo;
+  cos_r = add(dd{1, 0}, mul(r2, pc));
+}
+
+// cos x and sin x for |x| <= 4 as double-doubles, by the series.
+inline void cos_sin_dd(double x, dd& c, dd& s) {
+  dd r;
+  const double q = reduce(x, r);
+  dd sin_r, cos_r;
+  series(r, sin_r, cos_r);
+  const dd minus_sin{-sin_r.hi, -sin_r.lo}, minus_cos{-cos_r.hi, -cos_r.lo};
   switch ((static_cast<std::int32_t>(q) % 4 + 4) % 4) {
-    case 0: c = cr; s = sr; break;
-    case 1: c = -sr; s = cr; break;
-    case 2: c = -cr; s = -sr; break;
-    default: c = sr; s = -cr; break;
+    case 0: c = cos_r; s = sin_r; break;
+    case 1: c = minus_sin; s = cos_r; break;
+    case 2: c = minus_cos; s = minus_sin; break;
+    default: c = sin_r; s = minus_cos; break;
   }
+}
+
+// cos x and sin x for |x| <= 4 by the series alone, correctly rounded.
+inline void cos_sin_series(double x, double& c, double& s) {
+  dd cd, sd;
+  cos_sin_dd(x, cd, sd);
+  c = cd.hi + cd.lo;
+  s = sd.hi + sd.lo;
+}
+
+// sin and cos of j / 256 for j = 0 to 1024, by the series, made once.
+struct table_entry {
+  dd s, c;
+};
+inline constexpr int table_size = 1025;
+inline const table_entry* table() {
+  static const struct made {
+    table_entry t[table_size];
+    made() : t() {
+      for (int j = 0; j < table_size; ++j) cos_sin_dd(j / 256.0, t[j].c, t[j].s);
+    }
+  } m;
+  return m.t;
+}
+
+// The double nearest v's true value, where v = hi + lo is within 2^-64 of
+// it; false where that error could move the rounding (always so for
+// values below about 2^-10, whose half ulp is near 2^-64).
+inline bool rounded(dd v, double& out) {
+  const dd n = fast_two_sum(v.hi, v.lo);  // |n.lo| <= half an ulp of n.hi
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &n.hi, sizeof bits);
+  const std::uint64_t exponent = bits & 0x7ff0000000000000u;
+  if (exponent < (std::uint64_t{64} << 52)) return false;  // too near zero to tell
+  // Half an ulp: the exponent 53 lower and no fraction.
+  std::uint64_t half_bits = exponent - (std::uint64_t{53} << 52);
+  // Towards zero from a power of two, the next double is half as far.
+  if ((n.lo < 0) == (n.hi > 0) && (bits & 0x000fffffffffffffu) == 0) half_bits -= std::uint64_t{1} << 52;
+  double half_ulp = 0;
+  std::memcpy(&half_ulp, &half_bits, sizeof half_ulp);
+  if (std::fabs(n.lo) + 0x1p-64 < half_ulp) {
+    out = n.hi;
+    return true;
+  }
+  return false;
+}
+
+// cos x and sin x for |x| <= 4, correctly rounded, from the table; false
+// (c and s unset) where the table's error could move the rounding.
+//
+// |x| = j/256 + d, |d| <= 2^-9, d exact (|x| and j/256 are multiples of
+// |x|'s last place). With sin d = d + d c3 and cos d = 1 + e (e = eh + el,
+// eh exact), c3 and e below 2^-19:
+//   sin |x| = s0 (1 + e) + c0 (d + d c3),  cos |x| = c0 (1 + e) - s0 (d + d c3),
+// s0 and c0 the table's double-doubles. The products s0.hi d and c0.hi d
+// are exact (two_prod) and so are their sums with c0.hi and s0.hi
+// (two_sum); the rest, below 2^-18, is summed in double, each of its
+// roundings below 2^-71: in all, well under the 2^-64 that rounded() allows.
+inline bool cos_sin_table(double x, double& c, double& s) {
+  if (x == 0) {
+    c = 1;
+    s = x;
+    return true;
+  }
+  const double a = std::fabs(x);
+  const int j = static_cast<int>(a * 256 + 0.5);
+  const double d = a - j / 256.0;
+  const table_entry& t = table()[j];
+  const dd d2x = two_prod(d, d);
+  const double d2 = d2x.hi;
+  const double c3 = d2 * (-1.0 / 6 + d2 * (1.0 / 120 + d2 * (-1.0 / 5040 + d2 / 362880)));
+  const double eh = -0.5 * d2x.hi;  // exact
+  const double el = -0.5 * d2x.lo + d2 * d2 * (1.0 / 24 + d2 * (-1.0 / 720 + d2 / 40320));
+  const dd cd = two_prod(t.c.hi, d), sd = two_prod(t.s.hi, d);
+  const dd sin_main = two_sum(t.s.hi, cd.hi), cos_main = two_sum(t.c.hi, -sd.hi);
+  const double sin_small = t.s.lo + t.s.hi * eh + (t.s.hi * el + t.s.lo * eh) + cd.lo + t.c.lo * d + cd.hi * c3;
+  const double cos_small = t.c.lo + t.c.hi * eh + (t.c.hi * el + t.c.lo * eh) - sd.lo - t.s.lo * d - sd.hi * c3;
+  double sa = 0, ca = 0;
+  if (!rounded(dd{sin_main.hi, sin_main.lo + sin_small}, sa) || !rounded(dd{cos_main.hi, cos_main.lo + cos_small}, ca)) {
+    return false;
+  }
+  c = ca;
+  s = x < 0 ? -sa : sa;
+  return true;
+}
+
+// cos x and sin x for |x| <= 4, correctly rounded.
+inline void cos_sin(double x, double& c, double& s) {
+  if (!cos_sin_table(x, c, s)) cos_sin_series(x, c, s);
 }
 
 }  // namespace trislip::correctly_rounded

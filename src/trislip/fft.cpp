@@ -1,17 +1,8 @@
 #include "trislip/fft.hpp"
 
+#include "trislip/correctly_rounded.hpp"
 #include "trislip/huge_pages.hpp"
 #include "trislip/threads.hpp"
-
-#if defined(TRISLIP_NATIVE_TWIDDLES)
-#include "trislip/correctly_rounded.hpp"
-namespace trislip {
-// The browser page's build: its C library rounds cos and sin otherwise
-// than the native build's, so its twiddles are made correctly rounded and
-// then moved to the native build's (web/twiddles.cpp).
-void native_twiddles(dcomplex* w, std::int32_t half, std::int32_t ind);
-}  // namespace trislip
-#endif
 
 #include <atomic>
 #include <cstddef>
@@ -342,8 +333,10 @@ void reverse_bits(std::int32_t n, dcomplex* a, bool two_threads) {
   in_two(two_threads, count, count / 3, tiles);
 }
 
-// The n/2 twiddles of a transform, exp(i * ind * pai * k / (n/2)), on two
-// threads for long ones; the last table made is kept, since a caller
+// The n/2 twiddles of a transform, exp(i * ind * pai * k / (n/2)), the
+// cosine and sine of each angle correctly rounded (correctly_rounded.hpp:
+// the same doubles from every C library and processor), on two threads
+// for long ones; the last table made is kept, since a caller
 // transforms many series of one length. The angle (k-1)*ind*pai/kmax of a
 // span kmax is, bit for bit, the angle of (k-1)*(n/2/kmax) in the last span
 // n/2 (the factors differ by exact powers of two), so every stage reads its
@@ -363,17 +356,10 @@ std::shared_ptr<const twiddle_tables> twiddles_of(std::int32_t n, std::int32_t i
   const auto fill = [&](std::int32_t from, std::int32_t to) {
     for (std::int32_t k = from; k < to; ++k) {
       const double phi = static_cast<double>(k * ind) * pai / static_cast<double>(half);
-#if defined(TRISLIP_NATIVE_TWIDDLES)
       correctly_rounded::cos_sin(phi, w[static_cast<std::size_t>(k)].re, w[static_cast<std::size_t>(k)].im);
-#else
-      w[static_cast<std::size_t>(k)] = c_exp({0.0, phi});
-#endif
     }
   };
   in_two(n >= threads_from, half, half / 2, fill);
-#if defined(TRISLIP_NATIVE_TWIDDLES)
-  native_twiddles(w.data(), half, ind);
-#endif
   if (n >= depth_first_from) {  // the stage-by-stage order reads `whole` alone
     tables->runs.resize(static_cast<std::size_t>(half / 2));
     for (std::int32_t q = 1; 4 * q <= half; q *= 2) {
