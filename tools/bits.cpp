@@ -7,7 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include <cstdlib>
+
 #include "trislip/fft.hpp"
+#include "trislip/trislip.hpp"
 #include "trislip/amplitude.hpp"
 #include "trislip/synthesis.hpp"
 
@@ -53,9 +56,38 @@ void show(const char* what, const digest& d) {
   std::printf("%-10s %016llx\n", what, static_cast<unsigned long long>(d.h));
 }
 
+// Digests of the library's series and spectrum at nt samples of 1 ms,
+// the doubles trislip-custom --format full writes as text.
+void long_run(std::int32_t nt) {
+  trislip::parameters p;
+  p.nt = nt;
+  p.dt = 0.001;
+  const trislip::slip_series series = trislip::synthesize(p);
+  const trislip::spectrum spectrum = trislip::amplitude_spectrum(series, p);
+  digest slip, amp;
+  for (std::size_t i = 0; i < series.velocity.size(); ++i) {
+    slip.add(series.velocity[i]);
+    slip.add(series.displacement[i]);
+    slip.add(series.acceleration[i]);
+  }
+  for (std::size_t k = 0; k < spectrum.velocity.size(); ++k) {
+    amp.add(spectrum.frequency[k]);
+    amp.add(spectrum.velocity[k]);
+    amp.add(spectrum.acceleration[k]);
+  }
+  std::printf("nt %-8d series %016llx spectrum %016llx\n", static_cast<int>(nt),
+              static_cast<unsigned long long>(slip.h), static_cast<unsigned long long>(amp.h));
+}
+
 }  // namespace
 
-int main() {
+// With no arguments, the fixed program's run; with sample counts, the
+// library's series and spectrum at each, dt 1 ms.
+int main(int argc, char** argv) {
+  if (argc > 1) {
+    for (int i = 1; i < argc; ++i) long_run(static_cast<std::int32_t>(std::atol(argv[i])));
+    return 0;
+  }
   slip_digest slip;
   trislip::synthesize(fixed, trisv, MOM, slip);
   show("synthesis", slip.d);
