@@ -71,6 +71,11 @@ async function main() {
     assert.ok(shown[0].includes('before the longest pulse ends'), shown[0]);
     await files_equal_the_programs(page, 'other');
 
+    // A longer record, not a power of two: the module's 2^16 twiddles are
+    // the program's to the last bit, and so is every file of both sets.
+    for (const [name, value] of [['dt', '0.001'], ['nt', '100000']]) count = await set_field(page, name, value, count);
+    await files_equal_the_programs(page, 'long');
+
     // Values out of range are refused beside their field, and nothing is
     // computed from them until they are mended.
     const report = await page.textContent('#report');
