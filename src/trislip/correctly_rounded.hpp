@@ -16,8 +16,8 @@
 // maker of the table. cos_sin() takes a table of sin and cos at multiples
 // of 2^-8 and a short polynomial for the rest, good to about 2^-68, and
 // keeps its result only where that error cannot move the rounding (2^-64
-// from every midpoint between two doubles); otherwise (near zero, and for
-// about one angle in a thousand) it sums the series. Every angle of every
+// from every midpoint between two doubles); otherwise (near zero, and 0.8%
+// of the angles in all) it sums the series. Every angle of every
 // transform length (2^25 of them for each sign, the longest transform's)
 // gives the same doubles both ways: bench/twiddles_exhaustive.cpp checks
 // them all.
