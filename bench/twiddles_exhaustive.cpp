@@ -1,6 +1,7 @@
-// Every twiddle angle of a transform of 2^(M+1) samples, both signs,
-// through correctly_rounded::cos_sin and through the series it falls back
-// to: the two must give the same doubles. The angles of a shorter
+// Every twiddle angle of a transform of 2^(M+1) samples, both signs, made
+// as the transform makes them (four at a time with AVX2 where the
+// processor has it, and again one at a time) and by the series alone: all
+// must give the same doubles. The angles of a shorter
 // transform are among the longest's (k pai / 2^m is k 2^(25-m) pai / 2^25,
 // bit for bit), so M = 25, the default, checks every angle any transform
 // of this program uses. Prints the count of angles, of differences and of
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "trislip/correctly_rounded.hpp"
+#include "trislip/fft.hpp"
 
 namespace cr = trislip::correctly_rounded;
 
@@ -27,47 +29,52 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: trislip_twiddles_exhaustive [M]   (M from 1 to 25)\n");
     return 2;
   }
-  const std::int64_t half = std::int64_t{1} << m;
-  const double pai = 3.14159265358979323846;
-  std::atomic<std::int64_t> differ{0}, slow{0};
-  double fast_s = 0, series_s = 0;
+  const std::int32_t half = std::int32_t{1} << m;
+  const double pai = trislip::pai;  // the transform's own constant, 3.141592654
   const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+  // Runs work(from, to) over [0, half) in one slice a thread.
+  const auto each = [&](auto work) {
+    std::vector<std::thread> pool;
+    for (unsigned t = 0; t < threads; ++t) {
+      pool.emplace_back([&, t] {
+        work(static_cast<std::int32_t>(half / threads * t),
+             t + 1 == threads ? half : static_cast<std::int32_t>(half / threads * (t + 1)));
+      });
+    }
+    for (std::thread& th : pool) th.join();
+  };
+  std::atomic<long long> differ{0}, slow{0};
+  double fast_s = 0, series_s = 0;
+  std::vector<trislip::dcomplex> w(static_cast<std::size_t>(half)), scalar(w.size());
   for (int ind : {-1, 1}) {
-    // The angle as the transform computes it (fft.cpp's twiddles_of).
-    const auto angle = [&](std::int64_t k) { return static_cast<double>(k * ind) * pai / static_cast<double>(half); };
-    std::vector<double> fc(static_cast<std::size_t>(half)), fs(fc.size());
-    const auto each = [&](auto work) {
-      std::vector<std::thread> pool;
-      for (unsigned t = 0; t < threads; ++t) {
-        pool.emplace_back([&, t] {
-          for (std::int64_t k = t; k < half; k += threads) work(k);
-        });
-      }
-      for (std::thread& th : pool) th.join();
-    };
-    auto t0 = std::chrono::steady_clock::now();
-    each([&](std::int64_t k) {
-      const auto i = static_cast<std::size_t>(k);
-      if (!cr::cos_sin_table(angle(k), fc[i], fs[i])) {
-        ++slow;
-        cr::cos_sin_series(angle(k), fc[i], fs[i]);
-      }
-    });
-    auto t1 = std::chrono::steady_clock::now();
-    each([&](std::int64_t k) {
-      double c = 0, s = 0;
-      cr::cos_sin_series(angle(k), c, s);
-      if (c != fc[static_cast<std::size_t>(k)] || s != fs[static_cast<std::size_t>(k)]) {
-        if (differ++ < 5) std::printf("differs: k %lld ind %d\n", static_cast<long long>(k), ind);
+    const auto angle = [&](std::int32_t k) { return static_cast<double>(k * ind) * pai / static_cast<double>(half); };
+    // The transform's own way (four at a time with AVX2, where there is
+    // AVX2), then one at a time.
+    const auto t0 = std::chrono::steady_clock::now();
+    each([&](std::int32_t from, std::int32_t to) { trislip::detail::twiddle_values(half, ind, from, to, w.data()); });
+    const auto t1 = std::chrono::steady_clock::now();
+    const bool avx2 = trislip::allow_avx2(false);
+    each([&](std::int32_t from, std::int32_t to) { trislip::detail::twiddle_values(half, ind, from, to, scalar.data()); });
+    trislip::allow_avx2(avx2);
+    const auto t2 = std::chrono::steady_clock::now();
+    each([&](std::int32_t from, std::int32_t to) {
+      for (std::int32_t k = from; k < to; ++k) {
+        double c = 0, s = 0, ct = 0, st = 0;
+        cr::cos_sin_series(angle(k), c, s);
+        if (!cr::cos_sin_table(angle(k), ct, st)) ++slow;
+        const trislip::dcomplex a = w[static_cast<std::size_t>(k)], b = scalar[static_cast<std::size_t>(k)];
+        if (c != a.re || s != a.im || c != b.re || s != b.im) {
+          if (differ++ < 5) std::printf("differs: k %d ind %d\n", k, ind);
+        }
       }
     });
-    auto t2 = std::chrono::steady_clock::now();
+    const auto t3 = std::chrono::steady_clock::now();
     fast_s += std::chrono::duration<double>(t1 - t0).count();
-    series_s += std::chrono::duration<double>(t2 - t1).count();
+    series_s += std::chrono::duration<double>(t3 - t2).count();
   }
   std::printf("twiddles: %lld angles (2 x 2^%d), %lld differ, %lld left by the table to the series; "
-              "cos_sin %.2f s, the series alone %.2f s, on %u threads\n",
-              static_cast<long long>(2 * half), m, static_cast<long long>(differ.load()),
-              static_cast<long long>(slow.load()), fast_s, series_s, threads);
+              "the transform's way %.2f s%s, the series alone %.2f s, on %u threads\n",
+              2LL * half, m, differ.load(), slow.load(), fast_s, trislip::avx2_in_use() ? " (AVX2)" : "",
+              series_s, threads);
   return differ.load() == 0 ? 0 : 1;
 }

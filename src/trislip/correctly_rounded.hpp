@@ -15,12 +15,12 @@
 // double-double arithmetic, good to about 2^-100: the reference, and the
 // maker of the table. cos_sin() takes a table of sin and cos at multiples
 // of 2^-8 and a short polynomial for the rest, good to about 2^-68, and
-// keeps its result only where that error cannot move the rounding (2^-64
-// from every midpoint between two doubles); otherwise (near zero, and 0.8%
-// of the angles in all) it sums the series. Every angle of every
-// transform length (2^25 of them for each sign, the longest transform's)
-// gives the same doubles both ways: bench/twiddles_exhaustive.cpp checks
-// them all.
+// keeps its result only where that error cannot move the rounding (2^-66
+// from every midpoint between two doubles); otherwise (near zero, and one
+// angle in 400 in all) it sums the series. fft.cpp does the same four
+// angles at a time with AVX2. Every angle of every transform length (2^25
+// for each sign, the longest transform's) gives the same doubles every
+// way: bench/twiddles_exhaustive.cpp checks them all.
 namespace trislip::correctly_rounded {
 
 struct dd {
@@ -38,18 +38,20 @@ inline dd fast_two_sum(double a, double b) {
   return {s, b - (s - a)};
 }
 
-inline dd two_prod(double a, double b) {
-  const auto split = [](double x, double& hi, double& lo) {
-    const double c = 134217729.0 * x;  // 2^27 + 1
-    hi = c - (c - x);
-    lo = x - hi;
-  };
-  double ah, al, bh, bl;
-  split(a, ah, al);
-  split(b, bh, bl);
-  const double p = a * b;
-  return {p, ((ah * bh - p) + ah * bl + al * bh) + al * bl};
+// x = hi + lo, each of at most 26 significant bits (Dekker's split).
+inline dd split(double x) {
+  const double c = 134217729.0 * x;  // 2^27 + 1
+  const double hi = c - (c - x);
+  return {hi, x - hi};
 }
+
+// a b exactly, from a and b and their splits.
+inline dd two_prod(double a, dd as, double b, dd bs) {
+  const double p = a * b;
+  return {p, ((as.hi * bs.hi - p) + as.hi * bs.lo + as.lo * bs.hi) + as.lo * bs.lo};
+}
+
+inline dd two_prod(double a, double b) { return two_prod(a, split(a), b, split(b)); }
 
 inline dd add(dd a, dd b) {
   dd s = two_sum(a.hi, b.hi);
@@ -144,24 +146,30 @@ inline void cos_sin_series(double x, double& c, double& s) {
   s = sd.hi + sd.lo;
 }
 
-// sin and cos of j / 256 for j = 0 to 1024, by the series, made once.
+// sin and cos of j / 256 for j = 0 to 1024, by the series, made once,
+// with their high parts split for exact products.
 struct table_entry {
   dd s, c;
+  dd s_split, c_split;
 };
 inline constexpr int table_size = 1025;
 inline const table_entry* table() {
   static const struct made {
     table_entry t[table_size];
     made() : t() {
-      for (int j = 0; j < table_size; ++j) cos_sin_dd(j / 256.0, t[j].c, t[j].s);
+      for (int j = 0; j < table_size; ++j) {
+        cos_sin_dd(j / 256.0, t[j].c, t[j].s);
+        t[j].s_split = split(t[j].s.hi);
+        t[j].c_split = split(t[j].c.hi);
+      }
     }
   } m;
   return m.t;
 }
 
-// The double nearest v's true value, where v = hi + lo is within 2^-64 of
+// The double nearest v's true value, where v = hi + lo is within 2^-66 of
 // it; false where that error could move the rounding (always so for
-// values below about 2^-10, whose half ulp is near 2^-64).
+// values below about 2^-12, whose half ulp is near 2^-66).
 inline bool rounded(dd v, double& out) {
   const dd n = fast_two_sum(v.hi, v.lo);  // |n.lo| <= half an ulp of n.hi
   std::uint64_t bits = 0;
@@ -174,7 +182,7 @@ inline bool rounded(dd v, double& out) {
   if ((n.lo < 0) == (n.hi > 0) && (bits & 0x000fffffffffffffu) == 0) half_bits -= std::uint64_t{1} << 52;
   double half_ulp = 0;
   std::memcpy(&half_ulp, &half_bits, sizeof half_ulp);
-  if (std::fabs(n.lo) + 0x1p-64 < half_ulp) {
+  if (std::fabs(n.lo) + 0x1p-66 < half_ulp) {
     out = n.hi;
     return true;
   }
@@ -191,7 +199,8 @@ inline bool rounded(dd v, double& out) {
 // s0 and c0 the table's double-doubles. The products s0.hi d and c0.hi d
 // are exact (two_prod) and so are their sums with c0.hi and s0.hi
 // (two_sum); the rest, below 2^-18, is summed in double, each of its
-// roundings below 2^-71: in all, well under the 2^-64 that rounded() allows.
+// roundings below 2^-71: in all under 2^-68, a quarter of the 2^-66 that
+// rounded() allows.
 inline bool cos_sin_table(double x, double& c, double& s) {
   if (x == 0) {
     c = 1;
@@ -202,12 +211,13 @@ inline bool cos_sin_table(double x, double& c, double& s) {
   const int j = static_cast<int>(a * 256 + 0.5);
   const double d = a - j / 256.0;
   const table_entry& t = table()[j];
-  const dd d2x = two_prod(d, d);
+  const dd ds = split(d);
+  const dd d2x = two_prod(d, ds, d, ds);
   const double d2 = d2x.hi;
   const double c3 = d2 * (-1.0 / 6 + d2 * (1.0 / 120 + d2 * (-1.0 / 5040 + d2 / 362880)));
   const double eh = -0.5 * d2x.hi;  // exact
   const double el = -0.5 * d2x.lo + d2 * d2 * (1.0 / 24 + d2 * (-1.0 / 720 + d2 / 40320));
-  const dd cd = two_prod(t.c.hi, d), sd = two_prod(t.s.hi, d);
+  const dd cd = two_prod(t.c.hi, t.c_split, d, ds), sd = two_prod(t.s.hi, t.s_split, d, ds);
   const dd sin_main = two_sum(t.s.hi, cd.hi), cos_main = two_sum(t.c.hi, -sd.hi);
   const double sin_small = t.s.lo + t.s.hi * eh + (t.s.hi * el + t.s.lo * eh) + cd.lo + t.c.lo * d + cd.hi * c3;
   const double cos_small = t.c.lo + t.c.hi * eh + (t.c.hi * el + t.c.lo * eh) - sd.lo - t.s.lo * d - sd.hi * c3;

@@ -218,6 +218,102 @@ __attribute__((target("avx2"))) void join4_avx2(dcomplex* a, std::int32_t q, con
   join4_sse2(a, q, t, static_cast<std::int32_t>(done) + 1, k1);
 }
 
+// Four lanes of correctly_rounded's arithmetic (no fused operations: the
+// target has no FMA).
+#define TRISLIP_TARGET_AVX2 __attribute__((target("avx2"))) inline
+TRISLIP_TARGET_AVX2 __m256d add4(__m256d u, __m256d v) { return _mm256_add_pd(u, v); }
+TRISLIP_TARGET_AVX2 __m256d sub4(__m256d u, __m256d v) { return _mm256_sub_pd(u, v); }
+TRISLIP_TARGET_AVX2 __m256d mul4(__m256d u, __m256d v) { return _mm256_mul_pd(u, v); }
+TRISLIP_TARGET_AVX2 __m256d all4(double v) { return _mm256_set1_pd(v); }
+
+// two_prod's low part from the product p and the splits of its factors:
+// ((ah bh - p) + ah bl + al bh) + al bl.
+TRISLIP_TARGET_AVX2 __m256d two_prod_lo4(__m256d p, __m256d ah, __m256d al, __m256d bh, __m256d bl) {
+  return add4(add4(add4(sub4(mul4(ah, bh), p), mul4(ah, bl)), mul4(al, bh)), mul4(al, bl));
+}
+
+// two_sum: u + v and its rounding error.
+TRISLIP_TARGET_AVX2 __m256d two_sum4(__m256d u, __m256d v, __m256d& lo) {
+  const __m256d t = add4(u, v), bb = sub4(t, u);
+  lo = add4(sub4(u, sub4(t, bb)), sub4(v, bb));
+  return t;
+}
+
+// correctly_rounded::rounded for four lanes: the sums in out, and bit k of
+// the result set where lane k's rounding is told.
+TRISLIP_TARGET_AVX2 int rounded4(__m256d hi, __m256d lo, __m256d& out) {
+  const __m256d sign = all4(-0.0), zero = _mm256_setzero_pd();
+  const __m256d n_hi = add4(hi, lo), n_lo = sub4(lo, sub4(n_hi, hi));
+  const __m256i bits = _mm256_castpd_si256(n_hi);
+  const __m256i exponent = _mm256_and_si256(bits, _mm256_set1_epi64x(0x7ff0000000000000));
+  const __m256i fraction = _mm256_and_si256(bits, _mm256_set1_epi64x(0x000fffffffffffff));
+  const __m256i too_small = _mm256_cmpgt_epi64(_mm256_set1_epi64x(std::int64_t{64} << 52), exponent);
+  const __m256d lo_negative = _mm256_cmp_pd(n_lo, zero, _CMP_LT_OQ), hi_positive = _mm256_cmp_pd(n_hi, zero, _CMP_GT_OQ);
+  const __m256i towards_zero =
+      _mm256_xor_si256(_mm256_castpd_si256(_mm256_xor_pd(lo_negative, hi_positive)), _mm256_set1_epi64x(-1));
+  const __m256i at_power = _mm256_and_si256(towards_zero, _mm256_cmpeq_epi64(fraction, _mm256_setzero_si256()));
+  const __m256i half_bits = _mm256_sub_epi64(_mm256_sub_epi64(exponent, _mm256_set1_epi64x(std::int64_t{53} << 52)),
+                                             _mm256_and_si256(at_power, _mm256_set1_epi64x(std::int64_t{1} << 52)));
+  const __m256d told =
+      _mm256_cmp_pd(add4(_mm256_andnot_pd(sign, n_lo), all4(0x1p-66)), _mm256_castsi256_pd(half_bits), _CMP_LT_OQ);
+  out = n_hi;
+  return _mm256_movemask_pd(_mm256_andnot_pd(_mm256_castsi256_pd(too_small), told));
+}
+
+// correctly_rounded::cos_sin_table for four angles: each lane does that
+// function's IEEE operations in its order, so the same doubles; bit k of
+// the result is set where lane k's rounding is told (the others are left
+// to correctly_rounded::cos_sin).
+__attribute__((target("avx2"))) int cos_sin_table4(const double* x, double* c, double* s) {
+  const correctly_rounded::table_entry* table = correctly_rounded::table();
+  const __m256d sign = all4(-0.0), vx = _mm256_loadu_pd(x);
+  const __m256d a = _mm256_andnot_pd(sign, vx);
+  const __m128i j = _mm256_cvttpd_epi32(add4(mul4(a, all4(256)), all4(0.5)));
+  const __m256d d = sub4(a, mul4(_mm256_cvtepi32_pd(j), all4(1.0 / 256)));
+  // The table's entries, eight doubles each (s, c, and their splits):
+  // each half of the four loaded, then turned to one field a register.
+  alignas(16) std::int32_t jj[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(jj), j);
+  __m256d field[8];
+  for (int half = 0; half < 2; ++half) {
+    const __m256d e0 = _mm256_loadu_pd(&table[jj[0]].s.hi + 4 * half), e1 = _mm256_loadu_pd(&table[jj[1]].s.hi + 4 * half);
+    const __m256d e2 = _mm256_loadu_pd(&table[jj[2]].s.hi + 4 * half), e3 = _mm256_loadu_pd(&table[jj[3]].s.hi + 4 * half);
+    const __m256d t0 = _mm256_unpacklo_pd(e0, e1), t1 = _mm256_unpackhi_pd(e0, e1);
+    const __m256d t2 = _mm256_unpacklo_pd(e2, e3), t3 = _mm256_unpackhi_pd(e2, e3);
+    field[4 * half + 0] = _mm256_permute2f128_pd(t0, t2, 0x20);
+    field[4 * half + 1] = _mm256_permute2f128_pd(t1, t3, 0x20);
+    field[4 * half + 2] = _mm256_permute2f128_pd(t0, t2, 0x31);
+    field[4 * half + 3] = _mm256_permute2f128_pd(t1, t3, 0x31);
+  }
+  const __m256d ts_hi = field[0], ts_lo = field[1], tc_hi = field[2], tc_lo = field[3];
+  const __m256d tss_hi = field[4], tss_lo = field[5], tcs_hi = field[6], tcs_lo = field[7];
+  const __m256d dc = mul4(all4(134217729.0), d);
+  const __m256d ds_hi = sub4(dc, sub4(dc, d)), ds_lo = sub4(d, ds_hi);
+  const __m256d d2 = mul4(d, d), d2_lo = two_prod_lo4(d2, ds_hi, ds_lo, ds_hi, ds_lo);
+  const __m256d c3 = mul4(
+      d2, add4(all4(-1.0 / 6), mul4(d2, add4(all4(1.0 / 120), mul4(d2, add4(all4(-1.0 / 5040), _mm256_div_pd(d2, all4(362880))))))));
+  const __m256d eh = mul4(all4(-0.5), d2);
+  const __m256d el = add4(mul4(all4(-0.5), d2_lo),
+                          mul4(mul4(d2, d2), add4(all4(1.0 / 24), mul4(d2, add4(all4(-1.0 / 720), _mm256_div_pd(d2, all4(40320)))))));
+  const __m256d cd = mul4(tc_hi, d), cd_lo = two_prod_lo4(cd, tcs_hi, tcs_lo, ds_hi, ds_lo);
+  const __m256d sd = mul4(ts_hi, d), sd_lo = two_prod_lo4(sd, tss_hi, tss_lo, ds_hi, ds_lo);
+  __m256d sin_main_lo, cos_main_lo;
+  const __m256d sin_main = two_sum4(ts_hi, cd, sin_main_lo);
+  const __m256d cos_main = two_sum4(tc_hi, _mm256_xor_pd(sd, sign), cos_main_lo);
+  const __m256d sin_small = add4(
+      add4(add4(add4(add4(ts_lo, mul4(ts_hi, eh)), add4(mul4(ts_hi, el), mul4(ts_lo, eh))), cd_lo), mul4(tc_lo, d)),
+      mul4(cd, c3));
+  const __m256d cos_small = sub4(
+      sub4(sub4(add4(add4(tc_lo, mul4(tc_hi, eh)), add4(mul4(tc_hi, el), mul4(tc_lo, eh))), sd_lo), mul4(ts_lo, d)),
+      mul4(sd, c3));
+  __m256d sa, ca;
+  const int told = rounded4(sin_main, add4(sin_main_lo, sin_small), sa) & rounded4(cos_main, add4(cos_main_lo, cos_small), ca);
+  _mm256_storeu_pd(c, ca);
+  _mm256_storeu_pd(s, _mm256_xor_pd(sa, _mm256_and_pd(vx, sign)));
+  return told;
+}
+#undef TRISLIP_TARGET_AVX2
+
 std::atomic<bool> avx2_allowed{true};
 
 bool has_avx2() {
@@ -353,12 +449,7 @@ std::shared_ptr<const twiddle_tables> twiddles_of(std::int32_t n, std::int32_t i
   auto tables = std::make_shared<twiddle_tables>();
   std::vector<dcomplex>& w = tables->whole;
   w.resize(static_cast<std::size_t>(half));
-  const auto fill = [&](std::int32_t from, std::int32_t to) {
-    for (std::int32_t k = from; k < to; ++k) {
-      const double phi = static_cast<double>(k * ind) * pai / static_cast<double>(half);
-      correctly_rounded::cos_sin(phi, w[static_cast<std::size_t>(k)].re, w[static_cast<std::size_t>(k)].im);
-    }
-  };
+  const auto fill = [&](std::int32_t from, std::int32_t to) { detail::twiddle_values(half, ind, from, to, w.data()); };
   in_two(n >= threads_from, half, half / 2, fill);
   if (n >= depth_first_from) {  // the stage-by-stage order reads `whole` alone
     tables->runs.resize(static_cast<std::size_t>(half / 2));
@@ -398,6 +489,29 @@ void free_transform::operator()(dcomplex* p) const { std::free(p); }
 std::unique_ptr<dcomplex[], free_transform> transform_array(std::int32_t n) {
   void* p = allocate_in_huge_pages(static_cast<std::size_t>(n) * sizeof(dcomplex));
   return std::unique_ptr<dcomplex[], free_transform>(static_cast<dcomplex*>(p));
+}
+
+void detail::twiddle_values(std::int32_t half, std::int32_t ind, std::int32_t from, std::int32_t to, dcomplex* w) {
+  const auto angle = [&](std::int32_t k) { return static_cast<double>(k * ind) * pai / static_cast<double>(half); };
+  std::int32_t k = from;
+#if defined(TRISLIP_AVX2)
+  if (has_avx2()) {
+    for (; k + 4 <= to; k += 4) {
+      double x[4], c[4], s[4];
+      for (int i = 0; i < 4; ++i) x[i] = angle(k + i);
+      const int told = cos_sin_table4(x, c, s);
+      for (int i = 0; i < 4; ++i) {
+        dcomplex& t = w[k + i];
+        if ((told >> i) & 1) {
+          t = {c[i], s[i]};
+        } else {
+          correctly_rounded::cos_sin(x[i], t.re, t.im);
+        }
+      }
+    }
+  }
+#endif
+  for (; k < to; ++k) correctly_rounded::cos_sin(angle(k), w[k].re, w[k].im);
 }
 
 bool avx2_in_use() {
