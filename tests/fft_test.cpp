@@ -1,5 +1,5 @@
-#include "trislip/fft.hpp"
 #include "trislip/correctly_rounded.hpp"
+#include "trislip/fft.hpp"
 
 #include <gtest/gtest.h>
 

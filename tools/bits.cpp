@@ -9,10 +9,10 @@
 
 #include <cstdlib>
 
-#include "trislip/fft.hpp"
-#include "trislip/trislip.hpp"
 #include "trislip/amplitude.hpp"
+#include "trislip/fft.hpp"
 #include "trislip/synthesis.hpp"
+#include "trislip/trislip.hpp"
 
 namespace {
 

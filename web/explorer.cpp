@@ -17,10 +17,10 @@
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
-#include "trislip/runs/custom_run.hpp"
 #include "trislip/exports.hpp"
 #include "trislip/power.hpp"
 #include "trislip/report.hpp"
+#include "trislip/runs/custom_run.hpp"
 #include "trislip/text.hpp"
 #include "trislip/trislip.hpp"
 

@@ -20,12 +20,12 @@
 #include <vector>
 
 #include "trislip/amplitude.hpp"
-#include "trislip/runs/run_steps.hpp"
-#include "trislip/runs/staged_file.hpp"
-#include "trislip/runs/subfaults.hpp"
 #include "trislip/fft.hpp"
 #include "trislip/records/unit.hpp"
 #include "trislip/report.hpp"
+#include "trislip/runs/run_steps.hpp"
+#include "trislip/runs/staged_file.hpp"
+#include "trislip/runs/subfaults.hpp"
 #include "trislip/synthesis.hpp"
 #include "trislip/text.hpp"
 #include "trislip/threads.hpp"

@@ -5,9 +5,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "trislip/exports.hpp"
 #include "trislip/runs/layouts.hpp"
 #include "trislip/runs/run_steps.hpp"
-#include "trislip/exports.hpp"
 #include "trislip/srf.hpp"
 #include "trislip/trislip.hpp"
 

@@ -3,11 +3,11 @@
 #include <cmath>
 #include <cstring>
 
-#include "trislip/runs/shortest.hpp"
 #include "trislip/records/edit.hpp"
 #include "trislip/records/fast_record.hpp"
 #include "trislip/records/formatted.hpp"
 #include "trislip/result_files.hpp"
+#include "trislip/runs/shortest.hpp"
 
 namespace trislip {
 namespace {

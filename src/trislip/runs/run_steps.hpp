@@ -13,9 +13,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "trislip/runs/staged_file.hpp"
 #include "trislip/exports.hpp"
 #include "trislip/fault.hpp"
+#include "trislip/runs/staged_file.hpp"
 #include "trislip/specfem.hpp"
 #include "trislip/srf.hpp"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "trislip/runs/run_steps.hpp"
 #include "trislip/fault/table.hpp"
+#include "trislip/runs/run_steps.hpp"
 #include "trislip/text.hpp"
 
 namespace trislip {
