@@ -143,16 +143,6 @@ struct fault_options {
 enum class rigidity_source { model_moment, velocity_structure, options };
 const char* rigidity_source_name(rigidity_source s);  // "model moment", "velocity structure", "options"
 
-// A segment's header values beside the plane its rows give (not-a-number
-// where the file does not state one): its length, width, top-centre
-// position and top depth, and its hypocentre along strike from the first
-// corner and down dip.
-struct segment_header {
-  double len_km = std::nan(""), wid_km = std::nan("");
-  double top_lon = std::nan(""), top_lat = std::nan(""), dtop_km = std::nan("");
-  double hyp_along_km = std::nan(""), hyp_down_km = std::nan("");
-};
-
 // Whether every point lies on its segment's plane and the hypocentre on
 // one of them. A point is within its plane when it lies along strike
 // within half the plane's length of its centre and down dip within its
@@ -190,12 +180,12 @@ std::vector<fault_warning> geometry_warnings(const geometry_check& g, const std:
 // reaches the end of it, in segment order.
 struct fault {
   std::vector<srf_point> points;
-  std::vector<srf_plane> planes;           // one per segment; empty when the model has no geometry
+  std::vector<srf_plane> planes;           // one per segment, from its rows (the header's claims stay in the
+                                           // model's segments); empty when the model has no geometry
   std::vector<std::size_t> segment_first;  // index of each segment's first point (segments' order)
   std::vector<std::size_t> lines;          // each point's line in the file
   std::vector<double> rigidity_pa;         // each point's
   std::vector<rigidity_source> rigidity_from;
-  std::vector<segment_header> stated;      // one per plane: the header's values beside it
   geometry_check geometry;
   std::size_t read = 0;                    // subfaults in the file
   std::size_t zero_slip = 0;               // left out

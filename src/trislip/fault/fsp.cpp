@@ -8,19 +8,21 @@
 #include <string_view>
 #include <vector>
 
+#include "trislip/fault/geometry.hpp"
 #include "trislip/fault/model_text.hpp"
 #include "trislip/text.hpp"
 
 namespace trislip {
 namespace {
 
+using detail::degree;
+using detail::earth_km;
 using detail::fields_of;
 using detail::trimmed;
 using detail::upper;
 using detail::value_of;
 using detail::where;
 
-constexpr double degree = 3.14159265358979323846 / 180, earth_km = 6371.0;
 
 
 // The columns a column header line names, by their place in a row.

@@ -105,23 +105,17 @@ double distance_km(double lon0, double lat0, double depth0, double lon, double l
 
 void planes_of_rows(const model& m, const std::vector<std::vector<row_centre>>& rows, fault& f) {
   f.planes.clear();
-  f.stated.clear();
   disagreements said;
   const bool hyp_known = finite(m.hyp_lon, m.hyp_lat) && std::isfinite(m.hyp_depth_km);
   const std::string hyp_where = m.hyp_line ? " (line " + std::to_string(m.hyp_line) + ")" : "";
   for (std::size_t k = 0; k < m.segments.size(); ++k) {
     const model_segment& g = m.segments[k];
-    if (k >= rows.size()) {
+    if (k >= rows.size() || rows[k].empty() || std::isnan(g.strike) || std::isnan(g.dip) || !(g.dx_km > 0) ||
+        !(g.dz_km > 0)) {
       f.planes.clear();
-      f.stated.clear();
       return;
     }
     const std::vector<row_centre>& r = rows[k];
-    if (r.empty() || std::isnan(g.strike) || std::isnan(g.dip) || !(g.dx_km > 0) || !(g.dz_km > 0)) {
-      f.planes.clear();
-      f.stated.clear();
-      return;
-    }
     srf_plane pl;
     pl.strike = normalised_strike(g.strike);
     pl.dip = g.dip;
@@ -147,7 +141,6 @@ void planes_of_rows(const model& m, const std::vector<std::vector<row_centre>>& 
     const double nx = std::round((a1 - a0) / g.dx_km) + 1, nz = std::round((d1 - d0) / g.dz_km) + 1;
     if (!(nx < 1e6 && nz < 1e6)) {
       f.planes.clear();
-      f.stated.clear();
       return;
     }
     pl.nstk = static_cast<std::int32_t>(nx);
@@ -165,8 +158,7 @@ void planes_of_rows(const model& m, const std::vector<std::vector<row_centre>>& 
     pl.elat = lat;
     pl.dtop_km = depth;
 
-    // The header's values beside the plane, each checked against it.
-    f.stated.push_back({g.len_km, g.wid_km, g.top_lon, g.top_lat, g.dtop_km, g.hyp_along_km, g.hyp_down_km});
+    // The header's values, each checked against the plane.
     const double hx = g.dx_km / 2, hz = g.dz_km / 2;
     const auto where = [&](std::size_t line) {
       return "segment " + std::to_string(k + 1) + (line ? " (line " + std::to_string(line) + ")" : "");

@@ -44,10 +44,10 @@ struct row_centre {
 // zero-slip rows among them): strike and dip the segment's, NSTK and NDIP
 // the rows' grid at Dx and Dz, LEN and WID NSTK * Dx and NDIP * Dz, the
 // top centre half a width up dip of the rows' middle; SHYP and DHYP the
-// model's hypocentre in the segment's frame. The header's values go
-// beside each plane into f.stated; where one disagrees with the rows by
-// more than half a subfault, one warning a kind into f.warnings. No
-// planes when a segment lacks strike, dip, Dx, Dz or rows.
+// model's hypocentre in the segment's frame. Where a header value
+// disagrees with the rows by more than half a subfault, one warning a kind
+// into f.warnings. No planes when a segment lacks strike, dip, Dx, Dz or
+// rows.
 void planes_of_rows(const model& m, const std::vector<std::vector<row_centre>>& rows, fault& f);
 
 }  // namespace detail

@@ -71,28 +71,27 @@ model read_usgs_param(const std::string& text, const std::string& name) {
   std::vector<std::size_t> rows;
   std::vector<std::size_t> segment_line;
   enum class part { none, corners, subfaults } in = part::none;
-  std::vector<double> corner_lon, corner_lat, corner_depth;
+  std::vector<corner> polygon;                  // the boundary being read
   std::vector<std::vector<corner>> corners;     // each segment's boundary, as written
   std::vector<std::pair<double, double>> hyp_cell;  // each segment's hypocentre cell (i, j), from 1
   const auto close_corners = [&] {
     // The top edge: the two corners at the least depth; its middle is the
     // segment's top centre.
-    if (m.segments.empty() || corner_depth.size() < 4) return;
+    if (m.segments.empty() || polygon.size() < 4) return;
     model_segment& s = m.segments.back();
+    const auto& p = polygon;
     std::size_t a = 0;
     for (std::size_t k = 1; k < 4; ++k) {
-      if (corner_depth[k] < corner_depth[a]) a = k;
+      if (p[k].depth < p[a].depth) a = k;
     }
     std::size_t b = a == 0 ? 1 : 0;
     for (std::size_t k = 0; k < 4; ++k) {
-      if (k != a && (corner_depth[k] < corner_depth[b] || (corner_depth[k] == corner_depth[b] && b == a))) b = k;
+      if (k != a && (p[k].depth < p[b].depth || (p[k].depth == p[b].depth && b == a))) b = k;
     }
-    s.top_lon = (corner_lon[a] + corner_lon[b]) / 2;
-    s.top_lat = (corner_lat[a] + corner_lat[b]) / 2;
-    s.dtop_km = corner_depth[a];
-    for (std::size_t k = 0; k < corner_lon.size(); ++k) {
-      corners.back().push_back({corner_lon[k], corner_lat[k], corner_depth[k]});
-    }
+    s.top_lon = (p[a].lon + p[b].lon) / 2;
+    s.top_lat = (p[a].lat + p[b].lat) / 2;
+    s.dtop_km = p[a].depth;
+    corners.back() = polygon;
   };
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::size_t line = i + 1;
@@ -147,9 +146,7 @@ model read_usgs_param(const std::string& text, const std::string& name) {
         }
       } else if (up.find("DEPTH") != std::string::npos && up.find("SLIP") == std::string::npos) {
         in = part::corners;
-        corner_lon.clear();
-        corner_lat.clear();
-        corner_depth.clear();
+        polygon.clear();
       } else if (up.find("SLIP") != std::string::npos) {
         // The column header: its names in the order the writer uses.
         const std::vector<std::string_view> f = fields_of(t.substr(1));
@@ -174,9 +171,7 @@ model read_usgs_param(const std::string& text, const std::string& name) {
       if (f.size() != 3 || !read_number(f[0], x[0]) || !read_number(f[1], x[1]) || !read_number(f[2], x[2])) {
         throw model_error(where(name, line) + ": a corner of the boundary must be three numbers, lon lat depth");
       }
-      corner_lon.push_back(x[0]);
-      corner_lat.push_back(x[1]);
-      corner_depth.push_back(x[2]);
+      polygon.push_back({x[0], x[1], x[2]});
       continue;
     }
     if (in != part::subfaults) throw model_error(where(name, line) + ": a row outside a segment's subfault rows");

@@ -200,11 +200,11 @@ void run_fault(const fault_request& r) {
                     {"len_km", pl.len_km},   {"wid_km", pl.wid_km}, {"strike", pl.strike},   {"dip", pl.dip},
                     {"dtop_km", pl.dtop_km}, {"shyp_km", pl.shyp_km}, {"dhyp_km", pl.dhyp_km}};
       // What the header says beside it: the plane follows the rows.
-      const segment_header& st = f.stated[k];
+      const model_segment& g = m.segments[k];
       json h = json::object();
-      for (const auto& [key, x] : {std::pair{"len_km", st.len_km}, {"wid_km", st.wid_km}, {"top_lon", st.top_lon},
-                                   {"top_lat", st.top_lat}, {"dtop_km", st.dtop_km},
-                                   {"hyp_along_km", st.hyp_along_km}, {"hyp_down_km", st.hyp_down_km}}) {
+      for (const auto& [key, x] : {std::pair{"len_km", g.len_km}, {"wid_km", g.wid_km}, {"top_lon", g.top_lon},
+                                   {"top_lat", g.top_lat}, {"dtop_km", g.dtop_km},
+                                   {"hyp_along_km", g.hyp_along_km}, {"hyp_down_km", g.hyp_down_km}}) {
         if (!std::isnan(x)) h[key] = x;
       }
       s["header"] = h;
