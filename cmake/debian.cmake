@@ -37,8 +37,11 @@ published finite-fault models (FSP, USGS .param) into such sources.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libtrislip-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-# The static export library links libmseed.
+# The static export library links libmseed, and PROJ where it projects.
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libmseed-dev")
+if(TRISLIP_PROJ)
+  set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libmseed-dev, libproj-dev")
+endif()
 set(CPACK_DEBIAN_DEV_DESCRIPTION
   "regularized triangle slip velocity function (development files)
 The C++ library behind the trislip programs: the slip velocity, slip and
