@@ -58,13 +58,7 @@ int main(int argc, char** argv) {
   app.add_option("--start-time", r.start_time, "specfem-cmt: the event time, YYYY-MM-DDTHH:MM:SS[.ffffff] UTC")
       ->capture_default_str()
       ->group("SPECFEM3D (--export specfem-cmt)");
-  app.add_option("--specfem-stf-dir", r.specfem_stf_dir,
-                 "specfem-cmt: where SPECFEM3D finds the time function files, from its run folder")
-      ->capture_default_str()
-      ->group("SPECFEM3D (--export specfem-cmt)");
-  app.add_flag("--specfem-binary", r.specfem_binary,
-               "specfem-cmt: .bin files (one Fortran record of float32) instead of text")
-      ->group("SPECFEM3D (--export specfem-cmt)");
+  trislip::add_specfem_options(app, r.specfem);
   app.add_flag("--strict", r.strict,
                "refuse the run (status 2, nothing written) when a subfault's sampling loses its\n"
                "function (a step too coarse for its shortest pulse, slip lost), or a point or the\n"

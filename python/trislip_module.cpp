@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 #include <thread>
 #include <limits>
 #include <string>
@@ -408,7 +409,8 @@ py::array_t<double> delayed_normalised_slip(double tinit, std::int64_t nt, doubl
 
 py::dict write_specfem_cmt(const py::object& items, const std::string& folder, const py::object& rigidity, double dt,
                            std::int64_t nt, bool binary, const std::string& stf_dir, const std::string& start_time,
-                           const py::object& hypocentre) {
+                           const py::object& hypocentre, const std::string& precision, const std::string& coordinates,
+                           int utm_zone, const py::object& origin, const std::string& depth) {
   const std::vector<trislip::srf_point> points = points_of(items);
   const std::vector<double> r = rigidity_of(items, rigidity);
   trislip::specfem_cmt_options o;
@@ -416,6 +418,24 @@ py::dict write_specfem_cmt(const py::object& items, const std::string& folder, c
   o.nt = whole("nt", nt, 1, trislip::max_samples);
   o.binary = binary;
   o.stf_dir = stf_dir;
+  const auto one_of = [](const char* name, const std::string& value, std::initializer_list<const char*> names) {
+    int k = 0;
+    for (const char* n : names) {
+      if (value == n) return k;
+      ++k;
+    }
+    throw trislip::parameter_error(name, value, "one of the names in the documentation");
+  };
+  o.double_precision = one_of("precision", precision, {"single", "double"}) == 1;
+  o.frame = static_cast<trislip::specfem_frame>(one_of("coordinates", coordinates, {"geographic", "utm", "local"}));
+  o.depth_as_z = one_of("depth", depth, {"km", "z"}) == 1;
+  o.utm_zone = utm_zone;
+  if (!origin.is_none()) {
+    const auto lonlat = origin.cast<std::vector<double>>();
+    if (lonlat.size() != 2) throw std::invalid_argument("origin: must be (lon, lat)");
+    o.origin_lon = lonlat[0];
+    o.origin_lat = lonlat[1];
+  }
   o.event = trislip::parse_record_codes(trislip::default_seed_id, start_time);
   if (!points.empty()) {
     o.hyp_lat = points.front().lat;
@@ -437,6 +457,10 @@ py::dict write_specfem_cmt(const py::object& items, const std::string& folder, c
   py::dict out;
   out["entries"] = sum.entries;
   out["moment_dyne_cm"] = sum.m0_nm * 1e7;
+  if (!sum.projection.empty()) {
+    out["projection"] = sum.projection;
+    out["grid_north_deg"] = py::make_tuple(sum.grid_north_min_deg, sum.grid_north_max_deg);
+  }
   py::list warnings;
   for (const trislip::srf_warning& w : sum.warnings) warnings.append(py::make_tuple(w.point, w.w.check, w.w.message));
   out["warnings"] = warnings;
@@ -529,12 +553,16 @@ PYBIND11_MODULE(trislip, m) {
   m.def("write_specfem_cmt", &write_specfem_cmt, py::arg("points"), py::arg("folder"), py::kw_only(),
         py::arg("rigidity") = py::none(), py::arg("dt") = 0.01, py::arg("nt") = 1000, py::arg("binary") = false,
         py::arg("stf_dir") = "DATA/specfem_stf", py::arg("start_time") = trislip::default_start_time,
-        py::arg("hypocentre") = py::none(),
+        py::arg("hypocentre") = py::none(), py::arg("precision") = "single", py::arg("coordinates") = "geographic",
+        py::arg("utm_zone") = 0, py::arg("origin") = py::none(), py::arg("depth") = "km",
         "Writes SPECFEM3D's CMTSOLUTION (one entry per point, moment tensors in dyne cm) and one\n"
         "time function file per point (its normalised slip delayed by tinit_s, at dt for nt steps:\n"
         "the solver's DT and at least its NSTEP) into folder. points as write_srf takes them;\n"
-        "rigidity (Pa) one per point, or the columns' rigidity_pa. Returns a dict with entries,\n"
-        "moment_dyne_cm and warnings, a list of (point index, check, message).");
+        "rigidity (Pa) one per point, or the columns' rigidity_pa. precision: single or double,\n"
+        "the reals of binary files. coordinates: geographic (degrees), utm (utm_zone, -60 to 60,\n"
+        "negative south) or local (origin=(lon, lat)), the last two in metres through PROJ; depth:\n"
+        "km, or z (metres, up). Returns a dict with entries, moment_dyne_cm, warnings (a list of\n"
+        "(point index, check, message)) and, projected, projection and grid_north_deg (min, max).");
   m.def("moment_rate", &moment_rate, py::arg("points"), py::kw_only(), py::arg("rigidity") = py::none(),
         py::arg("dt") = 0.01,
         "The whole fault's moment rate (N m/s) at i*dt from 0 to the end of the last point's\n"

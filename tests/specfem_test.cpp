@@ -114,7 +114,8 @@ class specfem_run : public scratch_test {
 
 // A point source, a 3-row table and a published model: every entry parses,
 // the tensors add up to M0 and each time function file holds the delayed
-// normalised slip, as text bit for bit or as SPECFEM's binary record.
+// normalised slip, as text bit for bit after a line that says its DT and
+// NSTEP, or as SPECFEM's binary record of float32 or float64.
 TEST_F(specfem_run, cmtsolution_and_time_functions_read_as_specfem_reads_them) {
   write_file(path("rows.csv"),
              "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s\n"
@@ -138,11 +139,13 @@ TEST_F(specfem_run, cmtsolution_and_time_functions_read_as_specfem_reads_them) {
   const struct {
     std::string program, args;
     const std::vector<std::pair<trislip::parameters, double>>& points;
-    bool binary;
+    std::size_t real;  // bytes of a .bin file's reals; 0 for text
   } cases[] = {
-      {TRISLIP_CUSTOM_BINARY, "--export specfem-cmt " + point_source + " --mu 3e10 --start-time 2019-07-06T03:19:53.04", point, false},
-      {TRISLIP_CUSTOM_BINARY, "--export specfem-cmt --subfaults rows.csv --mu 3e10 --specfem-binary", rows, true},
-      {TRISLIP_FAULT_BINARY, illapel + " --export specfem-cmt --dt 0.004 --nt 40000", model, false},
+      {TRISLIP_CUSTOM_BINARY, "--export specfem-cmt " + point_source + " --mu 3e10 --start-time 2019-07-06T03:19:53.04", point, 0},
+      {TRISLIP_CUSTOM_BINARY, "--export specfem-cmt --subfaults rows.csv --mu 3e10 --specfem-binary", rows, 4},
+      {TRISLIP_FAULT_BINARY, illapel + " --export specfem-cmt --dt 0.004 --nt 40000", model, 0},
+      {TRISLIP_CUSTOM_BINARY, "--export specfem-cmt --subfaults rows.csv --mu 3e10 --specfem-binary --specfem-precision double",
+       rows, 8},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -173,23 +176,39 @@ TEST_F(specfem_run, cmtsolution_and_time_functions_read_as_specfem_reads_them) {
       p.dt = dt;
       const double tinit = c.points[k].second;
       const std::vector<double> want = trislip::delayed_normalised_slip(p, tinit, nt);
-      if (c.binary) {
-        // One Fortran record: its length, nt float32, its length again.
-        ASSERT_EQ(file.size(), 8 + 4 * want.size());
+      if (c.real != 0) {
+        // One Fortran record: its length, nt reals, its length again.
+        ASSERT_EQ(file.size(), 8 + c.real * want.size());
         std::int32_t head, tail;
         std::memcpy(&head, file.data(), 4);
-        std::memcpy(&tail, file.data() + 4 + 4 * want.size(), 4);
-        EXPECT_EQ(head, static_cast<std::int32_t>(4 * want.size()));
+        std::memcpy(&tail, file.data() + 4 + c.real * want.size(), 4);
+        EXPECT_EQ(head, static_cast<std::int32_t>(c.real * want.size()));
         EXPECT_EQ(tail, head);
         for (std::size_t i = 0; i < want.size(); ++i) {
           float x;
-          std::memcpy(&x, file.data() + 4 + 4 * i, 4);
-          ASSERT_EQ(x, static_cast<float>(want[i])) << i;
+          double y;
+          if (c.real == 4) {
+            std::memcpy(&x, file.data() + 4 + 4 * i, 4);
+            ASSERT_EQ(x, static_cast<float>(want[i])) << i;
+          } else {
+            std::memcpy(&y, file.data() + 4 + 8 * i, 8);
+            ASSERT_EQ(y, want[i]) << i;
+          }
         }
       } else {
+        // SPECFEM skips lines that start with # or !; the first says the step.
         std::istringstream in(file);
+        std::string line;
+        std::getline(in, line);
+        EXPECT_NE(line.find("# trislip"), std::string::npos);
+        std::ostringstream step;
+        step << "DT = " << dt << " s and NSTEP up to " << nt;
+        EXPECT_NE(line.find(step.str()), std::string::npos) << line;
         std::size_t i = 0;
-        for (std::string line; std::getline(in, line); ++i) ASSERT_EQ(std::stod(line), want.at(i)) << name << " " << i;
+        for (; std::getline(in, line); ++i) {
+          ASSERT_TRUE(line[0] != '#' && line[0] != '!') << name << " " << i;
+          ASSERT_EQ(std::stod(line), want.at(i)) << name << " " << i;
+        }
         EXPECT_EQ(i, want.size());
       }
       EXPECT_NEAR(want.back(), 1, 0.001);
@@ -199,6 +218,105 @@ TEST_F(specfem_run, cmtsolution_and_time_functions_read_as_specfem_reads_them) {
     }
     EXPECT_NEAR(sum / m0, 1, 1e-9);
   }
+}
+
+// A mesh's own frame: positions equal to PROJ's command-line tools (a UTM
+// zone, a local frame whose origin is (0, 0)), depth as z in metres, and
+// each tensor turned by the grid's north, which `proj -V` gives as minus
+// its meridian convergence. On the zone's central meridian at the equator
+// the position is (500000, 0) and the tensor the geographic one.
+TEST_F(specfem_run, utm_and_local_frames_place_the_entries_where_proj_does) {
+  if (std::system("command -v cs2cs >/dev/null && command -v proj >/dev/null") != 0) {
+    GTEST_SKIP() << "skipped: PROJ's cs2cs and proj are not here (Debian's proj-bin; scripts/test installs it)";
+  }
+  write_file(path("rows.csv"),
+             "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s\n"
+             "-118.50,34.20,5,120,45,90,1e6,0.5,0\n-119.71,36.93,6.25,300,60,-30,1e6,1.5,0.4\n"
+             "-117,0,1.1139,10,80,180,1e6,1.0,0.83\n");
+  const std::string table = "--export specfem-cmt --subfaults rows.csv --mu 3e10 --quiet ";
+  ASSERT_EQ(run(TRISLIP_CUSTOM_BINARY, table + "--output-dir geo"), 0) << read_file(path("err.txt"));
+  const std::vector<entry> geo = read_cmtsolution(read_file(path("geo/CMTSOLUTION")));
+  ASSERT_EQ(geo.size(), 3u);
+  const struct {
+    std::string options, crs;
+  } frames[] = {
+      {"--specfem-coordinates utm --specfem-utm-zone 11 --specfem-depth z", "+proj=utm +zone=11 +datum=WGS84"},
+      {"--specfem-coordinates local --specfem-origin -118.5,34.2",
+       "+proj=tmerc +lat_0=34.2 +lon_0=-118.5 +k_0=1 +x_0=0 +y_0=0 +datum=WGS84"},
+  };
+  for (const auto& f : frames) {
+    SCOPED_TRACE(f.options);
+    ASSERT_EQ(run(TRISLIP_CUSTOM_BINARY, table + f.options + " --output-dir grid"), 0) << read_file(path("err.txt"));
+    const std::vector<entry> grid = read_cmtsolution(read_file(path("grid/CMTSOLUTION")));
+    ASSERT_EQ(grid.size(), 3u);
+    const auto j = nlohmann::json::parse(read_file(path("grid/trislip.json")))["specfem_cmt"]["coordinates"];
+    EXPECT_EQ(j["projection"].get<std::string>().rfind(f.crs, 0), 0u) << j.dump();
+    const bool z = f.options.find("depth z") != std::string::npos;
+    for (std::size_t k = 0; k < 3; ++k) {
+      const double lon = geo[k].v[3], lat = geo[k].v[2];
+      std::ostringstream ask;
+      ask << "cd '" << dir_ << "' && echo '" << lon << " " << lat << "' | cs2cs -f %.9f +proj=longlat +datum=WGS84 +to "
+          << f.crs << " > xy.txt && echo '" << lon << " " << lat << "' | proj -V " << f.crs << " > factors.txt";
+      ASSERT_EQ(std::system(ask.str().c_str()), 0);
+      double x = 0, y = 0;
+      std::istringstream(read_file(path("xy.txt"))) >> x >> y;
+      EXPECT_NEAR(grid[k].v[3], x, 1e-6);  // longorUTM: x, m
+      EXPECT_NEAR(grid[k].v[2], y, 1e-6);  // latorUTM: y, m
+      EXPECT_NEAR(grid[k].v[4], z ? -geo[k].v[4] * 1000 : geo[k].v[4], 1e-9);
+      const std::string factors = read_file(path("factors.txt"));
+      const std::size_t at = factors.find('[', factors.find("Convergence"));
+      ASSERT_NE(at, std::string::npos) << factors;
+      const double north = -std::stod(factors.substr(at + 1));
+      const double strike[] = {120, 300, 10}, dip[] = {45, 60, 80}, rake[] = {90, -30, 180};
+      const double m0 = 3e10 * 1e6 * std::vector<double>{0.5, 1.5, 1.0}[k] * 1e7;
+      const trislip::moment_tensor want = trislip::double_couple(strike[k] + north, dip[k], rake[k], m0);
+      const double got[] = {want.mrr, want.mtt, want.mpp, want.mrt, want.mrp, want.mtp};
+      for (int c = 0; c < 6; ++c) EXPECT_NEAR(grid[k].v[5 + c] / m0, got[c] / m0, 2e-8) << "entry " << k << " " << c;
+    }
+    if (z) {
+      EXPECT_EQ(grid[2].v[3], 500000);
+      EXPECT_EQ(grid[2].v[2], 0);
+      EXPECT_EQ(read_file(path("grid/CMTSOLUTION")).find("depth:          -1113.9\n") != std::string::npos, true);
+      for (int c = 0; c < 6; ++c) EXPECT_EQ(grid[2].v[5 + c], geo[2].v[5 + c]);
+    } else {
+      EXPECT_EQ(grid[0].v[3], 0);
+      EXPECT_EQ(grid[0].v[2], 0);
+    }
+  }
+}
+
+// SPECFEM options that cannot give what SPECFEM3D needs are refused by name
+// with nothing written: a file name it would cut, a frame without its zone
+// or origin, a precision for text files, options without the export.
+TEST_F(specfem_run, options_that_cannot_work_are_refused_by_name) {
+  const std::string point = "--lon -118.5 --lat 34.2 --depth 10 --strike 120 --dip 45 --rake 90 --area 1e6 --mu 3e10 ";
+  const std::string cmt = "--export specfem-cmt " + point;
+  const std::string illapel = std::string(TRISLIP_MODELS_DIR) + "/usgs_2015_illapel.param ";
+  // 243 characters and "/stf_000001.txt" are 258; 241 are 256, which SPECFEM reads whole.
+  const std::string longest = std::string(241, 'd');
+  const std::pair<std::string, std::string> cases[] = {
+      {cmt + "--specfem-stf-dir " + std::string(243, 'd'), "--specfem-stf-dir ddd"},
+      {illapel + "--export specfem-cmt --specfem-stf-dir " + std::string(242, 'd'), "stf_000207.txt in it takes 257"},
+      {cmt + "--specfem-precision double", "--specfem-precision double: goes with --specfem-binary"},
+      {cmt + "--specfem-coordinates utm", "--specfem-coordinates utm: needs --specfem-utm-zone"},
+      {cmt + "--specfem-coordinates utm --specfem-utm-zone 61", "--specfem-utm-zone 61: must be"},
+      {cmt + "--specfem-coordinates local --specfem-origin -118.5", "--specfem-origin -118.5: must be LON,LAT"},
+      {cmt + "--specfem-origin -118.5,34.2", "--specfem-origin: goes with --specfem-coordinates local"},
+      {point + "--specfem-coordinates utm --specfem-utm-zone 11", "--specfem-coordinates: goes with --export specfem-cmt"},
+      {illapel + "--specfem-stf-dir x", "--specfem-stf-dir: goes with --export specfem-cmt"},
+  };
+  for (const auto& [args, said] : cases) {
+    SCOPED_TRACE(args.substr(0, 120));
+    const char* program = args.find("illapel") != std::string::npos ? TRISLIP_FAULT_BINARY : TRISLIP_CUSTOM_BINARY;
+    std::system(("rm -rf '" + path("o") + "'").c_str());
+    EXPECT_EQ(run(program, args + " --quiet --output-dir o"), 2);
+    EXPECT_NE(read_file(path("err.txt")).find(said), std::string::npos) << read_file(path("err.txt"));
+    struct stat st;
+    EXPECT_NE(stat(path("o/CMTSOLUTION").c_str(), &st), 0) << "nothing written";
+  }
+  ASSERT_EQ(run(TRISLIP_CUSTOM_BINARY, cmt + "--specfem-stf-dir " + longest + " --quiet --output-dir o"), 0)
+      << read_file(path("err.txt"));
+  EXPECT_NE(read_file(path("o/CMTSOLUTION")).find("\n" + longest + "/stf_000001.txt\n"), std::string::npos);
 }
 
 // A record too short for a delay and its function: a warning naming the

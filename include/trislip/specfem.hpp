@@ -9,6 +9,12 @@
 // multiplies the entry's moment tensor by the value. Fewer values than
 // NSTEP stop the run; more are ignored with a warning. Moments are in
 // dyne cm, the tensor in (r, theta, phi) = (up, south, east).
+//
+// Where an entry goes: latorUTM and longorUTM are latitude and longitude
+// (degrees) for a mesh that SPECFEM3D projects itself, or y and x in
+// metres for one that suppresses its projection (SUPPRESS_UTM_PROJECTION);
+// depth is km below the surface, or z in metres under
+// USE_SOURCES_RECEIVERS_Z.
 #pragma once
 
 #include <cstddef>
@@ -40,10 +46,23 @@ moment_tensor double_couple(double strike, double dip, double rake, double m0);
 // 0 these are the synthesis's own displacements divided by dmax.
 std::vector<double> delayed_normalised_slip(const parameters& p, double tinit_s, std::int32_t nt);
 
+// The positions an entry's latorUTM and longorUTM hold.
+enum class specfem_frame {
+  geographic,  // latitude and longitude, degrees (SPECFEM3D projects them with its UTM zone)
+  utm,         // northing and easting, m, in a UTM zone on WGS84
+  local,       // y north and x east, m, from an origin (transverse Mercator, scale 1 there)
+};
+
 struct specfem_cmt_options {
   double dt = 0.01;                // the solver's DT, s
   std::int32_t nt = 1000;          // values per file: at least the solver's NSTEP
-  bool binary = false;             // .bin files: one Fortran unformatted record of float32
+  bool binary = false;             // .bin files: one Fortran unformatted record of reals
+  bool double_precision = false;   // .bin reals as float64, for a build whose CUSTOM_REAL is double
+  specfem_frame frame = specfem_frame::geographic;
+  int utm_zone = 0;                // utm: 1 to 60 north, -1 to -60 south (SPECFEM3D's UTM_PROJECTION_ZONE)
+  double origin_lon = 0, origin_lat = 0;  // local: the frame's origin, degrees
+  bool depth_as_z = false;         // depth as z in metres, up, 0 at the model's depth 0
+                                   // (USE_SOURCES_RECEIVERS_Z) instead of km below
   std::string stf_dir = "DATA/specfem_stf";  // where the solver finds the files, from its run folder
   record_codes event;              // start_us: the event time of every entry's PDE line
   double hyp_lat = 0, hyp_lon = 0, hyp_depth_km = 0;  // the PDE line's hypocentre
@@ -52,9 +71,23 @@ struct specfem_cmt_options {
 struct specfem_cmt_summary {
   std::size_t entries = 0;
   double m0_nm = 0;                       // the sum of the entries' scalar moments
+  std::string projection;                 // the PROJ string of a utm or local frame
+  // utm and local: the grid azimuth of true north at the entries (degrees,
+  // clockwise from the y axis). Each tensor is turned by it, so that its
+  // strike is measured from the mesh's y axis.
+  double grid_north_min_deg = 0, grid_north_max_deg = 0;
   std::vector<srf_warning> warnings;      // by point: record_too_short (its delay plus function beyond the
                                           // record), slip_lost (its last value beyond 0.1% of 1)
 };
+
+// The longest name, folder included, that SPECFEM3D reads whole from a
+// CMTSOLUTION entry's last line.
+inline constexpr std::size_t specfem_max_name = 256;
+
+// Checks the options for `points` entries: throws parameter_error naming
+// dt, nt, stf_dir (a file name beyond specfem_max_name characters),
+// double_precision (without binary), utm_zone or origin.
+void check_specfem_cmt_options(const specfem_cmt_options& o, std::size_t points);
 
 // The name of point k's time function file: stf_000001.txt (.bin), numbered
 // from 1, at least six digits.

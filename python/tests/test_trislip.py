@@ -201,3 +201,15 @@ def test_specfem_cmt_from_python(tmp_path):
     assert out["moment_dyne_cm"] == pytest.approx(np.sum(np.loadtxt(MODELS / "usgs_2015_illapel.param", comments="#", skiprows=9)[:, 10]), rel=1e-9)
     assert (tmp_path / "stf_000207.bin").stat().st_size == 8 + 4 * 40000
     assert (tmp_path / "CMTSOLUTION").read_text().count("DATA/specfem_stf/stf_") == 207
+    # A double-precision build's records, positions in a southern UTM zone;
+    # a zone the frame lacks leaves the files of before.
+    out = trislip.write_specfem_cmt(f["columns"], str(tmp_path), dt=0.004, nt=40000, binary=True,
+                                    precision="double", coordinates="utm", utm_zone=-19, depth="z")
+    assert out["projection"] == "+proj=utm +zone=19 +south +datum=WGS84 +units=m"
+    record = (tmp_path / "stf_000207.bin").read_bytes()
+    assert len(record) == 8 + 8 * 40000 and np.frombuffer(record[:4], "<i4")[0] == 8 * 40000
+    northings = [float(l.split()[1]) for l in (tmp_path / "CMTSOLUTION").read_text().splitlines() if l.startswith("latorUTM")]
+    assert 6.3e6 < min(northings) and max(northings) < 6.9e6  # 28 to 34 degrees south
+    with pytest.raises(ValueError, match="utm_zone"):
+        trislip.write_specfem_cmt(f["columns"], str(tmp_path), dt=0.004, nt=40000, coordinates="utm")
+    assert (tmp_path / "CMTSOLUTION").read_text().count("latorUTM") == 207

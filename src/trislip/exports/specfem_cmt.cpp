@@ -8,14 +8,17 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "trislip/projection.hpp"
 #include "trislip/synthesis.hpp"
 #include "trislip/text.hpp"
 
@@ -24,26 +27,43 @@ namespace {
 
 constexpr double degree = 3.14159265358979323846 / 180;
 
-// A time function file: the shortest text of each value, one a line (a
-// value that repeats, as the zeros before the rupture and the final slip
-// after it do, copies its text), or SPECFEM's binary record.
-void write_stf(const std::vector<double>& values, bool binary, byte_sink& out) {
+// A time function file: a `#` line that says what it holds and for which
+// DT and NSTEP (SPECFEM3D skips it), then the shortest text of each value,
+// one a line (a value that repeats, as the zeros before the rupture and the
+// final slip after it do, copies its text); or SPECFEM's binary record.
+void write_stf(const std::vector<double>& values, const specfem_cmt_options& o, std::size_t entry, double tinit_s,
+               byte_sink& out) {
   std::string text;
-  if (binary) {
+  if (o.binary) {
     // One Fortran unformatted sequential record: its length in bytes as a
-    // 4-byte integer, the values as float32, the length again.
-    const auto bytes = static_cast<std::int32_t>(values.size() * 4);
-    text.resize(8 + values.size() * 4);
+    // 4-byte integer, the values as float32 (float64 for a double-precision
+    // build), the length again. At most 67108864 float64 values: 512 MiB,
+    // within the marker's 2 GiB.
+    const std::size_t size = o.double_precision ? 8 : 4;
+    const auto bytes = static_cast<std::int32_t>(values.size() * size);
+    text.resize(8 + values.size() * size);
     std::memcpy(&text[0], &bytes, 4);
     for (std::size_t k = 0; k < values.size(); ++k) {
-      const auto f = static_cast<float>(values[k]);
-      std::memcpy(&text[4 + 4 * k], &f, 4);
+      if (o.double_precision) {
+        std::memcpy(&text[4 + 8 * k], &values[k], 8);
+      } else {
+        const auto f = static_cast<float>(values[k]);
+        std::memcpy(&text[4 + 4 * k], &f, 4);
+      }
     }
-    std::memcpy(&text[4 + values.size() * 4], &bytes, 4);
+    std::memcpy(&text[4 + values.size() * size], &bytes, 4);
     out.write(text.data(), text.size());
     return;
   }
-  text.reserve(values.size() * 20);
+  text.reserve(values.size() * 20 + 200);
+  text += "# trislip ";
+  text += version;
+  text += ": normalised slip (slip / its final slip, dimensionless) of entry " + std::to_string(entry + 1) +
+          ", rupture at ";
+  append_shortest(text, tinit_s);
+  text += " s; one value per solver time step from t = 0, for DT = ";
+  append_shortest(text, o.dt);
+  text += " s and NSTEP up to " + std::to_string(values.size()) + "\n";
   char line[32];
   for (std::size_t k = 0; k < values.size();) {
     // A run of equal values (the zeros before the rupture, the final slip
@@ -87,6 +107,22 @@ std::string pde_time(std::int64_t us) {
                 static_cast<long long>(rest / 60000000 % 60), static_cast<long long>(rest / 1000000 % 60),
                 static_cast<long long>(rest % 1000000));
   return buf;
+}
+
+// z in metres (up, 0 at depth 0) of a depth in km: the decimal the depth
+// is written as, times -1000 by moving its point, so that 1.1139 km is
+// -1113.9 m and not -1113.8999999999999.
+double z_of_depth(double km) {
+  if (km == 0) return 0.0;  // not -0
+  char text[64];
+  char* end = std::to_chars(text, text + sizeof text - 1, -km, std::chars_format::scientific).ptr;
+  *end = '\0';
+  char* e = std::find(text, end, 'e');
+  const int exponent = std::atoi(e + 1) + 3;
+  const int n = std::snprintf(e, static_cast<std::size_t>(text + sizeof text - e), "e%d", exponent);
+  double z = 0;
+  std::from_chars(text, e + n, z);
+  return z;
 }
 
 }  // namespace
@@ -136,6 +172,37 @@ std::vector<double> delayed_normalised_slip(const parameters& p, double tinit_s,
   return out;
 }
 
+void check_specfem_cmt_options(const specfem_cmt_options& o, std::size_t points) {
+  if (!(o.dt > 0 && std::isfinite(o.dt))) throw parameter_error("dt", shortest_text(o.dt), "finite and > 0");
+  if (o.nt < 1) throw parameter_error("nt", std::to_string(o.nt), ">= 1");
+  if (o.double_precision && !o.binary) {
+    throw parameter_error("double_precision", "true", "used with binary files: text files have no precision");
+  }
+  // The last entry's name is the longest.
+  const std::string last = o.stf_dir + (o.stf_dir.empty() ? "" : "/") +
+                           specfem_stf_name(points == 0 ? 0 : points - 1, o.binary);
+  if (last.size() > specfem_max_name) {
+    throw parameter_error("stf_dir", o.stf_dir,
+                          "short enough that a file's name in it takes at most " + std::to_string(specfem_max_name) +
+                              " characters, as SPECFEM3D reads it (it cuts the rest off); " +
+                              last.substr(last.rfind('/') + 1) + " in it takes " + std::to_string(last.size()));
+  }
+  if (o.stf_dir.find_first_of("\r\n") != std::string::npos) {
+    throw parameter_error("stf_dir", o.stf_dir, "one line: the CMTSOLUTION names each file on one");
+  }
+  if (o.frame == specfem_frame::utm) {
+    try {
+      utm_definition(o.utm_zone);
+    } catch (const std::invalid_argument&) {
+      throw parameter_error("utm_zone", std::to_string(o.utm_zone), "1 to 60 north of the equator, -1 to -60 south");
+    }
+  }
+  if (o.frame == specfem_frame::local && !(std::fabs(o.origin_lon) <= 180 && std::fabs(o.origin_lat) < 90)) {
+    throw parameter_error("origin", shortest_text(o.origin_lon) + "," + shortest_text(o.origin_lat),
+                          "a longitude from -180 to 180 and a latitude between -90 and 90");
+  }
+}
+
 std::string specfem_stf_name(std::size_t k, bool binary) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "stf_%06zu%s", k + 1, binary ? ".bin" : ".txt");
@@ -146,8 +213,7 @@ specfem_cmt_summary write_specfem_cmt(
     const std::vector<srf_point>& points, const std::vector<double>& rigidity_pa, const specfem_cmt_options& o,
     byte_sink& cmt, const std::function<void(const std::string&, const std::function<void(byte_sink&)>&)>& file,
     unsigned threads) {
-  if (!(o.dt > 0 && std::isfinite(o.dt))) throw parameter_error("dt", shortest_text(o.dt), "finite and > 0");
-  if (o.nt < 1) throw parameter_error("nt", std::to_string(o.nt), ">= 1");
+  check_specfem_cmt_options(o, points.size());
   if (rigidity_pa.size() != points.size()) {
     throw std::invalid_argument("specfem-cmt: " + std::to_string(rigidity_pa.size()) + " rigidities for " +
                                 std::to_string(points.size()) + " points");
@@ -189,21 +255,44 @@ specfem_cmt_summary write_specfem_cmt(
   char mag[32];
   std::snprintf(mag, sizeof mag, " %.2f %.2f trislip\n", mw, mw);
   head += mag;
+  // A mesh's own frame: every position through PROJ, and the grid's
+  // north at each, by which its strike is turned.
+  std::unique_ptr<map_projection> grid;
+  if (o.frame != specfem_frame::geographic) {
+    summary.projection =
+        o.frame == specfem_frame::utm ? utm_definition(o.utm_zone) : local_definition(o.origin_lon, o.origin_lat);
+    grid = std::make_unique<map_projection>(summary.projection);
+  }
   std::string text;
   for (std::size_t k = 0; k < points.size(); ++k) {
     const srf_point& pt = points[k];
-    const moment_tensor m = double_couple(pt.strike, pt.dip, pt.rake, m0[k] * 1e7);  // dyne cm
+    double y = pt.lat, x = pt.lon, strike = pt.strike;
+    if (grid) {
+      map_projection::position at;
+      try {
+        at = grid->forward(pt.lon, pt.lat);
+      } catch (const std::invalid_argument& e) {
+        throw std::invalid_argument("point " + std::to_string(k) + ": " + e.what());
+      }
+      x = at.x;
+      y = at.y;
+      strike += at.north_deg;
+      summary.grid_north_min_deg = k == 0 ? at.north_deg : std::min(summary.grid_north_min_deg, at.north_deg);
+      summary.grid_north_max_deg = k == 0 ? at.north_deg : std::max(summary.grid_north_max_deg, at.north_deg);
+    }
+    const double depth = o.depth_as_z ? z_of_depth(pt.depth_km) : pt.depth_km;
+    const moment_tensor m = double_couple(strike, pt.dip, pt.rake, m0[k] * 1e7);  // dyne cm
     text += head;
     text += "event name:     trislip_" + std::to_string(k + 1) + "\n";
     text += "time shift:     0.0\nhalf duration:  0.0\n";
-    const std::pair<const char*, double> lines[] = {{"latorUTM:       ", pt.lat}, {"longorUTM:      ", pt.lon},
-                                                    {"depth:          ", pt.depth_km}, {"Mrr:            ", m.mrr},
+    const std::pair<const char*, double> lines[] = {{"latorUTM:       ", y}, {"longorUTM:      ", x},
+                                                    {"depth:          ", depth}, {"Mrr:            ", m.mrr},
                                                     {"Mtt:            ", m.mtt}, {"Mpp:            ", m.mpp},
                                                     {"Mrt:            ", m.mrt}, {"Mrp:            ", m.mrp},
                                                     {"Mtp:            ", m.mtp}};
-    for (const auto& [label, x] : lines) {
+    for (const auto& [label, value] : lines) {
       text += label;
-      append_shortest(text, x);
+      append_shortest(text, value);
       text += '\n';
     }
     text += o.stf_dir + (o.stf_dir.empty() ? "" : "/") + specfem_stf_name(k, o.binary) + "\n";
@@ -234,7 +323,8 @@ specfem_cmt_summary write_specfem_cmt(
           lost.push_back({k, {"slip_lost", "the normalised slip ends at " + shortest_text(values.back()) +
                                                ", beyond 0.1% of 1: lower the step (--dt)"}});
         }
-        file(specfem_stf_name(k, o.binary), [&](byte_sink& out) { write_stf(values, o.binary, out); });
+        file(specfem_stf_name(k, o.binary),
+             [&](byte_sink& out) { write_stf(values, o, k, points[k].tinit_s, out); });
       }
     } catch (...) {
       std::lock_guard<std::mutex> lock(m);
@@ -256,6 +346,8 @@ specfem_cmt_summary write_specfem_cmt(
 
 specfem_cmt_summary write_specfem_cmt(const std::vector<srf_point>& points, const std::vector<double>& rigidity_pa,
                                       const specfem_cmt_options& o, const std::string& folder, unsigned threads) {
+  // Options that cannot work leave an earlier CMTSOLUTION as it was.
+  check_specfem_cmt_options(o, points.size());
   specfem_cmt_summary s;
   write_to_file(folder + "/CMTSOLUTION", [&](byte_sink& cmt) {
     s = write_specfem_cmt(points, rigidity_pa, o, cmt,

@@ -7,6 +7,9 @@
 
 #include <cstdio>
 #include <optional>
+#include <string>
+
+#include "trislip/runs/run_steps.hpp"
 
 namespace trislip {
 
@@ -24,6 +27,45 @@ inline std::optional<int> parse_command_line(CLI::App& app, int argc, char** arg
     return 2;
   }
   return std::nullopt;
+}
+
+// The SPECFEM3D options of both programs, in their own group of --help.
+inline void add_specfem_options(CLI::App& app, specfem_settings& s) {
+  const char* group = "SPECFEM3D (--export specfem-cmt)";
+  app.add_option("--specfem-stf-dir", s.stf_dir,
+                 "where SPECFEM3D finds the time function files, from its run folder (the CMTSOLUTION\n"
+                 "names them there; at most 256 characters with a file's name)")
+      ->capture_default_str()
+      ->group(group);
+  app.add_flag("--specfem-binary", s.binary,
+               "write the time function files as .bin (one Fortran record of reals) instead of text")
+      ->group(group);
+  app.add_option("--specfem-precision", s.precision,
+                 "the reals of the .bin files: single (float32) or double (float64), as the SPECFEM3D\n"
+                 "build's CUSTOM_REAL (double for one configured with --enable-double-precision)")
+      ->check(CLI::IsMember({"single", "double"}))
+      ->capture_default_str()
+      ->group(group);
+  app.add_option("--specfem-coordinates", s.coordinates,
+                 "what latorUTM and longorUTM hold: geographic (latitude and longitude, for a mesh that\n"
+                 "SPECFEM3D projects itself), utm (northing and easting in metres in --specfem-utm-zone)\n"
+                 "or local (y north and x east in metres from --specfem-origin), for a mesh with\n"
+                 "SUPPRESS_UTM_PROJECTION = .true.")
+      ->check(CLI::IsMember({"geographic", "utm", "local"}))
+      ->capture_default_str()
+      ->group(group);
+  app.add_option("--specfem-utm-zone", s.utm_zone,
+                 "utm: the zone, 1 to 60 north of the equator, -1 to -60 south (as UTM_PROJECTION_ZONE)")
+      ->group(group);
+  app.add_option("--specfem-origin", s.origin,
+                 "local: the frame's origin, LON,LAT in degrees (transverse Mercator, scale 1 there)")
+      ->group(group);
+  app.add_option("--specfem-depth", s.depth,
+                 "what depth holds: km (below the surface) or z (metres, up, 0 at the model's depth 0,\n"
+                 "for USE_SOURCES_RECEIVERS_Z = .true.)")
+      ->check(CLI::IsMember({"km", "z"}))
+      ->capture_default_str()
+      ->group(group);
 }
 
 }  // namespace trislip

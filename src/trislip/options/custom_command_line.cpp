@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "trislip/options/command_line.hpp"
+
 namespace trislip {
 
 custom_command_line::custom_command_line() {
@@ -67,14 +69,7 @@ custom_command_line::custom_command_line() {
                  "the PLANE segment for a table: ELON,ELAT,NSTK,NDIP,LEN,WID,STK,DIP,DTOP,SHYP,DHYP\n"
                  "(degrees, km)")
       ->group("SRF (--export srf)");
-  app.add_option("--specfem-stf-dir", o.specfem_stf_dir,
-                 "where SPECFEM3D finds the time function files of --export specfem-cmt, from its run\n"
-                 "folder (the CMTSOLUTION names them there)")
-      ->capture_default_str()
-      ->group("SPECFEM3D (--export specfem-cmt)");
-  app.add_flag("--specfem-binary", o.specfem_binary,
-               "write the time function files as .bin (one Fortran record of float32) instead of text")
-      ->group("SPECFEM3D (--export specfem-cmt)");
+  add_specfem_options(app, o.specfem);
   app.add_flag("--strict", o.strict,
                "refuse the run (status 2, nothing written) when the sampling loses the function\n"
                "(a record too short, a step too coarse for the shortest pulse, slip lost), or when\n"

@@ -240,6 +240,7 @@ struct chosen_exports {
   record_codes codes;
   bool srf = false;
   bool specfem_cmt = false;  // CMTSOLUTION and its time function files
+  specfem_cmt_options cmt;   // and how they are written
   bool has(const char* name) const {
     for (const export_format* f : formats) {
       if (f->name == name) return true;
@@ -279,10 +280,7 @@ chosen_exports exports_of(const custom_options& o) {
       throw refusal("--export " + o.exports + ": " + m);
     }
   }
-  if (!c.specfem_cmt && (o.specfem_binary || o.specfem_stf_dir != default_specfem_stf_dir)) {
-    throw refusal(std::string(o.specfem_binary ? "--specfem-binary" : "--specfem-stf-dir") +
-                  ": goes with --export specfem-cmt");
-  }
+  c.cmt = specfem_options_of(o.specfem, c.specfem_cmt);
   for (const export_format* f : c.formats) {
     if (o.p.nt < f->min_samples) {
       throw refusal("--export " + f->name + ": its reader needs at least " + std::to_string(f->min_samples) +
@@ -477,6 +475,11 @@ void plan_custom(custom_plan& plan) {
                     "(or a table's vs_m_s and density_kg_m3)");
     }
   }
+  if (plan.exports.specfem_cmt) {
+    plan.exports.cmt.dt = p.dt;
+    plan.exports.cmt.nt = p.nt;
+    check_specfem_options(plan.exports.cmt, plan.srf.points.size());
+  }
   plan.nfast = transform_length(p.nt);
   plan.sp = slip_params_of(p);
   const std::int32_t nfast = plan.nfast;
@@ -619,13 +622,9 @@ void produce(custom_plan& plan) {
 
   // SPECFEM3D's CMTSOLUTION and time function files, the event at the
   // first point to rupture.
-  specfem_cmt_options cmt;
+  specfem_cmt_options& cmt = plan.exports.cmt;
   specfem_cmt_summary cmt_done;
   if (plan.exports.specfem_cmt) {
-    cmt.dt = p.dt;
-    cmt.nt = p.nt;
-    cmt.binary = o.specfem_binary;
-    cmt.stf_dir = o.specfem_stf_dir;
     cmt.event = plan.exports.codes;
     const srf_point* first = &plan.srf.points.front();
     for (const srf_point& pt : plan.srf.points) {

@@ -25,8 +25,6 @@ struct srf_source {
   std::set<std::string> given;
 };
 
-inline constexpr const char* default_specfem_stf_dir = "DATA/specfem_stf";
-
 struct custom_options {
   parameters p;
   layout format = layout::fixed;
@@ -37,8 +35,7 @@ struct custom_options {
   std::string start_time = default_start_time;
   bool strict = false;                       // a sampling warning refuses the run
   srf_source srf;
-  std::string specfem_stf_dir = default_specfem_stf_dir;  // the time function files, as the solver opens them
-  bool specfem_binary = false;                            // .bin files instead of text
+  specfem_settings specfem;                  // --export specfem-cmt's options
 };
 
 // Checks the parameters, the exports and what the chosen layout can hold,

@@ -108,9 +108,8 @@ void run_fault(const fault_request& r) {
     throw refusal("--start-time " + r.start_time + ": " + e.what());
   }
   if (r.nt < 0 || r.nt > max_samples) throw refusal("--nt " + std::to_string(r.nt) + ": must be from 1 to 67108864");
-  if (!cmt_wanted && (r.nt != 0 || r.specfem_binary)) {
-    throw refusal(std::string(r.nt != 0 ? "--nt" : "--specfem-binary") + ": goes with --export specfem-cmt");
-  }
+  if (!cmt_wanted && r.nt != 0) throw refusal("--nt: goes with --export specfem-cmt");
+  specfem_cmt_options cmt = specfem_options_of(r.specfem, cmt_wanted);
   const srf_version v = r.srf_version == "2.0" ? srf_version::v2_0 : srf_version::v1_0;
   model m;
   try {
@@ -145,6 +144,11 @@ void run_fault(const fault_request& r) {
                                  "gives no segment geometry", false);
   }
   const std::vector<double> rate = moment_rate(f.points, f.rigidity_pa, r.fault.p.dt);
+  if (cmt_wanted) {
+    cmt.dt = r.fault.p.dt;
+    cmt.nt = r.nt != 0 ? r.nt : static_cast<std::int32_t>(std::min<std::size_t>(rate.size(), max_samples));
+    check_specfem_options(cmt, f.points.size());
+  }
 
   output_folder out(r.output_dir, {"trislip.srf", "moment_rate.csv", "trislip.json", "CMTSOLUTION", "specfem_stf"});
   srf_record srf = write_srf_file(out, f.points, f.planes, v);
@@ -155,13 +159,8 @@ void run_fault(const fault_request& r) {
 
   // SPECFEM3D's CMTSOLUTION and time function files, every subfault an
   // entry; the event at the model's hypocentre, or its first point to rupture.
-  specfem_cmt_options cmt;
   specfem_cmt_summary cmt_done;
   if (cmt_wanted) {
-    cmt.dt = r.fault.p.dt;
-    cmt.nt = r.nt != 0 ? r.nt : static_cast<std::int32_t>(std::min<std::size_t>(rate.size(), max_samples));
-    cmt.binary = r.specfem_binary;
-    cmt.stf_dir = r.specfem_stf_dir;
     cmt.event = event;
     const srf_point* first = &f.points.front();
     for (const srf_point& pt : f.points) {

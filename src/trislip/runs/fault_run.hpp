@@ -4,6 +4,7 @@
 #include <string>
 
 #include "trislip/fault.hpp"
+#include "trislip/runs/run_steps.hpp"
 
 // A run of trislip-fault: a published finite-fault model into a kinematic
 // source, written as one set into a folder of the user's choice.
@@ -18,8 +19,7 @@ struct fault_request {
   std::string exports;            // further formats, comma-separated: specfem-cmt
   std::int32_t nt = 0;            // specfem-cmt: values per file (0: to the end of the last function)
   std::string start_time = "1970-01-01T00:00:00";  // specfem-cmt: the event time
-  std::string specfem_stf_dir = "DATA/specfem_stf";
-  bool specfem_binary = false;
+  specfem_settings specfem;       // specfem-cmt: where its files go and what they hold
   bool strict = false;            // a sampling warning refuses the run
   bool quiet = false;             // no summary on standard output
 };

@@ -5,11 +5,13 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <system_error>
 #include <utility>
 
 #include <unistd.h>
 
+#include "trislip/projection.hpp"
 #include "trislip/text.hpp"
 #include "trislip/threads.hpp"
 
@@ -132,6 +134,76 @@ void add_srf_json(json& j, const srf_record& r) {
   j["srf"] = s;
 }
 
+specfem_cmt_options specfem_options_of(const specfem_settings& s, bool wanted) {
+  const specfem_settings defaults;
+  const std::pair<const char*, bool> given[] = {
+      {"--specfem-stf-dir", s.stf_dir != defaults.stf_dir}, {"--specfem-binary", s.binary},
+      {"--specfem-precision", s.precision != defaults.precision},
+      {"--specfem-coordinates", s.coordinates != defaults.coordinates}, {"--specfem-utm-zone", s.utm_zone != 0},
+      {"--specfem-origin", !s.origin.empty()},        {"--specfem-depth", s.depth != defaults.depth}};
+  for (const auto& [name, is_given] : given) {
+    if (is_given && !wanted) throw refusal(std::string(name) + ": goes with --export specfem-cmt");
+  }
+  specfem_cmt_options o;
+  o.stf_dir = s.stf_dir;
+  o.binary = s.binary;
+  o.double_precision = s.precision == "double";
+  o.depth_as_z = s.depth == "z";
+  if (o.double_precision && !o.binary) {
+    throw refusal("--specfem-precision double: goes with --specfem-binary (text files have no precision)");
+  }
+  if (s.coordinates == "utm") o.frame = specfem_frame::utm;
+  if (s.coordinates == "local") o.frame = specfem_frame::local;
+  if (o.frame == specfem_frame::utm && s.utm_zone == 0) {
+    throw refusal("--specfem-coordinates utm: needs --specfem-utm-zone (1 to 60 north of the equator, -1 to -60 "
+                  "south, as the mesh's UTM_PROJECTION_ZONE)");
+  }
+  if (o.frame != specfem_frame::utm && s.utm_zone != 0) {
+    throw refusal("--specfem-utm-zone: goes with --specfem-coordinates utm");
+  }
+  if (o.frame == specfem_frame::local && s.origin.empty()) {
+    throw refusal("--specfem-coordinates local: needs --specfem-origin LON,LAT (degrees)");
+  }
+  if (o.frame != specfem_frame::local && !s.origin.empty()) {
+    throw refusal("--specfem-origin: goes with --specfem-coordinates local");
+  }
+  o.utm_zone = s.utm_zone;
+  if (!s.origin.empty()) {
+    // Two numbers, comma-separated, nothing else.
+    const char* text = s.origin.c_str();
+    const char* end = text + s.origin.size();
+    const auto at = std::from_chars(text, end, o.origin_lon);
+    const auto next = at.ec == std::errc() && at.ptr < end && *at.ptr == ',' ? std::from_chars(at.ptr + 1, end, o.origin_lat)
+                                                                            : std::from_chars_result{text, std::errc::invalid_argument};
+    if (next.ec != std::errc() || next.ptr != end) {
+      throw refusal("--specfem-origin " + s.origin + ": must be LON,LAT in degrees, such as -117.6,35.77");
+    }
+  }
+  if (o.frame != specfem_frame::geographic && !projection_available()) {
+    throw refusal("--specfem-coordinates " + s.coordinates +
+                  ": this build of trislip has no PROJ (Debian's libproj-dev) to project with");
+  }
+  return o;
+}
+
+void check_specfem_options(const specfem_cmt_options& o, std::size_t points) {
+  try {
+    check_specfem_cmt_options(o, points);
+  } catch (const parameter_error& e) {
+    const std::pair<const char*, const char*> options[] = {{"dt", "--dt"},
+                                                           {"nt", "--nt"},
+                                                           {"stf_dir", "--specfem-stf-dir"},
+                                                           {"double_precision", "--specfem-precision double"},
+                                                           {"utm_zone", "--specfem-utm-zone"},
+                                                           {"origin", "--specfem-origin"}};
+    std::string name = e.name();
+    for (const auto& [field, option] : options) {
+      if (name == field) name = option;
+    }
+    throw refusal(name + " " + e.value() + ": must be " + e.rule());
+  }
+}
+
 specfem_cmt_summary write_specfem_files(output_folder& out, const std::vector<srf_point>& points,
                                         const std::vector<double>& rigidity_pa, const specfem_cmt_options& o,
                                         warning_log& log, const std::function<std::string(std::size_t)>& label,
@@ -139,12 +211,19 @@ specfem_cmt_summary write_specfem_files(output_folder& out, const std::vector<sr
   staged_file& cmt = out.add("CMTSOLUTION");
   staged_folder& folder = out.add_folder("specfem_stf");
   staged_sink sink(cmt);
-  specfem_cmt_summary s = write_specfem_cmt(
-      points, rigidity_pa, o, sink,
-      [&](const std::string& name, const std::function<void(byte_sink&)>& write) {
-        write_to_file(folder.path() + "/" + name, write);
-      },
-      worker_count());
+  specfem_cmt_summary s;
+  try {
+    s = write_specfem_cmt(
+        points, rigidity_pa, o, sink,
+        [&](const std::string& name, const std::function<void(byte_sink&)>& write) {
+          write_to_file(folder.path() + "/" + name, write);
+        },
+        worker_count());
+  } catch (const std::invalid_argument& e) {
+    // A point the writer cannot take (one outside the mesh's projection):
+    // bad input, and nothing is published.
+    throw refusal(std::string("--export specfem-cmt: ") + e.what());
+  }
   cmt.finish();
   folder.finish();
   log.add_points(s.warnings, label, rows);
@@ -157,11 +236,38 @@ void add_specfem_json(json& j, const specfem_cmt_summary& s, const specfem_cmt_o
   j["exports"].push_back({{"format", "specfem-cmt"}, {"file", "specfem_stf/"},
                           {"quantity", "normalised slip (moment function), one value per solver step"},
                           {"unit", "1"}});
-  j["specfem_cmt"] = {{"file", "CMTSOLUTION"},         {"folder", "specfem_stf"},
-                      {"entries", s.entries},          {"moment_dyne_cm", s.m0_nm * 1e7},
-                      {"moment_Nm", s.m0_nm},          {"dt", o.dt},
-                      {"nt", o.nt},                    {"stf_dir", o.stf_dir},
+  json frame;
+  if (o.frame == specfem_frame::geographic) {
+    frame = {{"frame", "geographic"},
+             {"latorUTM", "latitude, degrees"},
+             {"longorUTM", "longitude, degrees"}};
+  } else {
+    frame = {{"frame", o.frame == specfem_frame::utm ? "utm" : "local"}};
+    if (o.frame == specfem_frame::utm) frame["utm_zone"] = o.utm_zone;
+    if (o.frame == specfem_frame::local) frame["origin"] = {{"lon", o.origin_lon}, {"lat", o.origin_lat}};
+    frame["projection"] = s.projection;
+    frame["latorUTM"] = o.frame == specfem_frame::utm ? "northing, m" : "y, m north of the origin";
+    frame["longorUTM"] = o.frame == specfem_frame::utm ? "easting, m" : "x, m east of the origin";
+    frame["grid_north_deg"] = {{"min", s.grid_north_min_deg}, {"max", s.grid_north_max_deg}};
+    frame["note"] = "each tensor's strike is turned by the grid azimuth of true north at its entry";
+  }
+  frame["depth"] = o.depth_as_z ? "z, m, up, 0 at the model's depth 0" : "km below the surface";
+  // The Par_file lines these files need.
+  json par = {{"DT", o.dt}, {"NSTEP", "at most " + std::to_string(o.nt)}, {"USE_EXTERNAL_SOURCE_FILE", ".true."}};
+  if (o.frame != specfem_frame::geographic) par["SUPPRESS_UTM_PROJECTION"] = ".true.";
+  par["USE_SOURCES_RECEIVERS_Z"] = o.depth_as_z ? ".true." : ".false.";
+  j["specfem_cmt"] = {{"file", "CMTSOLUTION"},
+                      {"folder", "specfem_stf"},
+                      {"entries", s.entries},
+                      {"moment_dyne_cm", s.m0_nm * 1e7},
+                      {"moment_Nm", s.m0_nm},
+                      {"dt", o.dt},
+                      {"nt", o.nt},
+                      {"stf_dir", o.stf_dir},
                       {"binary", o.binary},
+                      {"precision", !o.binary ? "text" : o.double_precision ? "float64" : "float32"},
+                      {"coordinates", frame},
+                      {"par_file", par},
                       {"note", "dt must be the solver's DT and nt at least its NSTEP"}};
 }
 

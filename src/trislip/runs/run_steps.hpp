@@ -109,6 +109,28 @@ void add_moments(srf_record& r, const std::vector<srf_point>& points, const std:
 // trislip.json's "srf" entry and its line in "exports".
 void add_srf_json(json& j, const srf_record& r);
 
+// The SPECFEM3D options both programs take, as given on the command line.
+struct specfem_settings {
+  std::string stf_dir = "DATA/specfem_stf";  // the time function files, as the solver opens them
+  bool binary = false;                       // .bin files instead of text
+  std::string precision = "single";          // the solver build's CUSTOM_REAL: single or double
+  std::string coordinates = "geographic";    // geographic, utm or local
+  int utm_zone = 0;                          // utm: 0 is not given
+  std::string origin;                        // local: LON,LAT
+  std::string depth = "km";                  // km, or z (metres, USE_SOURCES_RECEIVERS_Z)
+};
+
+// The writer's options from the settings (the run sets dt, nt, the event
+// and the hypocentre). Refuses, naming the option, any of them given
+// without --export specfem-cmt (wanted false), a frame without its zone or
+// origin, a zone or origin the frame does not use, and a projection in a
+// build without PROJ.
+specfem_cmt_options specfem_options_of(const specfem_settings& s, bool wanted);
+
+// The writer's own check of the options for `points` entries, as a refusal
+// that names the option.
+void check_specfem_options(const specfem_cmt_options& o, std::size_t points);
+
 // Writes CMTSOLUTION and the folder specfem_stf of time function files
 // into the output folder, the files on every core. label(k) names point k
 // in warnings (record too short), which go to the log.
