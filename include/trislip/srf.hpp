@@ -80,6 +80,21 @@ struct srf_summary {
 srf_summary write_srf(const std::vector<srf_point>& points, const std::vector<srf_plane>& planes,
                       srf_version v, byte_sink& out, unsigned threads = 1);
 
+// Checks the points of a writer of moment sources: each as SRF 1.0 takes
+// it, and one finite rigidity > 0 (Pa) a point. Throws
+// std::invalid_argument naming the writer or the point's index.
+void check_points_and_rigidity(const std::vector<srf_point>& points, const std::vector<double>& rigidity_pa,
+                               const char* writer);
+
+// Each point's SR1 samples as write_srf writes them (the %13.5e text, in
+// cm/s) read back and turned to m/s by x 0.01, as SeisSol's converter
+// reads an SRF: point k's samples are m_s[first[k]] to m_s[first[k + 1] - 1].
+struct srf_sr1 {
+  std::vector<double> m_s;
+  std::vector<std::size_t> first;  // one more than the points
+};
+srf_sr1 srf_sr1_as_written(const std::vector<srf_point>& points);
+
 // The seismic moment of a potency for a rigidity mu (Pa), N m, and its
 // moment magnitude, IASPEI: (2/3)(log10 M0 - 9.1).
 inline double moment_magnitude(double m0) { return 2.0 / 3.0 * (std::log10(m0) - 9.1); }

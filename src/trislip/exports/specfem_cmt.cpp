@@ -214,22 +214,10 @@ specfem_cmt_summary write_specfem_cmt(
     byte_sink& cmt, const std::function<void(const std::string&, const std::function<void(byte_sink&)>&)>& file,
     unsigned threads) {
   check_specfem_cmt_options(o, points.size());
-  if (rigidity_pa.size() != points.size()) {
-    throw std::invalid_argument("specfem-cmt: " + std::to_string(rigidity_pa.size()) + " rigidities for " +
-                                std::to_string(points.size()) + " points");
-  }
+  check_points_and_rigidity(points, rigidity_pa, "specfem-cmt");
   specfem_cmt_summary summary;
   std::vector<double> m0(points.size());
   for (std::size_t k = 0; k < points.size(); ++k) {
-    try {
-      check_srf_point(points[k], srf_version::v1_0);
-    } catch (const std::invalid_argument& e) {
-      throw std::invalid_argument("point " + std::to_string(k) + ": " + e.what());
-    }
-    if (!(std::isfinite(rigidity_pa[k]) && rigidity_pa[k] > 0)) {
-      throw std::invalid_argument("point " + std::to_string(k) + ": rigidity " + shortest_text(rigidity_pa[k]) +
-                                  " Pa: must be finite and > 0");
-    }
     m0[k] = rigidity_pa[k] * points[k].area_m2 * points[k].p.dmax;
     summary.m0_nm += m0[k];
     // The record must hold the delay and the whole function.

@@ -305,6 +305,48 @@ constexpr std::size_t block_points = 256;
 
 }  // namespace
 
+void check_points_and_rigidity(const std::vector<srf_point>& points, const std::vector<double>& rigidity_pa,
+                               const char* writer) {
+  if (rigidity_pa.size() != points.size()) {
+    throw std::invalid_argument(std::string(writer) + ": " + std::to_string(rigidity_pa.size()) +
+                                " rigidities for " + std::to_string(points.size()) + " points");
+  }
+  for (std::size_t k = 0; k < points.size(); ++k) {
+    try {
+      check_srf_point(points[k], srf_version::v1_0);
+    } catch (const std::invalid_argument& e) {
+      throw std::invalid_argument("point " + std::to_string(k) + ": " + e.what());
+    }
+    if (!(std::isfinite(rigidity_pa[k]) && rigidity_pa[k] > 0)) {
+      throw std::invalid_argument("point " + std::to_string(k) + ": rigidity " + shortest_text(rigidity_pa[k]) +
+                                  " Pa: must be finite and > 0");
+    }
+  }
+}
+
+srf_sr1 srf_sr1_as_written(const std::vector<srf_point>& points) {
+  srf_sr1 out;
+  out.first.reserve(points.size() + 1);
+  out.first.push_back(0);
+  shape sh;
+  char field[16] = {};
+  detail::decimal_sum sum;
+  for (const srf_point& pt : points) {
+    if (!sh.serves(pt.p)) sh.make(pt.p);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(sh.n); ++i) {
+      const double vel = (sh.sums[i] * pt.p.dmax) / sh.arsum;
+      detail::edit_e13_5(vel * 100, field, sum);
+      const char* at = field;
+      while (*at == ' ') ++at;
+      double cm_s = 0;
+      std::from_chars(at, field + 13, cm_s);
+      out.m_s.push_back(cm_s * 1.0e-2);
+    }
+    out.first.push_back(out.m_s.size());
+  }
+  return out;
+}
+
 void check_srf_point(const srf_point& pt, srf_version v) {
   check(pt.p);
   require(std::isfinite(pt.lon) && pt.lon >= -180 && pt.lon <= 360, "lon", pt.lon, "from -180 to 360");
