@@ -50,7 +50,11 @@ int main(int argc, char** argv) {
   app.add_option("--export", r.exports,
                  "further files, comma-separated (srf is always written): specfem-cmt (SPECFEM3D's\n"
                  "CMTSOLUTION in dyne cm and one normalised slip file per subfault, delayed by its\n"
-                 "rupture time, in specfem_stf/)");
+                 "rupture time, in specfem_stf/), nrf (SeisSol's trislip.nrf: slip rates in m/s,\n"
+                 "positions in --nrf-projection)");
+  app.add_flag("--srf-without-plane", r.srf_without_plane,
+               "write trislip.srf without its PLANE block, as SeisSol's converter rconv reads it\n"
+               "(SW4's rupture command needs the block)");
   app.add_option("--nt", r.nt,
                  "specfem-cmt: values per time function file, at least the solver's NSTEP (default: to\n"
                  "the end of the last subfault's function); --dt must be the solver's DT")
@@ -59,6 +63,7 @@ int main(int argc, char** argv) {
       ->capture_default_str()
       ->group("SPECFEM3D (--export specfem-cmt)");
   trislip::add_specfem_options(app, r.specfem);
+  trislip::add_nrf_options(app, r.nrf);
   app.add_flag("--strict", r.strict,
                "refuse the run (status 2, nothing written) when a subfault's sampling loses its\n"
                "function (a step too coarse for its shortest pulse, slip lost), or a point or the\n"

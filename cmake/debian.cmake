@@ -37,10 +37,14 @@ published finite-fault models (FSP, USGS .param) into such sources.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libtrislip-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-# The static export library links libmseed, and PROJ where it projects.
+# The static export library links libmseed, PROJ where it projects and
+# netCDF where it writes NRF.
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libmseed-dev")
 if(TRISLIP_PROJ)
-  set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libmseed-dev, libproj-dev")
+  string(APPEND CPACK_DEBIAN_DEV_PACKAGE_DEPENDS ", libproj-dev")
+endif()
+if(TRISLIP_NETCDF)
+  string(APPEND CPACK_DEBIAN_DEV_PACKAGE_DEPENDS ", libnetcdf-dev")
 endif()
 set(CPACK_DEBIAN_DEV_DESCRIPTION
   "regularized triangle slip velocity function (development files)

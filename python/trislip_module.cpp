@@ -20,6 +20,7 @@
 #include "trislip/exports.hpp"
 #include "trislip/fault.hpp"
 #include "trislip/huge_pages.hpp"
+#include "trislip/nrf.hpp"
 #include "trislip/specfem.hpp"
 #include "trislip/srf.hpp"
 #include "trislip/trislip.hpp"
@@ -407,6 +408,28 @@ py::array_t<double> delayed_normalised_slip(double tinit, std::int64_t nt, doubl
   return read_only(std::move(v));
 }
 
+py::dict write_nrf(const py::object& items, const std::string& path, const py::object& rigidity,
+                   const std::string& projection, bool shift_onsets) {
+  const std::vector<trislip::srf_point> points = points_of(items);
+  const std::vector<double> r = rigidity_of(items, rigidity);
+  trislip::nrf_options o;
+  o.projection = projection;
+  o.shift_onsets = shift_onsets;
+  trislip::nrf_summary sum;
+  {
+    py::gil_scoped_release unlocked;
+    sum = trislip::write_nrf(points, r, o, path);
+  }
+  py::dict out;
+  out["sources"] = sum.sources;
+  out["samples"] = sum.samples;
+  out["moment_Nm"] = sum.m0_nm;
+  out["onset_shift_s"] = sum.onset_shift_s;
+  out["axes"] = sum.axes;
+  out["grid_north_deg"] = py::make_tuple(sum.grid_north_min_deg, sum.grid_north_max_deg);
+  return out;
+}
+
 py::dict write_specfem_cmt(const py::object& items, const std::string& folder, const py::object& rigidity, double dt,
                            std::int64_t nt, bool binary, const std::string& stf_dir, const std::string& start_time,
                            const py::object& hypocentre, const std::string& precision, const std::string& coordinates,
@@ -563,6 +586,14 @@ PYBIND11_MODULE(trislip, m) {
         "negative south) or local (origin=(lon, lat)), the last two in metres through PROJ; depth:\n"
         "km, or z (metres, up). Returns a dict with entries, moment_dyne_cm, warnings (a list of\n"
         "(point index, check, message)) and, projected, projection and grid_north_deg (min, max).");
+  m.def("write_nrf", &write_nrf, py::arg("points"), py::arg("path"), py::kw_only(),
+        py::arg("rigidity") = py::none(), py::arg("projection"), py::arg("shift_onsets") = false,
+        "Writes SeisSol's NRF file (netCDF-4) of the points at path: each point a source at its\n"
+        "position in projection (the mesh's coordinates as a PROJ string; +axis= orders the axes),\n"
+        "its slip rates those of write_srf's SR1 in m/s, mu its rigidity (Pa), area in m^2, onsets\n"
+        "less the first with shift_onsets. points as write_srf takes them; rigidity (Pa) one per\n"
+        "point, or the columns' rigidity_pa. Returns a dict with sources, samples, moment_Nm,\n"
+        "onset_shift_s, axes and grid_north_deg (min, max).");
   m.def("moment_rate", &moment_rate, py::arg("points"), py::kw_only(), py::arg("rigidity") = py::none(),
         py::arg("dt") = 0.01,
         "The whole fault's moment rate (N m/s) at i*dt from 0 to the end of the last point's\n"

@@ -91,7 +91,8 @@ build_tools=(cmake:cmake g++:g++ make:make)
 # What the export library, trislip-custom and trislip-fault build on.
 program_packages=(libcli11-dev:/usr/include/CLI/CLI.hpp nlohmann-json3-dev:/usr/include/nlohmann/json.hpp
   libmseed-dev:/usr/include/libmseed.h libfccp-dev:/usr/include/libfccp/csv.h
-  libdragonbox-dev:/usr/include/dragonbox-1.1.3/dragonbox/dragonbox.h libproj-dev:/usr/include/proj.h)
+  libdragonbox-dev:/usr/include/dragonbox-1.1.3/dragonbox/dragonbox.h libproj-dev:/usr/include/proj.h
+  libnetcdf-dev:/usr/include/netcdf.h)
 # And the Python module, for Debian's /usr/bin/python3 (the interpreter
 # the module is made for).
 library_packages=("${program_packages[@]}"
@@ -133,7 +134,7 @@ npm_ci() {
 # SAC converters that read the exports back, the portability tools for
 # the scripts test, and the browser page's tools with Chromium.
 test_packages=(libgtest-dev:/usr/include/gtest/gtest.h python3-pytest:/usr/lib/python3/dist-packages/pytest
-  pkgconf:pkg-config gnuplot-nox:gnuplot sac2mseed:sac2mseed mseed2sac:mseed2sac proj-bin:cs2cs
+  pkgconf:pkg-config gnuplot-nox:gnuplot sac2mseed:sac2mseed mseed2sac:mseed2sac proj-bin:cs2cs netcdf-bin:ncdump
   "${portability_packages[@]}" "${web_packages[@]}" chromium:chromium)
 
 install_build_tools() {

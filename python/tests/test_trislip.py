@@ -213,3 +213,15 @@ def test_specfem_cmt_from_python(tmp_path):
     with pytest.raises(ValueError, match="utm_zone"):
         trislip.write_specfem_cmt(f["columns"], str(tmp_path), dt=0.004, nt=40000, coordinates="utm")
     assert (tmp_path / "CMTSOLUTION").read_text().count("latorUTM") == 207
+
+
+def test_nrf_from_python(tmp_path):
+    c = trislip.read_fault(str(MODELS / "usgs_2019_ridgecrest.fsp"), dt=0.01)["columns"]
+    out = trislip.write_nrf(c, str(tmp_path / "r.nrf"), projection="+proj=utm +zone=11 +datum=WGS84 +units=m +axis=neu")
+    assert out["sources"] == 336 and out["axes"] == "neu" and out["onset_shift_s"] == 0
+    assert (tmp_path / "r.nrf").read_bytes()[:8] == b"\x89HDF\r\n\x1a\n"  # netCDF-4
+    # The sampled slip loses a little of the nominal moment, never more than 0.1%.
+    assert out["moment_Nm"] == pytest.approx(np.sum(c["rigidity_pa"] * c["area_m2"] * c["slip_m"]), rel=1e-3)
+    with pytest.raises(ValueError, match="projection"):
+        trislip.write_nrf(c, str(tmp_path / "x.nrf"), projection="+proj=nowhere")
+    assert not (tmp_path / "x.nrf").exists()

@@ -68,4 +68,15 @@ inline void add_specfem_options(CLI::App& app, specfem_settings& s) {
       ->group(group);
 }
 
+// The NRF options of both programs.
+inline void add_nrf_options(CLI::App& app, nrf_settings& s) {
+  const char* group = "SeisSol (--export nrf)";
+  app.add_option("--nrf-projection", s.projection,
+                 "the mesh's coordinates as a PROJ string, as SeisSol's converter takes it, such as\n"
+                 "\"+proj=utm +zone=11 +datum=WGS84 +units=m\" (+axis= orders the axes; default enu)")
+      ->group(group);
+  app.add_flag("--nrf-shift-onsets", s.shift_onsets, "every onset less the first, so that the rupture starts at 0")
+      ->group(group);
+}
+
 }  // namespace trislip

@@ -36,7 +36,8 @@ custom_command_line::custom_command_line() {
                  "pylith (normalised slip, slip/dmax), sac, mseed (slip velocity m/s, slip m,\n"
                  "slip acceleration m/s^2), srf (slip rate, cm/s; see the SRF options),\n"
                  "specfem-cmt (CMTSOLUTION in dyne cm and one normalised slip file per point, delayed\n"
-                 "by its rupture time; needs the SRF source options and --mu or --vs/--density)");
+                 "by its rupture time; needs the SRF source options and --mu or --vs/--density), nrf\n"
+                 "(SeisSol's trislip.nrf, slip rates in m/s; the same, and --nrf-projection)");
   app.add_option("--seed-id", o.seed_id, "NET.STA.LOC codes of the SAC and miniSEED series")
       ->capture_default_str();
   app.add_option("--start-time", o.start_time,
@@ -70,6 +71,11 @@ custom_command_line::custom_command_line() {
                  "(degrees, km)")
       ->group("SRF (--export srf)");
   add_specfem_options(app, o.specfem);
+  add_nrf_options(app, o.nrf);
+  app.add_flag("--srf-without-plane", o.srf_without_plane,
+               "write trislip.srf without its PLANE block, as SeisSol's converter rconv reads it\n"
+               "(SW4's rupture command needs the block)")
+      ->group("SRF (--export srf)");
   app.add_flag("--strict", o.strict,
                "refuse the run (status 2, nothing written) when the sampling loses the function\n"
                "(a record too short, a step too coarse for the shortest pulse, slip lost), or when\n"

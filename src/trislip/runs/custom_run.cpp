@@ -241,6 +241,8 @@ struct chosen_exports {
   bool srf = false;
   bool specfem_cmt = false;  // CMTSOLUTION and its time function files
   specfem_cmt_options cmt;   // and how they are written
+  bool nrf = false;          // SeisSol's trislip.nrf
+  nrf_options nrf_o;
   bool has(const char* name) const {
     for (const export_format* f : formats) {
       if (f->name == name) return true;
@@ -270,17 +272,23 @@ chosen_exports exports_of(const custom_options& o) {
       c.specfem_cmt = true;
       continue;
     }
+    if (name == "nrf") {
+      c.nrf = true;
+      continue;
+    }
     try {
       const export_format* f = &find_export_format(name);
       if (!c.has(f->name.c_str())) c.formats.push_back(f);
     } catch (const std::invalid_argument& e) {
       // The library's list of known formats, and srf, which is ours.
       std::string m = e.what();
-      m.insert(m.rfind(')'), ", srf, specfem-cmt");
+      m.insert(m.rfind(')'), ", srf, specfem-cmt, nrf");
       throw refusal("--export " + o.exports + ": " + m);
     }
   }
   c.cmt = specfem_options_of(o.specfem, c.specfem_cmt);
+  c.nrf_o = nrf_options_of(o.nrf, c.nrf);
+  if (o.srf_without_plane && !c.srf) throw refusal("--srf-without-plane: goes with --export srf");
   for (const export_format* f : c.formats) {
     if (o.p.nt < f->min_samples) {
       throw refusal("--export " + f->name + ": its reader needs at least " + std::to_string(f->min_samples) +
@@ -316,7 +324,7 @@ srf_plan srf_plan_of(const custom_options& o, bool wanted) {
   const srf_source& src = o.srf;
   srf_plan plan;
   if (!wanted) {
-    if (!src.given.empty()) throw refusal(*src.given.begin() + ": goes with --export srf or specfem-cmt");
+    if (!src.given.empty()) throw refusal(*src.given.begin() + ": goes with --export srf, specfem-cmt or nrf");
     return plan;
   }
   plan.version = src.version == "2.0" ? srf_version::v2_0 : srf_version::v1_0;
@@ -373,7 +381,7 @@ srf_plan srf_plan_of(const custom_options& o, bool wanted) {
   }
   plan.table = true;
   plan.points = read_subfaults(src.subfaults, defaults, plan.version);
-  if (src.plane.empty()) {
+  if (src.plane.empty() && !o.srf_without_plane) {
     plan.warnings.push_back({"srf_no_plane",
                              "trislip.srf has no PLANE block, which SW4's rupture command needs: give --plane"});
   } else {
@@ -465,13 +473,14 @@ void plan_custom(custom_plan& plan) {
     throw refusal("--" + e.name() + " " + e.value() + ": must be " + e.rule());
   }
   plan.exports = exports_of(o);
-  plan.srf = srf_plan_of(o, plan.exports.srf || plan.exports.specfem_cmt);
+  plan.srf = srf_plan_of(o, plan.exports.srf || plan.exports.specfem_cmt || plan.exports.nrf);
   if (!plan.exports.srf) plan.srf.warnings.clear();  // of the SRF file alone
   plan.rigidity = rigidities(o, plan.srf.points);
   // The moment tensors of --export specfem-cmt need every point's.
-  for (double mu : plan.exports.specfem_cmt ? plan.rigidity : std::vector<double>{}) {
+  for (double mu : plan.exports.specfem_cmt || plan.exports.nrf ? plan.rigidity : std::vector<double>{}) {
     if (!(std::isfinite(mu) && mu > 0)) {
-      throw refusal("--export specfem-cmt: the moment tensors need the rigidity: give --mu, or --vs and --density "
+      throw refusal(std::string("--export ") + (plan.exports.specfem_cmt ? "specfem-cmt" : "nrf") +
+                    ": the moments need the rigidity: give --mu, or --vs and --density "
                     "(or a table's vs_m_s and density_kg_m3)");
     }
   }
@@ -577,7 +586,7 @@ void produce(custom_plan& plan) {
   const custom_options& o = plan.o;
   const parameters& p = o.p;
   std::vector<std::string> names{"Tri_Slip.csv", "Tri_Amp.csv", "trislip.json", "trislip.srf", "CMTSOLUTION",
-                                 "specfem_stf"};
+                                 "specfem_stf", "trislip.nrf"};
   for (const export_format& f : export_formats()) {
     for (const export_file& e : f.files) names.push_back(e.name);
   }
@@ -608,7 +617,8 @@ void produce(custom_plan& plan) {
   // The SRF file, streamed: the points are formatted on every core.
   srf_record srf;
   if (plan.exports.srf) {
-    srf = write_srf_file(out, plan.srf.points, plan.srf.planes, plan.srf.version);
+    srf = write_srf_file(out, plan.srf.points, o.srf_without_plane ? std::vector<srf_plane>{} : plan.srf.planes,
+                         plan.srf.version);
     // A point source has the run's own function, already checked; a table's
     // rows are named (row 1 is the first below the header).
     if (plan.srf.table) {
@@ -640,8 +650,13 @@ void produce(custom_plan& plan) {
     plan.warnings.refuse_if_strict(o.strict);
   }
 
+  // SeisSol's NRF, every point a source.
+  nrf_summary nrf_done;
+  if (plan.exports.nrf) nrf_done = write_nrf_file(out, plan.srf.points, plan.rigidity, plan.exports.nrf_o);
+
   json j = json_of(o, plan.nfast, plan.exports, plan.warnings, srf, plan.srf.geometry);
   if (plan.exports.specfem_cmt) add_specfem_json(j, cmt_done, cmt);
+  if (plan.exports.nrf) add_nrf_json(j, nrf_done, plan.exports.nrf_o);
   write_json(out, j);
   out.publish();
 }

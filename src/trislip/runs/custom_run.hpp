@@ -36,6 +36,8 @@ struct custom_options {
   bool strict = false;                       // a sampling warning refuses the run
   srf_source srf;
   specfem_settings specfem;                  // --export specfem-cmt's options
+  nrf_settings nrf;                          // --export nrf's
+  bool srf_without_plane = false;            // trislip.srf without its PLANE block
 };
 
 // Checks the parameters, the exports and what the chosen layout can hold,

@@ -42,8 +42,8 @@ void check_options(const fault_request& r) {
 std::vector<std::string> exports_of(const std::string& list) {
   const std::vector<std::string> chosen = comma_list(list);
   for (const std::string& name : chosen) {
-    if (name != "srf" && name != "specfem-cmt") {
-      throw refusal("--export " + list + ": unknown format \"" + name + "\" (known: srf, specfem-cmt)");
+    if (name != "srf" && name != "specfem-cmt" && name != "nrf") {
+      throw refusal("--export " + list + ": unknown format \"" + name + "\" (known: srf, specfem-cmt, nrf)");
     }
   }
   return chosen;
@@ -110,6 +110,8 @@ void run_fault(const fault_request& r) {
   if (r.nt < 0 || r.nt > max_samples) throw refusal("--nt " + std::to_string(r.nt) + ": must be from 1 to 67108864");
   if (!cmt_wanted && r.nt != 0) throw refusal("--nt: goes with --export specfem-cmt");
   specfem_cmt_options cmt = specfem_options_of(r.specfem, cmt_wanted);
+  const bool nrf_wanted = std::find(exports.begin(), exports.end(), "nrf") != exports.end();
+  const nrf_options nrf = nrf_options_of(r.nrf, nrf_wanted);
   const srf_version v = r.srf_version == "2.0" ? srf_version::v2_0 : srf_version::v1_0;
   model m;
   try {
@@ -139,7 +141,7 @@ void run_fault(const fault_request& r) {
   }
   warning_log warnings("trislip-fault");
   for (const fault_warning& w : f.warnings) warnings.add(w.check, w.message, w.strict);
-  if (f.planes.empty()) {
+  if (f.planes.empty() && !r.srf_without_plane) {
     warnings.add("srf_no_plane", "trislip.srf has no PLANE block, which SW4's rupture command needs: the model "
                                  "gives no segment geometry", false);
   }
@@ -150,8 +152,9 @@ void run_fault(const fault_request& r) {
     check_specfem_options(cmt, f.points.size());
   }
 
-  output_folder out(r.output_dir, {"trislip.srf", "moment_rate.csv", "trislip.json", "CMTSOLUTION", "specfem_stf"});
-  srf_record srf = write_srf_file(out, f.points, f.planes, v);
+  output_folder out(r.output_dir,
+                    {"trislip.srf", "moment_rate.csv", "trislip.json", "CMTSOLUTION", "specfem_stf", "trislip.nrf"});
+  srf_record srf = write_srf_file(out, f.points, r.srf_without_plane ? std::vector<srf_plane>{} : f.planes, v);
   summarise(srf.summary.warnings, f, warnings);
   warnings.refuse_if_strict(r.strict);
   add_moments(srf, f.points, f.rigidity_pa);
@@ -175,6 +178,10 @@ void run_fault(const fault_request& r) {
                                    "subfaults'");
     warnings.refuse_if_strict(r.strict);
   }
+
+  // SeisSol's NRF: every subfault a source, in the mesh's projection.
+  nrf_summary nrf_done;
+  if (nrf_wanted) nrf_done = write_nrf_file(out, f.points, f.rigidity_pa, nrf);
 
   // trislip.json
   const parameters& p = r.fault.p;
@@ -240,6 +247,7 @@ void run_fault(const fault_request& r) {
   j["exports"].push_back({{"format", "moment-rate"}, {"file", "moment_rate.csv"}, {"quantity", "moment rate"},
                           {"unit", "N m/s"}});
   if (cmt_wanted) add_specfem_json(j, cmt_done, cmt);
+  if (nrf_wanted) add_nrf_json(j, nrf_done, nrf);
   double integral = 0;
   for (std::size_t i = 1; i < rate.size(); ++i) integral += (rate[i] + rate[i - 1]) * p.dt / 2;
   j["moment_rate"] = {{"file", "moment_rate.csv"}, {"dt", p.dt}, {"samples", rate.size()}, {"integral_Nm", integral}};

@@ -16,10 +16,12 @@ struct fault_request {
   fault_options fault;            // the function's shape and step, and what the model may lack
   std::string srf_version = "1.0";
   std::string output_dir = ".";
-  std::string exports;            // further formats, comma-separated: specfem-cmt
+  std::string exports;            // further formats, comma-separated: specfem-cmt, nrf
   std::int32_t nt = 0;            // specfem-cmt: values per file (0: to the end of the last function)
   std::string start_time = "1970-01-01T00:00:00";  // specfem-cmt: the event time
   specfem_settings specfem;       // specfem-cmt: where its files go and what they hold
+  nrf_settings nrf;               // nrf: the mesh's projection
+  bool srf_without_plane = false; // trislip.srf without its PLANE block
   bool strict = false;            // a sampling warning refuses the run
   bool quiet = false;             // no summary on standard output
 };

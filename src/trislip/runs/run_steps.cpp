@@ -104,6 +104,7 @@ srf_record write_srf_file(output_folder& out, const std::vector<srf_point>& poin
   r.summary = write_srf(points, planes, v, sink, worker_count());
   f.finish();
   r.written = true;
+  r.plane_block = !planes.empty();
   return r;
 }
 
@@ -121,8 +122,8 @@ void add_moments(srf_record& r, const std::vector<srf_point>& points, const std:
 void add_srf_json(json& j, const srf_record& r) {
   if (!r.written) return;
   j["exports"].push_back({{"format", "srf"}, {"file", "trislip.srf"}, {"quantity", "slip rate"}, {"unit", "cm/s"}});
-  json s = {{"file", "trislip.srf"}, {"version", r.version}, {"points", r.summary.points},
-            {"potency_m3", r.summary.potency_m3}};
+  json s = {{"file", "trislip.srf"}, {"version", r.version}, {"plane_block", r.plane_block},
+            {"points", r.summary.points}, {"potency_m3", r.summary.potency_m3}};
   if (std::isfinite(r.moment)) {
     s["moment_Nm"] = r.moment;
     s["mw"] = moment_magnitude(r.moment);
@@ -132,6 +133,62 @@ void add_srf_json(json& j, const srf_record& r) {
     s["slip1_moment_Nm"] = r.slip1_moment;
   }
   j["srf"] = s;
+}
+
+nrf_options nrf_options_of(const nrf_settings& s, bool wanted) {
+  if (!wanted && (!s.projection.empty() || s.shift_onsets)) {
+    throw refusal(std::string(s.projection.empty() ? "--nrf-shift-onsets" : "--nrf-projection") +
+                  ": goes with --export nrf");
+  }
+  nrf_options o;
+  o.projection = s.projection;
+  o.shift_onsets = s.shift_onsets;
+  if (!wanted) return o;
+  if (!nrf_available()) {
+    throw refusal("--export nrf: this build of trislip has no netCDF and PROJ (Debian's libnetcdf-dev and "
+                  "libproj-dev) to write NRF with");
+  }
+  if (s.projection.empty()) {
+    throw refusal("--export nrf: needs --nrf-projection, the mesh's coordinates as a PROJ string, such as "
+                  "\"+proj=utm +zone=11 +datum=WGS84 +units=m\"");
+  }
+  try {
+    check_nrf_options(o);
+  } catch (const parameter_error& e) {
+    throw refusal("--nrf-projection " + e.value() + ": must be " + e.rule());
+  }
+  return o;
+}
+
+nrf_summary write_nrf_file(output_folder& out, const std::vector<srf_point>& points,
+                           const std::vector<double>& rigidity_pa, const nrf_options& o) {
+  staged_file& f = out.add("trislip.nrf");
+  nrf_summary s;
+  try {
+    s = write_nrf(points, rigidity_pa, o, f.temp_path());
+  } catch (const std::invalid_argument& e) {
+    throw refusal(std::string("--export nrf: ") + e.what());
+  }
+  f.finish();
+  return s;
+}
+
+void add_nrf_json(json& j, const nrf_summary& s, const nrf_options& o) {
+  j["exports"].push_back({{"format", "nrf"},
+                          {"file", "trislip.nrf"},
+                          {"quantity", "slip rates (trislip.srf's SR1), onsets, rigidity, area, fault vectors, centres"},
+                          {"unit", "m/s, s, Pa, m^2, 1, m"}});
+  j["nrf"] = {{"file", "trislip.nrf"},
+              {"sources", s.sources},
+              {"samples", s.samples},
+              {"projection", o.projection},
+              {"axes", s.axes},
+              {"centres", "the mesh's coordinates in m; the vertical axis 0 at the model's depth 0"},
+              {"onset_shift_s", s.onset_shift_s},
+              {"moment_Nm", s.m0_nm},
+              {"grid_north_deg", {{"min", s.grid_north_min_deg}, {"max", s.grid_north_max_deg}}},
+              {"rigidity", "the model's, per source (SeisSol uses it instead of the mesh's)"},
+              {"seissol_parameters", "&SourceType Type = 42 FileName = 'trislip.nrf' /"}};
 }
 
 specfem_cmt_options specfem_options_of(const specfem_settings& s, bool wanted) {

@@ -15,6 +15,7 @@
 
 #include "trislip/exports.hpp"
 #include "trislip/fault.hpp"
+#include "trislip/nrf.hpp"
 #include "trislip/runs/staged_file.hpp"
 #include "trislip/specfem.hpp"
 #include "trislip/srf.hpp"
@@ -95,6 +96,7 @@ class warning_log {
 // What trislip.json says of an SRF file.
 struct srf_record {
   bool written = false;
+  bool plane_block = false;  // a PLANE block before the points
   std::string version = "1.0";
   srf_summary summary;
   double moment = std::nan("");        // N m from the nominal slips, where the rigidity is known
@@ -130,6 +132,23 @@ specfem_cmt_options specfem_options_of(const specfem_settings& s, bool wanted);
 // The writer's own check of the options for `points` entries, as a refusal
 // that names the option.
 void check_specfem_options(const specfem_cmt_options& o, std::size_t points);
+
+// The NRF options both programs take, as given.
+struct nrf_settings {
+  std::string projection;     // the mesh's coordinates, a PROJ string
+  bool shift_onsets = false;  // the first onset at 0
+};
+
+// The writer's options, checked: refuses them given without --export nrf
+// (wanted false), --export nrf without --nrf-projection, a projection PROJ
+// cannot use, and a build without netCDF.
+nrf_options nrf_options_of(const nrf_settings& s, bool wanted);
+
+// Writes trislip.nrf into the folder; a point the writer cannot take is a
+// refusal. trislip.json's "nrf" entry and its line in "exports".
+nrf_summary write_nrf_file(output_folder& out, const std::vector<srf_point>& points,
+                           const std::vector<double>& rigidity_pa, const nrf_options& o);
+void add_nrf_json(json& j, const nrf_summary& s, const nrf_options& o);
 
 // Writes CMTSOLUTION and the folder specfem_stf of time function files
 // into the output folder, the files on every core. label(k) names point k

@@ -167,6 +167,8 @@ staged_file::~staged_file() {
   delete[] buffer_;
 }
 
+const char* staged_file::temp_path() const { return table[slot_].temp_path; }
+
 void staged_file::put(const char* text, std::size_t n) {
   if (n >= buffer_size / 2) {
     // Large pieces go straight to the file, after what is buffered.

@@ -26,6 +26,10 @@ class staged_file {
 
   void put(const char* text, std::size_t n);
 
+  // The temporary file's name, for a writer that must open the file by
+  // name itself (netCDF): it writes there instead of through put().
+  const char* temp_path() const;
+
   // Writes what is buffered and closes the temporary file.
   void finish();
 
