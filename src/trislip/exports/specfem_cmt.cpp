@@ -217,6 +217,7 @@ specfem_cmt_summary write_specfem_cmt(
   check_points_and_rigidity(points, rigidity_pa, "specfem-cmt");
   specfem_cmt_summary summary;
   std::vector<double> m0(points.size());
+  std::vector<bool> cut_short(points.size(), false);  // by point: the record ends before its function
   for (std::size_t k = 0; k < points.size(); ++k) {
     m0[k] = rigidity_pa[k] * points[k].area_m2 * points[k].p.dmax;
     summary.m0_nm += m0[k];
@@ -225,6 +226,7 @@ specfem_cmt_summary write_specfem_cmt(
     const double end = points[k].tinit_s + detail::make_pulse(slip_params_of(p), p.nv).tauj;
     const double last = static_cast<double>(o.nt - 1) * o.dt;
     if (last < end) {
+      cut_short[k] = true;
       std::int64_t need = o.nt;
       while (need < max_samples && static_cast<double>(need - 1) * o.dt < end) ++need;
       summary.warnings.push_back(
@@ -305,8 +307,9 @@ specfem_cmt_summary write_specfem_cmt(
         q.dt = o.dt;  // the solver's step, whatever the point's own
         const std::vector<double> values = delayed_normalised_slip(q, points[k].tinit_s, o.nt);
         // Sampled from its rupture time, not from a step, the function can
-        // lose more slip than its own samples do.
-        if (!(std::fabs(values.back() - 1) <= slip_tolerance)) {
+        // lose more slip than its own samples do. A record that ends before
+        // the function is said once, as too short, not again as lost slip.
+        if (!cut_short[k] && !(std::fabs(values.back() - 1) <= slip_tolerance)) {
           std::lock_guard<std::mutex> lock(m);
           lost.push_back({k, {"slip_lost", "the normalised slip ends at " + shortest_text(values.back()) +
                                                ", beyond 0.1% of 1: lower the step (--dt)"}});
