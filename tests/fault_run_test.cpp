@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -36,6 +37,17 @@ class fault_run : public scratch_test {
     return stat(path(name).c_str(), &st) == 0;
   }
 };
+
+// What a shell command prints.
+std::string read_text_of_command(const std::string& command) {
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
+}
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -176,6 +188,46 @@ TEST_F(fault_run, published_geometry_is_checked_and_said) {
   EXPECT_FALSE(exists("never"));
 }
 
+// SPECFEM3D's files of a model: by default long enough for the last
+// subfault's function; the PDE line at the first subfault to rupture when
+// the model states no hypocentre; a record too short said for the first
+// 20 subfaults and counted for the rest, and refused under --strict; the
+// older specfem_stf/ replaced whole, and a staged folder an ended run left
+// taken away.
+TEST_F(fault_run, specfem_files_cover_every_function_and_say_what_they_cut) {
+  std::string rows = "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s\n";
+  for (int i = 0; i < 25; ++i) {
+    rows += std::to_string(-118.0 - 0.01 * i) + ",34," + std::to_string(5 + i % 3) + ",120,45,90,1e6,0.5," +
+            (i == 7 ? "0.25" : std::to_string(1 + 0.5 * i)) + "\n";
+  }
+  write_file(path("rows.csv"), rows);
+  outcome r = run("rows.csv --rise 2 --mu 3e10 --export specfem-cmt --quiet --output-dir all");
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Every function whole in the default record: its fill-ins alone are said.
+  EXPECT_EQ(r.err.find("record ends"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("slip ends"), std::string::npos) << r.err;
+  const std::string cmt = read_file(path("all/CMTSOLUTION"));
+  EXPECT_EQ(cmt.rfind("PDE 1970 01 01 00 00 00.000000 34 -118.07 6 ", 0), 0u) << cmt.substr(0, 80);
+
+  // The table again into a folder holding an older set, with a stale staged
+  // folder of an ended run (no process has number 999999999).
+  ASSERT_EQ(::mkdir(path("all/.specfem_stf.tmp999999999").c_str(), 0777), 0);
+  write_file(path("all/.specfem_stf.tmp999999999/stf_000001.txt"), "0\n");
+  r = run("rows.csv --rise 2 --mu 3e10 --export specfem-cmt --nt 300 --quiet --output-dir all");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::size_t said = 0;
+  for (std::size_t at = r.err.find("warning: line "); at != std::string::npos; at = r.err.find("warning: line ", at + 1)) ++said;
+  EXPECT_EQ(said, 20u) << r.err;
+  EXPECT_EQ(r.err.find("normalised slip ends"), std::string::npos) << "a cut record said twice: " << r.err;
+  EXPECT_NE(r.err.find("warning: 4 more subfaults' warnings (see trislip.json)"), std::string::npos) << r.err;
+  const std::string left = read_text_of_command("ls -A '" + path("all") + "'");
+  EXPECT_EQ(left, ".trislip.lock\nCMTSOLUTION\nmoment_rate.csv\nspecfem_stf\ntrislip.json\ntrislip.srf\n");
+
+  r = run("rows.csv --rise 2 --mu 3e10 --export specfem-cmt --nt 300 --strict --quiet --output-dir strict");
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_FALSE(exists("strict/CMTSOLUTION"));
+}
+
 // Bad input: the line and what is wrong, status 2, no folder made.
 TEST_F(fault_run, bad_models_are_refused_with_nothing_written) {
   write_file(path("notes.txt"), "slip was large\n");
@@ -191,6 +243,8 @@ TEST_F(fault_run, bad_models_are_refused_with_nothing_written) {
       {"table.csv", "table.csv: line 2: no rise time, and the header gives no avTr: give --rise"},
       {"table.csv --model-format fsp", "table.csv: line 1: a row before any column header line"},
       {"table.csv --rise 2 --dt 0", "--dt 0: must be finite and > 0"},
+      {"table.csv --rise 2 --mu 3e10 --rake -361", "--rake -361: must be from -360 to 360"},
+      {"table.csv --rise 2 --mu 3e10 --specfem-binary", "--specfem-binary: goes with --export specfem-cmt"},
   };
   for (const auto& [args, message] : cases) {
     const outcome r = run(args + " --output-dir never");

@@ -209,6 +209,17 @@ TEST(fault_model, usgs_multi_segment_planes_follow_their_rows) {
   }
   EXPECT_EQ(f.planes[0].shyp_km, 2.5 * 10 - 30);
   EXPECT_EQ(f.planes[0].dhyp_km, 1.5 * 5);
+  // Segment 2 does not hold the hypocentre: its DHYP is the distance down
+  // its dip of the hypocentre's projection, in the writer's flat frame.
+  const usgs_writer::segment &s1 = segs[0], &s2 = segs[1];
+  const double d1 = (s1.hyp_j + 0.5) * s1.dz, rad = usgs_writer::rad;
+  const double hyp[3] = {(s1.hyp_i + 0.5) * s1.dx * std::sin(s1.strike * rad) + d1 * std::cos(s1.dip * rad) * std::cos(s1.strike * rad) + s1.east,
+                         (s1.hyp_i + 0.5) * s1.dx * std::cos(s1.strike * rad) - d1 * std::cos(s1.dip * rad) * std::sin(s1.strike * rad) + s1.north,
+                         s1.top + d1 * std::sin(s1.dip * rad)};
+  const double down_dip[3] = {std::cos(s2.dip * rad) * std::cos(s2.strike * rad),
+                              -std::cos(s2.dip * rad) * std::sin(s2.strike * rad), std::sin(s2.dip * rad)};
+  EXPECT_NEAR(f.planes[1].dhyp_km,
+              (hyp[0] - s2.east) * down_dip[0] + (hyp[1] - s2.north) * down_dip[1] + (hyp[2] - s2.top) * down_dip[2], 0.05);
   EXPECT_TRUE(f.geometry.passed());
   EXPECT_EQ(f.geometry.points, 30u);
   EXPECT_EQ(f.geometry.hypocentre_segment, 0u);
@@ -241,6 +252,9 @@ TEST(fault_model, illapel_param_and_fsp_give_the_same_places) {
   // Its hypocentre: Lon and Lat as stated, the depth of cell (9, 5)'s centre.
   const trislip::model m = trislip::read_model(models + "/usgs_2015_illapel.param");
   EXPECT_NEAR(m.hyp_depth_km, 22.4, 0.05);  // the FSP's DEP
+  // The boundary's claim of the top: the middle of its two shallowest corners.
+  EXPECT_EQ(m.segments.at(0).dtop_km, 0.716799974);
+  EXPECT_NEAR(m.segments[0].top_lat, (-32.8519516 + -29.1979809) / 2, 1e-12);
   EXPECT_TRUE(p.geometry.passed() && q.geometry.passed());
   EXPECT_TRUE(p.warnings.empty() || p.warnings[0].check != "centre_from_half_a_subfault");
 }
@@ -263,6 +277,78 @@ TEST(fault_model, moment_rate_integrates_to_the_moment) {
   EXPECT_GT(rate[before + 1], 0);
   EXPECT_GE(static_cast<double>(rate.size() - 1) * 0.01, end - 1e-9);
   EXPECT_LT(static_cast<double>(rate.size() - 2) * 0.01, end);
+}
+
+// An FSP file as some writers make them: rows placed by X==NS and Y==EW
+// kilometres alone (no LAT and LON columns), the fillers 999 and -999 for
+// values nobody knows, "HypZ" with a capital Z, "ELAT" before "LAT", and
+// "LON = +120.5". Each point lies where its kilometres put it from the
+// header's epicentre; the unknowns are filled in from the header.
+TEST(fault_model, fsp_kilometre_rows_fillers_and_header_spellings) {
+  const std::string text =
+      "% ---------------------------------- FINITE-SOURCE RUPTURE MODEL ---------------------------\n"
+      "% Event : XY ONLY  2000/01/01 [made for trislip's tests]\n"
+      "% Loc  : ELAT = 99.0  LAT = 35.0  LON = +120.5  DEP = 4.0\n"
+      "% Size : LEN = 10 km  WID = 5 km  Mw = 6.0  Mo = 1.0e+18 Nm\n"
+      "% Mech : STRK = 45  DIP = 90  RAKE = 45  Htop = 2.5 km\n"
+      "% Rupt : HypX = 5.0 km  HypZ = 2.5 km  avTr = 1.5 s  avVr = 2.5 km/s\n"
+      "% Invs : Nx = 2  Nz = 1  Fmin = 999 Hz  Fmax = 999 Hz\n"
+      "% Invs : Dx = 5 km  Dz = 5 km\n"
+      "% Nsbfs = 2 subfaults\n"
+      "% X==NS Y==EW Z SLIP RAKE TRUP RISE\n"
+      "%------------------------------------------------------------------------------------------\n"
+      " -1.76776695 -1.76776695 5.0 1.0 999 -999 1.0\n"
+      "  1.76776695  1.76776695 5.0 1.0 80 1.0 -999\n";
+  trislip::fault_options o;
+  o.p.dt = 0.01;
+  o.mu_pa = 3e10;
+  const trislip::fault f = trislip::build_fault(trislip::read_fsp(text, "m"), o);
+  ASSERT_EQ(f.points.size(), 2u);
+  const double rad = 3.14159265358979323846 / 180, km_per_degree = 6371 * rad;
+  for (int k = 0; k < 2; ++k) {
+    const double offset = (k == 0 ? -1.76776695 : 1.76776695);
+    EXPECT_NEAR(f.points[k].lat, 35 + offset / km_per_degree, 1e-9) << k;
+    EXPECT_NEAR(f.points[k].lon, 120.5 + offset / (km_per_degree * std::cos(35 * rad)), 1e-5) << k;
+  }
+  EXPECT_EQ(f.points[0].rake, 45);  // 999: the header's RAKE
+  EXPECT_EQ(f.points[1].rake, 80);
+  // -999: a rupture time from the distance at avVr, not -999 s.
+  EXPECT_NEAR(f.points[0].tinit_s, std::sqrt(2.5 * 2.5 + 1) / 2.5, 1e-8);
+  EXPECT_EQ(f.points[1].tinit_s, 1);
+  ASSERT_EQ(f.planes.size(), 1u);
+  EXPECT_EQ(f.planes[0].dhyp_km, 2.5);  // HypZ as stated, not projected from DEP
+  std::string said;
+  for (const trislip::fault_warning& w : f.warnings) said += w.check + ": " + w.message + "\n";
+  EXPECT_NE(said.find("rise_filled: the rise time of 1 of 2 subfaults filled in from the header's avTr = 1.5 s (lines 13)"),
+            std::string::npos) << said;
+}
+
+// What a table gives stays its own: nv 64 is a whole number the function
+// takes, and each shape column reaches its own parameter. A rake of -180
+// is 180, and --vr wins over the header's avVr.
+TEST(fault_model, table_columns_rakes_and_the_rupture_speed_given) {
+  const std::string table =
+      "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s,fmax_hz,tr,ar,nv\n"
+      "-118.5,34.2,5,120,45,-180,1e6,0.5,0,1,1.01,0.7,64\n";
+  trislip::fault_options o;
+  o.p.dt = 0.001;
+  o.mu_pa = 3e10;
+  const trislip::fault f = trislip::build_fault(trislip::read_csv_model(table, "t"), o);
+  ASSERT_EQ(f.points.size(), 1u);
+  EXPECT_EQ(f.points[0].p.nv, 64);
+  EXPECT_EQ(f.points[0].p.tr, 1.01);
+  EXPECT_EQ(f.points[0].p.ar, 0.7);
+  EXPECT_EQ(f.points[0].rake, 180);
+
+  // A file without rupture times: each from its distance at a speed.
+  const std::string text = read_text(data + "/two_segments_top_centre.fsp");
+  o.p.dt = 0.01;
+  const trislip::fault header_speed = trislip::build_fault(trislip::read_fsp(text, "m"), o);
+  o.vr_km_s = 5;  // twice the header's avVr = 2.5 km/s
+  const trislip::fault given_speed = trislip::build_fault(trislip::read_fsp(text, "m"), o);
+  ASSERT_EQ(header_speed.points.size(), given_speed.points.size());
+  EXPECT_GT(header_speed.points[0].tinit_s, 0);
+  EXPECT_NEAR(given_speed.points[0].tinit_s, header_speed.points[0].tinit_s / 2, 1e-12);
 }
 
 // What cannot be read or filled is refused with the line and what is wrong.
@@ -290,6 +376,11 @@ TEST(fault_model, bad_models_are_refused_by_line_and_column) {
        "m: line 12: 3 values, where a row has 11"},
       {"param bad mo", cut_row(param, "    -32.691689", "    -32.691689 -72.4 0.7 144 91 6.6 19.3 75.8 9 1.5 lots"),
        trislip::model_format::usgs_param, "m: line 12, column mo: \"lots\" is not a number"},
+      {"a value more than the header names",
+       cut_row(fsp, " 36.2805", " 36.2805 -118.1440  -48.2495 57.3460 1.1139 1 2 3 4 5 6"), trislip::model_format::fsp,
+       "m: line 52: 11 values, where the column header on line 49 names 10"},
+      {"param segment cut short", cut_row(param, "    -32.691689", ""), trislip::model_format::usgs_param,
+       "segment 1 has 23 x 9 subfaults and 206 rows"},
   };
   try {
     trislip::read_model("/dev/null");  // not a model of any kind

@@ -59,7 +59,14 @@ TEST(specfem, delayed_slip_is_the_synthesis_from_the_rupture_on) {
   for (std::size_t k = 0; k < none.size(); ++k) ASSERT_EQ(none[k], s.displacement[k] / p.dmax) << k;
   const std::vector<double> late = trislip::delayed_normalised_slip(p, 1.2345, 2000);
   for (std::size_t k = 0; k <= 246; ++k) ASSERT_EQ(late[k], 0) << k;  // 246 * 0.005 <= 1.2345
-  EXPECT_GT(late[247], 0);
+  // Sample 247 is 0.5 ms after the rupture: its slip is the first step of
+  // the same function sampled every 0.5 ms, integrated from the rupture.
+  trislip::parameters fine = p;
+  fine.dt = 0.0005;
+  const double tau = 247 * p.dt - 1.2345;
+  ASSERT_NEAR(tau, fine.dt, 1e-15);
+  fine.dt = tau;
+  EXPECT_NEAR(late[247], trislip::synthesize(fine).displacement[1] / p.dmax, 1e-12 * late[247]);
   EXPECT_NEAR(late.back(), 1, 0.001);
 }
 
@@ -142,7 +149,8 @@ TEST_F(specfem_run, cmtsolution_and_time_functions_read_as_specfem_reads_them) {
     std::size_t real;  // bytes of a .bin file's reals; 0 for text
   } cases[] = {
       {TRISLIP_CUSTOM_BINARY, "--export specfem-cmt " + point_source + " --mu 3e10 --start-time 2019-07-06T03:19:53.04", point, 0},
-      {TRISLIP_CUSTOM_BINARY, "--export specfem-cmt --subfaults rows.csv --mu 3e10 --specfem-binary", rows, 4},
+      {TRISLIP_CUSTOM_BINARY,
+       "--export specfem-cmt --subfaults rows.csv --mu 3e10 --specfem-binary --start-time 2016-02-29T23:59:59.5", rows, 4},
       {TRISLIP_FAULT_BINARY, illapel + " --export specfem-cmt --dt 0.004 --nt 40000", model, 0},
       {TRISLIP_CUSTOM_BINARY, "--export specfem-cmt --subfaults rows.csv --mu 3e10 --specfem-binary --specfem-precision double",
        rows, 8},
@@ -158,6 +166,12 @@ TEST_F(specfem_run, cmtsolution_and_time_functions_read_as_specfem_reads_them) {
     const auto nt = s["nt"].get<std::int32_t>();
     const std::vector<entry> entries = read_cmtsolution(read_file(path("o/CMTSOLUTION")));
     ASSERT_EQ(entries.size(), c.points.size());
+    if (c.args.find("2016-02-29") != std::string::npos) {
+      const entry& e = entries[0];
+      EXPECT_EQ(e.year * 10000 + e.month * 100 + e.day, 20160229);  // a leap day, in its own year
+      EXPECT_EQ(e.hour * 100 + e.minute, 2359);
+      EXPECT_EQ(e.second, 59.5);
+    }
     double sum = 0;
     for (std::size_t k = 0; k < entries.size(); ++k) {
       const entry& e = entries[k];
