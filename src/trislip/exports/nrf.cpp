@@ -102,6 +102,8 @@ nrf_summary write_nrf(const std::vector<srf_point>& points, const std::vector<do
                       const nrf_options& o, [[maybe_unused]] const std::string& path) {
   check_nrf_options(o);
   check_points_and_rigidity(points, rigidity_pa, "nrf");
+  // netCDF would take a dimension of length 0 as an unlimited one.
+  if (points.empty()) throw std::invalid_argument("nrf: no points: a source file needs at least one");
   nrf_summary summary;
   const std::string bare = split_axes(o.projection, summary.axes);
 #ifndef TRISLIP_HAVE_NETCDF

@@ -229,10 +229,11 @@ specfem_cmt_options specfem_options_of(const specfem_settings& s, bool wanted) {
     // Two numbers, comma-separated, nothing else.
     const char* text = s.origin.c_str();
     const char* end = text + s.origin.size();
-    const auto at = std::from_chars(text, end, o.origin_lon);
-    const auto next = at.ec == std::errc() && at.ptr < end && *at.ptr == ',' ? std::from_chars(at.ptr + 1, end, o.origin_lat)
-                                                                            : std::from_chars_result{text, std::errc::invalid_argument};
-    if (next.ec != std::errc() || next.ptr != end) {
+    const auto lon = std::from_chars(text, end, o.origin_lon);
+    const bool comma = lon.ec == std::errc() && lon.ptr < end && *lon.ptr == ',';
+    const auto lat = comma ? std::from_chars(lon.ptr + 1, end, o.origin_lat)
+                           : std::from_chars_result{text, std::errc::invalid_argument};
+    if (lat.ec != std::errc() || lat.ptr != end) {
       throw refusal("--specfem-origin " + s.origin + ": must be LON,LAT in degrees, such as -117.6,35.77");
     }
   }
