@@ -9,6 +9,7 @@
 
 #include "trislip/runs/run_steps.hpp"
 #include "trislip/text.hpp"
+#include "trislip/threads.hpp"
 
 namespace trislip {
 namespace {
@@ -97,23 +98,24 @@ void write_moment_rate(output_folder& out, const std::vector<double>& rate, doub
 
 }  // namespace
 
-void run_fault(const fault_request& r) {
+fault_plan plan_fault(const fault_request& r) {
   check_options(r);
-  const std::vector<std::string> exports = exports_of(r.exports);
-  const bool cmt_wanted = std::find(exports.begin(), exports.end(), "specfem-cmt") != exports.end();
-  record_codes event;
+  fault_plan plan;
+  plan.exports = exports_of(r.exports);
+  const std::vector<std::string>& exports = plan.exports;
+  plan.cmt_wanted = std::find(exports.begin(), exports.end(), "specfem-cmt") != exports.end();
   try {
-    event = parse_record_codes(default_seed_id, r.start_time);
+    plan.event = parse_record_codes(default_seed_id, r.start_time);
   } catch (const std::invalid_argument& e) {
     throw refusal("--start-time " + r.start_time + ": " + e.what());
   }
   if (r.nt < 0 || r.nt > max_samples) throw refusal("--nt " + std::to_string(r.nt) + ": must be from 1 to 67108864");
-  if (!cmt_wanted && r.nt != 0) throw refusal("--nt: goes with --export specfem-cmt");
-  specfem_cmt_options cmt = specfem_options_of(r.specfem, cmt_wanted);
-  const bool nrf_wanted = std::find(exports.begin(), exports.end(), "nrf") != exports.end();
-  const nrf_options nrf = nrf_options_of(r.nrf, nrf_wanted);
-  const srf_version v = r.srf_version == "2.0" ? srf_version::v2_0 : srf_version::v1_0;
-  model m;
+  if (!plan.cmt_wanted && r.nt != 0) throw refusal("--nt: goes with --export specfem-cmt");
+  plan.cmt = specfem_options_of(r.specfem, plan.cmt_wanted);
+  plan.nrf_wanted = std::find(exports.begin(), exports.end(), "nrf") != exports.end();
+  plan.nrf = nrf_options_of(r.nrf, plan.nrf_wanted);
+  plan.v = r.srf_version == "2.0" ? srf_version::v2_0 : srf_version::v1_0;
+  model& m = plan.m;
   try {
     if (r.model_format.empty()) {
       m = read_model(r.model_path);
@@ -124,14 +126,14 @@ void run_fault(const fault_request& r) {
   } catch (const std::invalid_argument& e) {
     throw refusal(e.what());
   }
-  fault f;
+  fault& f = plan.f;
   try {
     f = build_fault(m, r.fault);
   } catch (const std::invalid_argument& e) {
     throw refusal(r.model_path + ": " + e.what());
   }
   if (f.points.empty()) throw refusal(r.model_path + ": no subfault has slip; nothing to write");
-  if (v == srf_version::v2_0) {
+  if (plan.v == srf_version::v2_0) {
     for (std::size_t k = 0; k < f.points.size(); ++k) {
       if (!(f.points[k].vs_m_s > 0 && f.points[k].density_kg_m3 > 0)) {
         throw refusal("--srf-version 2.0: " + r.model_path + ": line " + std::to_string(f.lines[k]) +
@@ -139,18 +141,55 @@ void run_fault(const fault_request& r) {
       }
     }
   }
-  warning_log warnings("trislip-fault");
-  for (const fault_warning& w : f.warnings) warnings.add(w.check, w.message, w.strict);
+  for (const fault_warning& w : f.warnings) plan.warnings.add(w.check, w.message, w.strict);
   if (f.planes.empty() && !r.srf_without_plane) {
-    warnings.add("srf_no_plane", "trislip.srf has no PLANE block, which SW4's rupture command needs: the model "
-                                 "gives no segment geometry", false);
+    plan.warnings.add("srf_no_plane", "trislip.srf has no PLANE block, which SW4's rupture command needs: the model "
+                                      "gives no segment geometry", false);
   }
-  const std::vector<double> rate = moment_rate(f.points, f.rigidity_pa, r.fault.p.dt);
-  if (cmt_wanted) {
-    cmt.dt = r.fault.p.dt;
-    cmt.nt = r.nt != 0 ? r.nt : static_cast<std::int32_t>(std::min<std::size_t>(rate.size(), max_samples));
-    check_specfem_options(cmt, f.points.size());
+  plan.rate = moment_rate(f.points, f.rigidity_pa, r.fault.p.dt);
+  if (plan.cmt_wanted) {
+    plan.cmt.dt = r.fault.p.dt;
+    plan.cmt.nt = r.nt != 0 ? r.nt : static_cast<std::int32_t>(std::min<std::size_t>(plan.rate.size(), max_samples));
+    check_specfem_options(plan.cmt, f.points.size());
   }
+  // The trapezoids of the moment rate: its integral, the moment it carries.
+  const double dt = r.fault.p.dt;
+  for (std::size_t i = 1; i < plan.rate.size(); ++i) plan.rate_integral += (plan.rate[i] + plan.rate[i - 1]) * dt / 2;
+  plan.moment = nominal_moment(f.points, f.rigidity_pa);
+  return plan;
+}
+
+void say_sampling_warnings(const fault_request& r, const fault_plan& plan) {
+  discarding_sink nothing;
+  const srf_summary s = write_srf(plan.f.points, r.srf_without_plane ? std::vector<srf_plane>{} : plan.f.planes,
+                                  plan.v, nothing, worker_count());
+  warning_log log("trislip-fault");
+  summarise(s.warnings, plan.f, log);
+}
+
+std::string fault_summary(const fault_request& r, const fault_plan& plan) {
+  const model& m = plan.m;
+  const fault& f = plan.f;
+  char line[512];
+  std::snprintf(line, sizeof line, ": %s model, %zu subfaults read, %zu written, %zu with zero slip left out\n",
+                model_format_name(m.format), f.read, f.points.size(), f.zero_slip);
+  std::string text = r.model_path + line;
+  std::snprintf(line, sizeof line, " N m (Mw %.2f)", moment_magnitude(plan.moment));
+  text += "M0 " + number_text(plan.moment) + line;
+  if (!std::isnan(m.moment_nm)) text += ", the model states " + number_text(m.moment_nm) + " N m";
+  return text + "\n";
+}
+
+void run_fault(const fault_request& r) {
+  fault_plan plan = plan_fault(r);
+  const model& m = plan.m;
+  const fault& f = plan.f;
+  const srf_version v = plan.v;
+  const bool cmt_wanted = plan.cmt_wanted, nrf_wanted = plan.nrf_wanted;
+  specfem_cmt_options& cmt = plan.cmt;
+  const nrf_options& nrf = plan.nrf;
+  warning_log& warnings = plan.warnings;
+  const std::vector<double>& rate = plan.rate;
 
   output_folder out(r.output_dir,
                     {"trislip.srf", "moment_rate.csv", "trislip.json", "CMTSOLUTION", "specfem_stf", "trislip.nrf"});
@@ -164,7 +203,7 @@ void run_fault(const fault_request& r) {
   // entry; the event at the model's hypocentre, or its first point to rupture.
   specfem_cmt_summary cmt_done;
   if (cmt_wanted) {
-    cmt.event = event;
+    cmt.event = plan.event;
     const srf_point* first = &f.points.front();
     for (const srf_point& pt : f.points) {
       if (pt.tinit_s < first->tinit_s) first = &pt;
@@ -248,19 +287,15 @@ void run_fault(const fault_request& r) {
                           {"unit", "N m/s"}});
   if (cmt_wanted) add_specfem_json(j, cmt_done, cmt);
   if (nrf_wanted) add_nrf_json(j, nrf_done, nrf);
-  double integral = 0;
-  for (std::size_t i = 1; i < rate.size(); ++i) integral += (rate[i] + rate[i - 1]) * p.dt / 2;
-  j["moment_rate"] = {{"file", "moment_rate.csv"}, {"dt", p.dt}, {"samples", rate.size()}, {"integral_Nm", integral}};
+  j["moment_rate"] = {
+      {"file", "moment_rate.csv"}, {"dt", p.dt}, {"samples", rate.size()}, {"integral_Nm", plan.rate_integral}};
   warnings.to_json(j);
   write_json(out, j);
   out.publish();
 
   if (!r.quiet) {
-    std::printf("%s: %s model, %zu subfaults read, %zu written, %zu with zero slip left out\n", r.model_path.c_str(),
-                model_format_name(m.format), f.read, f.points.size(), f.zero_slip);
-    std::printf("M0 %s N m (Mw %.2f)", number_text(srf.moment).c_str(), moment_magnitude(srf.moment));
-    if (!std::isnan(m.moment_nm)) std::printf(", the model states %s N m", number_text(m.moment_nm).c_str());
-    std::printf("\nwritten into %s: trislip.srf, moment_rate.csv, trislip.json\n", r.output_dir.c_str());
+    std::fputs(fault_summary(r, plan).c_str(), stdout);
+    std::printf("written into %s: trislip.srf, moment_rate.csv, trislip.json\n", r.output_dir.c_str());
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "trislip/fault.hpp"
 #include "trislip/runs/run_steps.hpp"
@@ -25,6 +26,33 @@ struct fault_request {
   bool strict = false;            // a sampling warning refuses the run
   bool quiet = false;             // no summary on standard output
 };
+
+// What a run reads, builds and checks before it writes anything.
+struct fault_plan {
+  std::vector<std::string> exports;
+  bool cmt_wanted = false, nrf_wanted = false;
+  record_codes event;
+  specfem_cmt_options cmt;
+  nrf_options nrf;
+  srf_version v = srf_version::v1_0;
+  model m;
+  fault f;
+  std::vector<double> rate;  // the fault's moment rate at dt, N m/s
+  double rate_integral = 0;  // its trapezoids, N m
+  double moment = 0;         // from the nominal slips, N m
+  warning_log warnings{"trislip-fault"};  // the fill-ins and the geometry's, said as found
+};
+
+// Checks the options, reads the model and builds the fault; the refusals
+// of run_fault.
+fault_plan plan_fault(const fault_request& r);
+
+// The sampling warnings of every subfault, said on standard error as the
+// run says them, without writing anything.
+void say_sampling_warnings(const fault_request& r, const fault_plan& plan);
+
+// The summary the run prints: the model read and its moment, two lines.
+std::string fault_summary(const fault_request& r, const fault_plan& plan);
 
 // Reads and maps the model, checks every subfault, then writes
 // trislip.srf, moment_rate.csv and trislip.json into the output folder,

@@ -108,14 +108,16 @@ srf_record write_srf_file(output_folder& out, const std::vector<srf_point>& poin
   return r;
 }
 
+double nominal_moment(const std::vector<srf_point>& points, const std::vector<double>& mu) {
+  double nominal = 0;
+  for (std::size_t k = 0; k < points.size(); ++k) nominal += mu[k] * points[k].area_m2 * points[k].p.dmax;
+  return nominal;
+}
+
 void add_moments(srf_record& r, const std::vector<srf_point>& points, const std::vector<double>& mu) {
-  double nominal = 0, sampled = 0;
-  for (std::size_t k = 0; k < points.size(); ++k) {
-    const double m = mu[k] * points[k].area_m2;
-    nominal += m * points[k].p.dmax;
-    sampled += m * r.summary.slip1_m[k];
-  }
-  r.moment = nominal;  // not a number when any rigidity is unknown
+  double sampled = 0;
+  for (std::size_t k = 0; k < points.size(); ++k) sampled += mu[k] * points[k].area_m2 * r.summary.slip1_m[k];
+  r.moment = nominal_moment(points, mu);
   r.slip1_moment = sampled;
 }
 

@@ -68,6 +68,12 @@ class staged_sink final : public byte_sink {
   staged_file& f_;
 };
 
+// A sink that keeps nothing: a writer run for what it finds.
+class discarding_sink final : public byte_sink {
+ public:
+  void write(const char*, std::size_t) override {}
+};
+
 // The warnings of a run: each said on standard error as "PROGRAM: warning:
 // ..." and listed in trislip.json.
 class warning_log {
@@ -106,6 +112,9 @@ struct srf_record {
 // Writes trislip.srf into the folder, its points formatted on every core.
 srf_record write_srf_file(output_folder& out, const std::vector<srf_point>& points,
                           const std::vector<srf_plane>& planes, srf_version v);
+// The moment of the points' nominal slips for each point's rigidity (Pa),
+// N m: not a number when any rigidity is unknown.
+double nominal_moment(const std::vector<srf_point>& points, const std::vector<double>& mu);
 // The moments of a written file for each point's rigidity (Pa).
 void add_moments(srf_record& r, const std::vector<srf_point>& points, const std::vector<double>& mu);
 // trislip.json's "srf" entry and its line in "exports".
