@@ -211,7 +211,7 @@ TEST(dwvfast, every_schedule_gives_the_stage_by_stage_bits) {
 // Every build's twiddles: the nearest doubles (checked against 70-digit
 // values), where glibc's cos or sin rounds the other way (the first
 // three), at and near multiples of pi/2 in every quadrant, and a tiny
-// angle; and the table's way gives the series' doubles at every angle of
+// angle, and so are the wider angles'; and the table's way gives the series' doubles at every angle of
 // a transform of 2^17 (bench/twiddles_exhaustive.cpp checks them all).
 TEST(correctly_rounded, cos_sin_are_the_nearest_doubles) {
   const struct {
@@ -233,6 +233,26 @@ TEST(correctly_rounded, cos_sin_are_the_nearest_doubles) {
     EXPECT_EQ(cos_x, c.cos) << std::hexfloat << c.x;
     EXPECT_EQ(sin_x, c.sin) << std::hexfloat << c.x;
   }
+  // Beyond 4, as the moment tensors and the fault geometry take them: where
+  // glibc rounds the other way (the first), at multiples of pi/2 up to
+  // 4 pi, and near the end of the range.
+  const struct {
+    double x, cos, sin;
+  } wide[] = {
+      {-0x1.9650d56b1a229p+2, 0x1.fee6f2d1a8bfdp-1, -0x1.0c16f1193a7a0p-4},
+      {0x1.2d97c7f3321d2p+2, -0x1.a79394c9e8a0ap-53, -0x1.0000000000000p+0},
+      {0x1.921fb54442d18p+2, 0x1.0000000000000p+0, -0x1.1a62633145c07p-52},
+      {0x1.f6a7a2955385ep+2, 0x1.60fafbfd97309p-52, 0x1.0000000000000p+0},
+      {0x1.921fb54442d18p+3, 0x1.0000000000000p+0, -0x1.1a62633145c07p-51},
+      {-0x1.2d97c7f3321d2p+3, -0x1.0000000000000p+0, -0x1.a79394c9e8a0ap-52},
+      {0x1.92031cd33f1a2p+3, 0x1.ffff33932dccep-1, -0x1.c986d3571a63fp-9},
+      {0x1.fcccccccccccdp+3, -0x1.f696931df044dp-1, -0x1.86e0dd294e066p-3},
+  };
+  for (const auto& c : wide) {
+    EXPECT_EQ(trislip::correctly_rounded::cos_of(c.x), c.cos) << std::hexfloat << c.x;
+    EXPECT_EQ(trislip::correctly_rounded::sin_of(c.x), c.sin) << std::hexfloat << c.x;
+  }
+  EXPECT_TRUE(std::isnan(trislip::correctly_rounded::cos_of(16.5)));
   const double pai = trislip::pai, half = 65536;  // the transform's angles
   int differ = 0;
   for (int ind : {-1, 1}) {

@@ -1,6 +1,6 @@
 // Digests of the exact bits of every intermediate result of a run: the
 // samples with their displacement and acceleration, the transform, and the
-// spectrum. The result files show rounded digits only; these digests show
+// spectrum; and of the cos and sin the exports' angles take. The result files show rounded digits only; these digests show
 // whether two builds compute the very same doubles, which is what pinning
 // the floating-point behaviour of a build is meant to guarantee.
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "trislip/amplitude.hpp"
+#include "trislip/correctly_rounded.hpp"
 #include "trislip/fft.hpp"
 #include "trislip/synthesis.hpp"
 #include "trislip/trislip.hpp"
@@ -79,6 +80,22 @@ void long_run(std::int32_t nt) {
               static_cast<unsigned long long>(slip.h), static_cast<unsigned long long>(amp.h));
 }
 
+// A digest of the correctly rounded cos and sin of every thousandth of a
+// degree over two turns each way, as the moment tensors and the fault
+// geometry take their angles.
+void angles() {
+  digest d;
+  constexpr double degree = 3.14159265358979323846 / 180;
+  for (std::int32_t i = -720000; i <= 720000; ++i) {
+    const double x = static_cast<double>(i) / 1000 * degree;
+    double c, s;
+    trislip::correctly_rounded::cos_sin_wide(x, c, s);
+    d.add(c);
+    d.add(s);
+  }
+  show("angles", d);
+}
+
 }  // namespace
 
 // With no arguments, the fixed program's run; with sample counts, the
@@ -103,5 +120,6 @@ int main(int argc, char** argv) {
   amp_digest amp;
   trislip::amplitude_spectrum(fixed.nt, fixed.dt, triamp, amp);
   show("spectrum", amp.d);
+  angles();
   return 0;
 }

@@ -235,4 +235,40 @@ inline void cos_sin(double x, double& c, double& s) {
   if (!cos_sin_table(x, c, s)) cos_sin_series(x, c, s);
 }
 
+// cos x and sin x for |x| <= 16 (an angle of up to two turns and a half,
+// in either direction), correctly rounded: beyond 4, x less q pi/2 with
+// q pi/2 in three exact products, and the series.
+inline void cos_sin_wide(double x, double& c, double& s) {
+  if (std::fabs(x) <= 4) return cos_sin(x, c, s);
+  if (!(std::fabs(x) <= 16)) {
+    c = s = std::nan("");
+    return;
+  }
+  const double q = std::nearbyint(x / half_pi[0]);
+  const dd p0 = two_prod(q, half_pi[0]), p1 = two_prod(q, half_pi[1]);
+  dd r = two_sum(x - p0.hi, -p0.lo);  // x - p0.hi exact (Sterbenz)
+  r = add(r, dd{-p1.hi, -p1.lo});
+  r = add(r, dd{-q * half_pi[2], 0});
+  dd sin_r, cos_r;
+  series(r, sin_r, cos_r);
+  switch ((static_cast<std::int32_t>(q) % 4 + 4) % 4) {
+    case 0: c = cos_r.hi + cos_r.lo; s = sin_r.hi + sin_r.lo; break;
+    case 1: c = -(sin_r.hi + sin_r.lo); s = cos_r.hi + cos_r.lo; break;
+    case 2: c = -(cos_r.hi + cos_r.lo); s = -(sin_r.hi + sin_r.lo); break;
+    default: c = sin_r.hi + sin_r.lo; s = -(cos_r.hi + cos_r.lo); break;
+  }
+}
+
+// One of the two, for |x| <= 16.
+inline double cos_of(double x) {
+  double c, s;
+  cos_sin_wide(x, c, s);
+  return c;
+}
+inline double sin_of(double x) {
+  double c, s;
+  cos_sin_wide(x, c, s);
+  return s;
+}
+
 }  // namespace trislip::correctly_rounded

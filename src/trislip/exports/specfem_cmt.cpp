@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "trislip/correctly_rounded.hpp"
 #include "trislip/projection.hpp"
 #include "trislip/synthesis.hpp"
 #include "trislip/text.hpp"
@@ -128,11 +129,18 @@ double z_of_depth(double km) {
 }  // namespace
 
 moment_tensor double_couple(double strike, double dip, double rake, double m0) {
-  const double sd = std::sin(dip * degree), cd = std::cos(dip * degree);
-  const double s2d = std::sin(2 * dip * degree), c2d = std::cos(2 * dip * degree);
-  const double sr = std::sin(rake * degree), cr = std::cos(rake * degree);
-  const double ss = std::sin(strike * degree), cs = std::cos(strike * degree);
-  const double s2s = std::sin(2 * strike * degree), c2s = std::cos(2 * strike * degree);
+  // Correctly rounded, so that every platform and C library writes the
+  // same tensor (their own cos and sin round a few angles the other way);
+  // angles beyond a turn first less whole turns (exact).
+  strike = std::fmod(strike, 360.0);
+  dip = std::fmod(dip, 360.0);
+  rake = std::fmod(rake, 360.0);
+  double sd, cd, s2d, c2d, sr, cr, ss, cs, s2s, c2s;
+  correctly_rounded::cos_sin_wide(dip * degree, cd, sd);
+  correctly_rounded::cos_sin_wide(2 * dip * degree, c2d, s2d);
+  correctly_rounded::cos_sin_wide(rake * degree, cr, sr);
+  correctly_rounded::cos_sin_wide(strike * degree, cs, ss);
+  correctly_rounded::cos_sin_wide(2 * strike * degree, c2s, s2s);
   // Aki and Richards (x north, y east, z down) ...
   const double mxx = -m0 * (sd * cr * s2s + s2d * sr * ss * ss);
   const double myy = m0 * (sd * cr * s2s - s2d * sr * cs * cs);

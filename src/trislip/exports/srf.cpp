@@ -20,6 +20,7 @@
 #include <immintrin.h>
 #endif
 
+#include "trislip/correctly_rounded.hpp"
 #include "trislip/exports/e13_5.hpp"
 #include "trislip/fft.hpp"
 #include "trislip/synthesis.hpp"
@@ -371,7 +372,7 @@ srf_plane plane_of_point(const srf_point& pt) {
   pl.strike = pt.strike;
   pl.dip = pt.dip;
   const double half = pl.wid_km / 2;
-  pl.dtop_km = pt.depth_km - half * std::sin(pt.dip * degree);
+  pl.dtop_km = pt.depth_km - half * correctly_rounded::sin_of(pt.dip * degree);
   if (pl.dtop_km < 0) {
     std::string d, a;
     append_shortest(d, pt.depth_km);
@@ -381,9 +382,9 @@ srf_plane plane_of_point(const srf_point& pt) {
   }
   // The top centre lies up dip, half a width away: horizontally
   // half*cos(dip) towards strike - 90 degrees.
-  const double h = half * std::cos(pt.dip * degree), az = (pt.strike - 90) * degree;
-  pl.elat = pt.lat + h * std::cos(az) / earth_km / degree;
-  pl.elon = pt.lon + h * std::sin(az) / (earth_km * std::cos(pt.lat * degree)) / degree;
+  const double h = half * correctly_rounded::cos_of(pt.dip * degree), az = (pt.strike - 90) * degree;
+  pl.elat = pt.lat + h * correctly_rounded::cos_of(az) / earth_km / degree;
+  pl.elon = pt.lon + h * correctly_rounded::sin_of(az) / (earth_km * correctly_rounded::cos_of(pt.lat * degree)) / degree;
   pl.shyp_km = 0;
   pl.dhyp_km = half;
   return pl;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "trislip/correctly_rounded.hpp"
 #include "trislip/fault/geometry.hpp"
 #include "trislip/fault/model_text.hpp"
 #include "trislip/text.hpp"
@@ -153,7 +154,7 @@ model read_fsp(const std::string& text, const std::string& name) {
           throw model_error(where(name, line) + ": positions in km from the epicentre, and the header's Loc line gives no LAT and LON");
         }
         s.lat = m.hyp_lat + at(cols.north) / earth_km / degree;
-        s.lon = m.hyp_lon + at(cols.east) / (earth_km * std::cos(m.hyp_lat * degree)) / degree;
+        s.lon = m.hyp_lon + at(cols.east) / (earth_km * correctly_rounded::cos_of(m.hyp_lat * degree)) / degree;
       }
       if (rows.size() <= s.segment) rows.resize(s.segment + 1, 0);
       ++rows[s.segment];

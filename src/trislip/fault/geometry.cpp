@@ -9,6 +9,7 @@
 #include <limits>
 #include <string>
 
+#include "trislip/correctly_rounded.hpp"
 #include "trislip/text.hpp"
 
 namespace trislip {
@@ -82,15 +83,15 @@ double normalised_strike(double s) {
 
 void offset_km(double lon0, double lat0, double lon, double lat, double& east, double& north) {
   north = (lat - lat0) * degree * earth_km;
-  east = (lon - lon0) * degree * earth_km * std::cos(lat0 * degree);
+  east = (lon - lon0) * degree * earth_km * correctly_rounded::cos_of(lat0 * degree);
 }
 
 plane_position in_plane(double lon0, double lat0, double depth0, double strike, double dip, double lon,
                         double lat, double depth) {
   double east = 0, north = 0;
   offset_km(lon0, lat0, lon, lat, east, north);
-  const double ss = std::sin(strike * degree), cs = std::cos(strike * degree);
-  const double sd = std::sin(dip * degree), cd = std::cos(dip * degree);
+  const double ss = correctly_rounded::sin_of(strike * degree), cs = correctly_rounded::cos_of(strike * degree);
+  const double sd = correctly_rounded::sin_of(dip * degree), cd = correctly_rounded::cos_of(dip * degree);
   // Horizontally along the strike and across it towards strike + 90
   // degrees, the side the plane dips to.
   const double along = east * ss + north * cs, across = east * cs - north * ss, below = depth - depth0;
@@ -178,7 +179,7 @@ void planes_of_rows(const model& m, const std::vector<std::vector<row_centre>>& 
     }
     // The depth of a top edge has the slack of half a subfault down dip;
     // 0.01 km for the writers' two decimals.
-    if (std::fabs(g.dtop_km - pl.dtop_km) > hz * std::sin(pl.dip * degree) + 0.01) {
+    if (std::fabs(g.dtop_km - pl.dtop_km) > hz * correctly_rounded::sin_of(pl.dip * degree) + 0.01) {
       said.add("header_top_depth", "the header's depth of the top edge is not its rows' (the plane takes the rows')",
                where(g.dtop_line) + ": " + km(g.dtop_km) + " km, the rows' " + km(pl.dtop_km) + " km");
     }
@@ -234,16 +235,16 @@ using detail::earth_km;
 void move_down_dip(double& lon, double& lat, double& depth_km, double strike, double dip, double distance_km) {
   // Down dip is to the right of the strike: horizontally distance*cos(dip)
   // towards strike + 90 degrees, and distance*sin(dip) deeper.
-  const double h = distance_km * std::cos(dip * degree), az = (strike + 90) * degree;
-  depth_km += distance_km * std::sin(dip * degree);
-  lon += h * std::sin(az) / (earth_km * std::cos(lat * degree)) / degree;
-  lat += h * std::cos(az) / earth_km / degree;
+  const double h = distance_km * correctly_rounded::cos_of(dip * degree), az = (strike + 90) * degree;
+  depth_km += distance_km * correctly_rounded::sin_of(dip * degree);
+  lon += h * correctly_rounded::sin_of(az) / (earth_km * correctly_rounded::cos_of(lat * degree)) / degree;
+  lat += h * correctly_rounded::cos_of(az) / earth_km / degree;
 }
 
 void move_along_strike(double& lon, double& lat, double strike, double distance_km) {
   const double az = strike * degree;
-  lon += distance_km * std::sin(az) / (earth_km * std::cos(lat * degree)) / degree;
-  lat += distance_km * std::cos(az) / earth_km / degree;
+  lon += distance_km * correctly_rounded::sin_of(az) / (earth_km * correctly_rounded::cos_of(lat * degree)) / degree;
+  lat += distance_km * correctly_rounded::cos_of(az) / earth_km / degree;
 }
 
 geometry_check check_geometry(const std::vector<srf_point>& points, const std::vector<srf_plane>& planes,
