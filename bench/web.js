@@ -1,15 +1,20 @@
 // The browser page's redraws, measured in headless Chromium, beside the
 // native library's synthesis and spectrum at the same nt (the Python
 // module, what a user would otherwise run), in one run:
-//   node bench/web.js PAGE PYTHON_MODULE_DIR [CHANGES]
+//   node bench/web.js PAGE PYTHON_MODULE_DIR [CHANGES [TRISLIP_FAULT]]
 // A redraw is timed from the field's input event to the next animation
-// frame after the charts are drawn; "worker" is the module's share.
+// frame after the charts are drawn; "worker" is the module's share. Then a
+// made-up model of 1,000 subfaults (bench/fault_model.js) opened and
+// redrawn for changes of dt and nv, beside trislip-fault's run of it.
 'use strict';
 const { execFileSync } = require('child_process');
+const fs = require('fs');
+const os = require('os');
 const path = require('path');
+const { fault_model } = require('./fault_model');
 const { chromium } = require(path.join(__dirname, '..', 'web', 'node_modules', 'playwright-core'));
 
-const [page_file, python_dir, changes_arg] = process.argv.slice(2);
+const [page_file, python_dir, changes_arg, trislip_fault] = process.argv.slice(2);
 const changes = Number(changes_arg || 41);
 
 const median = (xs) => [...xs].sort((a, b) => a - b)[Math.floor(xs.length / 2)];
@@ -108,7 +113,57 @@ async function main() {
     await redraws(page, 'nt', [String(nt)], 1);
     say(`nt ${nt}, 5 changes of nv`, await redraws(page, 'nv', ['7', '8'], 5), native_big);
   }
+  if (trislip_fault) await models(page, trislip_fault);
   await browser.close();
+}
+
+// A model of 1,000 subfaults, two shapes in turn (the file field fires
+// for a new file only): opened and drawn, and its warnings checked, from
+// the file chosen; then changes of dt and nv, each timed from its input
+// event once the page is idle. Beside it, trislip-fault's whole run of the
+// same model (reading, building and writing every file).
+async function models(page, program) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'trislip-bench-'));
+  const files = [[40, 25], [25, 40]].map(([nx, nz]) => {
+    const f = path.join(dir, `made_up_${nx}x${nz}.fsp`);
+    fs.writeFileSync(f, fault_model(nx, nz));
+    return f;
+  });
+  const idle = () => page.waitForFunction(() => window.trislipFaultIdle(), null, { timeout: 60000 });
+  const last = () => page.evaluate(() => window.trislipFaultTimings[window.trislipFaultTimings.length - 1]);
+  const opened = [], checked = [];
+  for (let i = 0; i < 10; ++i) {
+    const before = await page.evaluate(() => window.trislipFaultTimings.length);
+    const start = await page.evaluate(() => performance.now());
+    await page.setInputFiles('#model-file', files[i % 2]);
+    await page.waitForFunction((b) => window.trislipFaultTimings.length > b, before, { timeout: 60000 });
+    await idle();
+    opened.push((await last()).total_ms);
+    checked.push(await page.evaluate((s) => window.trislipFaultChecked - s, start));
+  }
+  const changes = [];
+  for (let i = 0; i < 40; ++i) {
+    const [name, value] = [['dt', '0.005'], ['nv', '6'], ['dt', '0.01'], ['nv', '8']][i % 4];
+    const before = await page.evaluate(() => window.trislipFaultTimings.length);
+    await page.fill(`#fault-${name}`, value);
+    await page.waitForFunction((b) => window.trislipFaultTimings.length > b, before, { timeout: 60000 });
+    changes.push(await last());
+    await idle();
+  }
+  const runs = [];
+  for (let i = 0; i < 11; ++i) {
+    const t = process.hrtime.bigint();
+    execFileSync(program, [files[0], '--output-dir', path.join(dir, 'out'), '--quiet'], { stdio: 'ignore' });
+    runs.push(Number(process.hrtime.bigint() - t) / 1e6);
+  }
+  fs.rmSync(dir, { recursive: true, force: true });
+  const native_ms = median(runs);
+  console.log(`1,000-subfault model, 10 openings: drawn ${ms(median(opened))} (highest ${ms(highest(opened))}), ` +
+    `every warning checked ${ms(median(checked))} (highest ${ms(highest(checked))}); trislip-fault's whole run ` +
+    `${ms(native_ms)} (drawn: ${(median(opened) / native_ms).toFixed(1)}x)`);
+  const of = (key) => changes.map((t) => t[key]);
+  console.log(`  40 changes of dt and nv: redrawn ${ms(median(of('total_ms')))} (highest ${ms(highest(of('total_ms')))}), ` +
+    `worker ${ms(median(of('worker_ms')))}, drawing ${ms(median(of('draw_ms')))}`);
 }
 
 main().catch((e) => {

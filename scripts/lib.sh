@@ -112,7 +112,8 @@ portability_packages=(clang:clang++ g++-aarch64-linux-gnu:aarch64-linux-gnu-g++ 
 # machine's own Node.js and npm where it has them), the header-only
 # libraries the page's module compiles with; Chromium for its tests.
 web_packages=(emscripten:em++ npm:npm nlohmann-json3-dev:/usr/include/nlohmann/json.hpp
-  libfccp-dev:/usr/include/libfccp/csv.h libdragonbox-dev:/usr/include/dragonbox-1.1.3/dragonbox/dragonbox.h)
+  libfccp-dev:/usr/include/libfccp/csv.h libdragonbox-dev:/usr/include/dragonbox-1.1.3/dragonbox/dragonbox.h
+  libcli11-dev:/usr/include/CLI/CLI.hpp)
 
 # npm_ci: the page's npm packages, as web/package-lock.json pins them,
 # into web/node_modules (again only when the lock file changed).

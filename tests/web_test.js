@@ -8,36 +8,14 @@ const { execFileSync, spawnSync } = require('child_process');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-
-// playwright-core, which drives Chromium, needs Node.js 20: on an older one
-// the test says so and is skipped, never passed.
-if (Number(process.versions.node.split('.')[0]) < 20) {
-  console.log(`skipped: the browser test's driver needs Node.js 20 or later; this machine has ${process.version}`);
-  process.exit(77);
-}
-const { chromium } = require(path.join(__dirname, '..', 'web', 'node_modules', 'playwright-core'));
+const { open_page, download } = require('./web_browser');
 
 const [page_file, custom, screenshot] = process.argv.slice(2);
-if (!fs.existsSync(page_file)) {
-  console.error(`${page_file} is missing: scripts/web builds it (scripts/test runs it first)`);
-  process.exit(1);
-}
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'trislip-web-'));
 
 async function main() {
-  const browser = await chromium.launch({
-    executablePath: '/usr/bin/chromium',
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
+  const { browser, page, errors } = await open_page(page_file, 1400);
   try {
-    const context = await browser.newContext({ viewport: { width: 1400, height: 1000 }, acceptDownloads: true });
-    const page = await context.newPage();
-    const errors = [];
-    page.on('console', (m) => { if (m.type() === 'error' || m.type() === 'warning') errors.push(m.text()); });
-    page.on('pageerror', (e) => errors.push(e.message));
-    page.on('request', (r) => { if (!r.url().startsWith('file:') && !r.url().startsWith('blob:')) errors.push(`fetched ${r.url()}`); });
-    await page.goto('file://' + path.resolve(page_file));
     const drawn = await redrawn(page, 0);
     assert.match(await page.textContent('#report'), /TauMin,TauMax= {2}0\.1 {2}3\.09672966/);
     assert.match(await page.textContent('#summary'), /taumin 0\.1 s, taumax 3\.09673 s .* nfast 4096 /);
@@ -146,8 +124,7 @@ async function files_equal_the_programs(page, label) {
     const offered = [];
     for (const link of links) {
       const name = await link.getAttribute('download');
-      const [download] = await Promise.all([page.waitForEvent('download'), link.click()]);
-      const bytes = fs.readFileSync(await download.path());
+      const bytes = await download(page, link);
       assert.ok(bytes.equals(fs.readFileSync(path.join(dir, name))), `${label} ${set}: ${name} differs from ${args.join(' ')}`);
       offered.push(name);
     }

@@ -1,6 +1,7 @@
 // Puts the page together as one file that opens from the file system:
-// node assemble.js MODULE.js OUT.html. The plotting library, the page's
-// script and the worker (the module, then worker.js) go inside it.
+// node assemble.js MODULE.js OUT.html. The plotting and zip libraries,
+// the page's scripts and the worker (the module, then worker.js) go
+// inside it.
 'use strict';
 const fs = require('fs');
 const path = require('path');
@@ -21,6 +22,8 @@ const parts = {
   '/* worker */': read(moduleFile) + '\n' + read(path.join(here, 'worker.js')),
   '/* uplot.js */': read(path.join(uplot, 'uPlot.iife.min.js')),
   '/* page.js */': read(path.join(here, 'page.js')),
+  '/* fflate.js */': read(path.join(here, 'node_modules', 'fflate', 'umd', 'index.js')),
+  '/* model.js */': read(path.join(here, 'model.js')),
 };
 let html = read(path.join(here, 'index.html'));
 for (const [marker, text] of Object.entries(parts)) {

@@ -2,7 +2,8 @@
 // function, its slip and acceleration, the spectra, the report and the
 // warnings for one set of parameters, and the files trislip-custom writes
 // for them, made by trislip-custom's own run in the module's in-memory
-// file system.
+// file system; and a published model as trislip-fault reads it, parsed
+// from trislip-fault's own command line, with the files of its own run.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -10,17 +11,23 @@
 #include <fstream>
 #include <iterator>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
+#include "trislip/fault/geometry.hpp"
 #include "trislip/exports.hpp"
+#include "trislip/fault.hpp"
+#include "trislip/options/fault_command_line.hpp"
 #include "trislip/power.hpp"
 #include "trislip/report.hpp"
 #include "trislip/runs/custom_run.hpp"
+#include "trislip/runs/fault_run.hpp"
 #include "trislip/text.hpp"
 #include "trislip/trislip.hpp"
 
@@ -134,6 +141,29 @@ val explore(const val& fields) {
   return r;
 }
 
+// Every file a run wrote into dir, its folders' files named by their path
+// from dir ("specfem_stf/stf_000001.txt"), in order of name:
+// [{name, bytes}]. Not the run's lock file.
+val files_in(const std::string& dir) {
+  std::vector<std::filesystem::path> names;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+    if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') names.push_back(entry.path());
+  }
+  std::sort(names.begin(), names.end());
+  val files = val::array();
+  for (const auto& path : names) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    val one = val::object();
+    one.set("name", std::filesystem::relative(path, dir).generic_string());
+    one.set("bytes", val(emscripten::typed_memory_view(bytes.size(), reinterpret_cast<const std::uint8_t*>(
+                                                                          bytes.data())))
+                         .call<val>("slice"));
+    files.call<void>("push", one);
+  }
+  return files;
+}
+
 // The files of trislip-custom's run with these parameters, the layout
 // ("fixed" or "full") and the exports (a comma-separated list, or empty):
 // {files: [{name, bytes}]} by name, or {refused: message}. Its warnings go
@@ -160,25 +190,169 @@ val run_files(const val& fields, const std::string& format, const std::string& e
     r.set("refused", std::string(e.what()));
     return r;
   }
-  val files = val::array();
-  std::vector<std::filesystem::path> names;
-  for (const auto& entry : std::filesystem::directory_iterator(o.output_dir)) {
-    // Not the run's lock file.
-    if (entry.path().filename().string()[0] != '.') names.push_back(entry.path());
-  }
-  std::sort(names.begin(), names.end());
-  for (const auto& path : names) {
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    val one = val::object();
-    one.set("name", path.filename().string());
-    one.set("bytes", val(emscripten::typed_memory_view(bytes.size(), reinterpret_cast<const std::uint8_t*>(
-                                                                          bytes.data())))
-                         .call<val>("slice"));
-    files.call<void>("push", one);
-  }
+  val files = files_in(o.output_dir);
   std::filesystem::remove_all(o.output_dir);
   r.set("files", files);
+  return r;
+}
+
+// The model the page opened: its bytes under its own name in a folder of
+// its own, the module's working folder, so that trislip-fault's run reads
+// and names it as the program does when run in the folder that holds it.
+// Puts the file's bytes there, in place of the model before.
+val put_model(const std::string& name, const std::string& bytes) {
+  static int models = 0;
+  const std::filesystem::path before = std::filesystem::current_path();
+  const std::filesystem::path folder = "/models/" + std::to_string(++models);
+  std::filesystem::create_directories(folder);
+  std::filesystem::current_path(folder);
+  if (before.parent_path() == "/models") std::filesystem::remove_all(before);
+  std::ofstream(name, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return val(true);
+}
+
+// trislip-fault's command line (its words after the program's name),
+// parsed as the program parses it; out: the request, or the refusal as
+// the program says it.
+bool parse_fault_command(const val& words, fault_command_line& line, std::string& refused) {
+  std::vector<std::string> args = emscripten::vecFromJSArray<std::string>(words);
+  std::reverse(args.begin(), args.end());  // CLI11 takes them last first
+  try {
+    line.app.parse(args);
+  } catch (const CLI::ParseError& e) {
+    refused = "trislip-fault: " + std::string(e.what()) + " (see --help)";
+    return false;
+  }
+  return true;
+}
+
+val with_refusal(const std::string& message) {
+  val r = val::object();
+  r.set("refused", message);
+  return r;
+}
+
+val numbers(const std::vector<double>& x) { return float64_array(x.data(), x.size()); }
+
+// What the page shows of the model for the command: the summary the
+// program prints, every subfault written (its place, its plane's frame
+// and its values), the segments' outlines, the hypocentre and the moment
+// rate. The fill-ins and every warning go to standard error as the
+// program says them; the sampling warnings need each subfault's function
+// as written, so they come when asked (sampling true).
+val fault_view(const val& words, bool sampling) {
+  fault_command_line line;
+  std::string refused;
+  if (!parse_fault_command(words, line, refused)) return with_refusal(refused);
+  const fault_request& rq = line.r;
+  fault_plan plan;
+  try {
+    plan = plan_fault(rq);
+    if (sampling) say_sampling_warnings(rq, plan);
+  } catch (const refusal& e) {
+    return with_refusal("trislip-fault: " + std::string(e.what()));
+  }
+  const fault& f = plan.f;
+  const model& m = plan.m;
+  const std::size_t n = f.points.size();
+  std::vector<double> lon(n), lat(n), depth(n), slip(n), rake(n), trup(n), rise(n), along(n), down(n), segment(n),
+      lines(n);
+  std::size_t seg = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    while (seg + 1 < f.segment_first.size() && f.segment_first[seg + 1] <= k) ++seg;
+    const srf_point& pt = f.points[k];
+    lon[k] = pt.lon;
+    lat[k] = pt.lat;
+    depth[k] = pt.depth_km;
+    slip[k] = pt.p.dmax;
+    rake[k] = pt.rake;
+    trup[k] = pt.tinit_s;
+    rise[k] = ipow(pt.p.tr, pt.p.nv - 1) / pt.p.fmax;
+    segment[k] = static_cast<double>(seg);
+    lines[k] = static_cast<double>(f.lines[k]);
+    if (seg < f.planes.size()) {
+      const detail::plane_position at = detail::in_plane(f.planes[seg], pt.lon, pt.lat, pt.depth_km);
+      along[k] = at.along;
+      down[k] = at.down;
+    } else {
+      along[k] = down[k] = std::nan("");
+    }
+  }
+  val points = val::object();
+  for (const auto& [name, x] : {std::pair{"lon", &lon}, {"lat", &lat}, {"depth", &depth}, {"slip", &slip},
+                                {"rake", &rake}, {"trup", &trup}, {"rise", &rise}, {"along", &along},
+                                {"down", &down}, {"segment", &segment}, {"line", &lines}}) {
+    points.set(name, numbers(*x));
+  }
+  // Each plane with its outline on the map: the corners of its top and
+  // bottom edges.
+  val planes = val::array();
+  for (const srf_plane& pl : f.planes) {
+    val one = val::object();
+    one.set("nstk", pl.nstk);
+    one.set("ndip", pl.ndip);
+    one.set("len", pl.len_km);
+    one.set("wid", pl.wid_km);
+    one.set("strike", pl.strike);
+    one.set("dip", pl.dip);
+    one.set("dtop", pl.dtop_km);
+    one.set("shyp", pl.shyp_km);
+    one.set("dhyp", pl.dhyp_km);
+    val outline = val::array();
+    for (const auto& [a, d] : {std::pair{-0.5, 0.0}, {0.5, 0.0}, {0.5, 1.0}, {-0.5, 1.0}, {-0.5, 0.0}}) {
+      double x = pl.elon, y = pl.elat, z = pl.dtop_km;
+      move_along_strike(x, y, pl.strike, a * pl.len_km);
+      move_down_dip(x, y, z, pl.strike, pl.dip, d * pl.wid_km);
+      val corner = val::array();
+      corner.call<void>("push", x);
+      corner.call<void>("push", y);
+      outline.call<void>("push", corner);
+    }
+    one.set("outline", outline);
+    planes.call<void>("push", one);
+  }
+  val r = val::object();
+  r.set("summary", fault_summary(rq, plan));
+  r.set("format", std::string(model_format_name(m.format)));
+  r.set("points", points);
+  r.set("planes", planes);
+  if (!std::isnan(m.hyp_lon) && !std::isnan(m.hyp_lat)) {
+    val hyp = val::object();
+    hyp.set("lon", m.hyp_lon);
+    hyp.set("lat", m.hyp_lat);
+    hyp.set("depth", m.hyp_depth_km);
+    r.set("hypocentre", hyp);
+  }
+  r.set("dt", rq.fault.p.dt);
+  r.set("rate", numbers(plan.rate));
+  r.set("integral", plan.rate_integral);
+  r.set("moment", plan.moment);
+  if (!std::isnan(m.moment_nm)) r.set("statedMoment", m.moment_nm);
+  return r;
+}
+
+// The files of trislip-fault's run of the command, written into a folder
+// of their own: {files: [{name, bytes}]} or {refused: what the program
+// says}. Its warnings go to standard error as the program says them.
+val fault_files(const val& words) {
+  static int runs = 0;
+  fault_command_line line;
+  std::string refused;
+  if (!parse_fault_command(words, line, refused)) return with_refusal(refused);
+  line.r.output_dir = "/runs/fault-" + std::to_string(++runs);
+  line.r.quiet = true;
+  val r = val::object();
+  try {
+    run_fault(line.r);
+  } catch (const refusal& e) {
+    std::filesystem::remove_all(line.r.output_dir);
+    return with_refusal("trislip-fault: " + std::string(e.what()));
+  } catch (const std::exception& e) {
+    std::filesystem::remove_all(line.r.output_dir);
+    return with_refusal("trislip-fault: " + std::string(e.what()) + "; no file changed");
+  }
+  r.set("files", files_in(line.r.output_dir));
+  std::filesystem::remove_all(line.r.output_dir);
   return r;
 }
 
@@ -201,5 +375,8 @@ EMSCRIPTEN_BINDINGS(trislip) {
   emscripten::function("explore", &trislip::explore);
   emscripten::function("runFiles", &trislip::run_files);
   emscripten::function("exportNames", &trislip::export_names);
+  emscripten::function("putModel", &trislip::put_model);
+  emscripten::function("faultView", &trislip::fault_view);
+  emscripten::function("faultFiles", &trislip::fault_files);
   emscripten::constant("version", std::string(trislip::version));
 }

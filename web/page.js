@@ -78,8 +78,11 @@ function build_fields() {
 const charts = {};
 let fmax_shown = 10;
 
+// A chart as wide as its place in the grid.
+const chart_width = (name) => Math.max(240, $(`chart-${name}`).parentElement.clientWidth);
+
 function chart_options(name, log) {
-  const width = Math.max(300, Math.floor(($('plots').clientWidth - 16) / 2));
+  const width = chart_width(name);
   const options = {
     width, height: 220,
     legend: { show: false },
@@ -309,6 +312,9 @@ function run_next() {
 
 function start() {
   build_fields();
+  window.addEventListener('resize', () => {
+    for (const [name, chart] of Object.entries(charts)) chart.setSize({ width: chart_width(name), height: 220 });
+  });
   const source = $('worker-source').textContent;
   worker = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })));
   worker.onmessage = (event) => {

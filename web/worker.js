@@ -42,6 +42,19 @@ function thin(x, y, buckets, log) {
   return [tx, ty];
 }
 
+// A model's view: the subfaults' values, the outlines and the moment rate
+// as the module gives them, the moment rate thinned for its chart.
+function fault_view(words, sampling) {
+  const r = module.faultView(words, sampling);
+  if (r.refused) return r;
+  const time = new Float64Array(r.rate.length);
+  for (let i = 0; i < time.length; ++i) time[i] = i * r.dt;
+  r.curve = thin(time, r.rate, 2000, false);
+  r.samples = r.rate.length;
+  delete r.rate;
+  return r;
+}
+
 function explore(fields) {
   const r = module.explore(fields);
   if (r.refused || r.failed) return r;
@@ -67,6 +80,12 @@ onmessage = async (event) => {
   try {
     if (type === 'explore') {
       result = explore(event.data.fields);
+    } else if (type === 'model') {
+      result = { put: module.putModel(event.data.name, event.data.bytes) };
+    } else if (type === 'faultView') {
+      result = fault_view(event.data.words, event.data.sampling);
+    } else if (type === 'faultFiles') {
+      result = module.faultFiles(event.data.words);
     } else {
       result = module.runFiles(event.data.fields, event.data.format, event.data.exports);
     }
@@ -81,6 +100,8 @@ onmessage = async (event) => {
   if (result.curves) {
     for (const pair of Object.values(result.curves)) buffers.add(pair[0].buffer).add(pair[1].buffer);
   }
+  if (result.curve) buffers.add(result.curve[0].buffer).add(result.curve[1].buffer);
+  if (result.points) for (const x of Object.values(result.points)) buffers.add(x.buffer);
   if (result.files) {
     for (const f of result.files) buffers.add(f.bytes.buffer);
   }
