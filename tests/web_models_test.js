@@ -85,6 +85,14 @@ async function main() {
       assert.strictEqual(await page.textContent('#fault-summary'), program.stdout.replace(/^written into .*\n/m, ''));
       assert.deepStrictEqual(await said(page), program.stderr.trim().split('\n').filter((l) => l));
       assert.match(await page.textContent('#fault-rate-note'), /its integral \d\.\d{5}e\d+ N m; M0 of the nominal slips/);
+      // A subfault's values under the pointer, in the middle of the first
+      // segment.
+      const canvas = await page.$('#fault-segments canvas');
+      await canvas.scrollIntoViewIfNeeded();
+      const box = await canvas.boundingBox();
+      await page.mouse.move(box.x + box.width / 2 + 20, box.y + box.height / 2);
+      assert.match(await page.textContent('#fault-hover'),
+        /^line \d+, segment 1: lon -?[\d.]+, lat -?[\d.]+, depth [\d.]+ km; slip [\d.]+ m, rake -?[\d.]+°, rupture time [\d.]+ s, rise time [\d.]+ s$/);
       await files_equal_the_programs(page, program, label);
     }
 

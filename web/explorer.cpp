@@ -14,15 +14,14 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
-#include "trislip/fault/geometry.hpp"
 #include "trislip/exports.hpp"
 #include "trislip/fault.hpp"
+#include "trislip/fault/geometry.hpp"
 #include "trislip/options/fault_command_line.hpp"
 #include "trislip/power.hpp"
 #include "trislip/report.hpp"
@@ -314,6 +313,8 @@ val fault_view(const val& words, bool sampling) {
   val r = val::object();
   r.set("summary", fault_summary(rq, plan));
   r.set("format", std::string(model_format_name(m.format)));
+  r.set("event", m.event);
+  r.set("segments", m.segments.size());
   r.set("points", points);
   r.set("planes", planes);
   if (!std::isnan(m.hyp_lon) && !std::isnan(m.hyp_lat)) {

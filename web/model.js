@@ -169,7 +169,11 @@ function clear_fault_errors() {
 
 // A refusal beside the option it names first, else beside the model.
 function fault_refuse(message) {
-  const named = fault_options.find((o) => new RegExp(`--${o.name}\\b(?!-)`).test(message));
+  let named = null, first = Infinity;
+  for (const o of fault_options) {
+    const at = message.search(new RegExp(`--${o.name}\\b(?!-)`));
+    if (at >= 0 && at < first) [named, first] = [o, at];
+  }
   if (named) {
     $(`fault-${named.name}-error`).textContent = message;
     $(`fault-${named.name}`).classList.add('invalid');
@@ -207,6 +211,8 @@ async function fault_draw(words, opening) {
   // From the file chosen, or from the option's change.
   const started = opening ? opened_at : changed_at;
   const { result, ms } = await ask({ type: 'faultView', words, sampling: false });
+  // Out of the module's memory, say: refused in those words.
+  if (result.failed) result.refused = `trislip-fault: ${result.failed}`;
   if (result.refused) {
     if (!opening) {
       clear_fault_errors();
@@ -239,7 +245,7 @@ async function check_sampling(words) {
   const { result } = await ask_checker({ type: 'faultView', words, sampling: true });
   checker_busy = false;
   const current = fault_shown && fault_shown.words === words;
-  if (current && !result.refused) {
+  if (current && !result.refused && !result.failed) {
     show_said(result.said);
     $('fault-warnings-status').textContent = '';
     window.trislipFaultChecked = performance.now();
@@ -305,12 +311,13 @@ function subfault_text(v, k) {
 
 const hover_hint = 'A subfault\'s values: hold the pointer over it on the map or on its segment.';
 
-// Hover over a canvas: the nearest subfault within 12 px, its values.
-function hover(canvas, places) {
+// Hover over a canvas: the nearest subfault within reach px (12, or a
+// cell's half diagonal), its values.
+function hover(canvas, places, reach = 12) {
   canvas.onmousemove = (e) => {
     const r = canvas.getBoundingClientRect();
     const x = e.clientX - r.left, y = e.clientY - r.top;
-    let best = -1, d2 = 144;
+    let best = -1, d2 = Math.max(12, reach) ** 2;
     for (const [k, px, py] of places) {
       const d = (px - x) * (px - x) + (py - y) * (py - y);
       if (d < d2) { d2 = d; best = k; }
@@ -328,6 +335,8 @@ function draw_fault(v, words, said) {
   $('fault-plots').classList.remove('stale');
   $('fault-make').disabled = false;
   $('fault-summary').textContent = v.summary;
+  $('fault-event').textContent = (v.event ? `${v.event}; ` : '') +
+    `${v.segments} segment${v.segments === 1 ? '' : 's'}` + (v.planes.length ? '' : ', without their geometry');
   if (said) show_said(said);
   $('fault-command').textContent = 'trislip-fault ' + words.map(shell_word).join(' ');
   if (!same) {
@@ -511,7 +520,7 @@ function draw_segments(v, smax) {
         segment_holds_hypocentre(v, s)) {
       star(ctx, X(pl.shyp), Y(pl.dhyp));
     }
-    hover(canvas, places);
+    hover(canvas, places, Math.hypot(dx / pl.len * w, dz / pl.wid * h) / 2);
   });
 }
 
