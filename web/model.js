@@ -627,7 +627,12 @@ function start_model_part() {
   build_fault_fields();
   start_checker();
   const field = $('model-file');
-  field.addEventListener('change', () => { if (field.files.length) open_model(field.files[0]); });
+  // Emptied once read, so that choosing the same file again (edited since,
+  // say) opens it again.
+  field.addEventListener('change', () => {
+    if (field.files.length) open_model(field.files[0]);
+    field.value = '';
+  });
   const zone = $('model-drop');
   zone.addEventListener('dragover', (e) => { e.preventDefault(); zone.classList.add('over'); });
   zone.addEventListener('dragleave', () => zone.classList.remove('over'));
