@@ -96,14 +96,18 @@ async function main() {
       await files_equal_the_programs(page, program, label);
     }
 
-    // The SPECFEM3D set of the last model, its files in one zip.
+    // The SPECFEM3D set of the last model, its warnings (records too
+    // short for --nt 3000) and its files in one zip.
     await page.check('#fault-export-specfem');
     await page.fill('#fault-nt', '3000');
     await settled(page);
     const command = await page.textContent('#fault-command');
     assert.match(command, /--nt 3000 --export specfem-cmt$/);
     const last = models[models.length - 1];
-    await files_equal_the_programs(page, run_program(command, last, 'specfem'), 'specfem');
+    const specfem = run_program(command, last, 'specfem');
+    assert.match(specfem.stderr, /the record ends at .* raise --nt/);
+    assert.deepStrictEqual(await said(page), specfem.stderr.trim().split('\n'));
+    await files_equal_the_programs(page, specfem, 'specfem');
 
     // An option changes the moment rate's pixels; one the program refuses
     // is refused beside its field in its words, and the chart kept.

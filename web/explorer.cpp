@@ -236,10 +236,10 @@ val numbers(const std::vector<double>& x) { return float64_array(x.data(), x.siz
 // What the page shows of the model for the command: the summary the
 // program prints, every subfault written (its place, its plane's frame
 // and its values), the segments' outlines, the hypocentre and the moment
-// rate. The fill-ins and every warning go to standard error as the
-// program says them; the sampling warnings need each subfault's function
-// as written, so they come when asked (sampling true).
-val fault_view(const val& words, bool sampling) {
+// rate. The fill-ins and the geometry's warnings go to standard error as
+// the program says them; the rest (each subfault's sampling, SPECFEM3D's
+// records) come with the run (fault_files).
+val fault_view(const val& words) {
   fault_command_line line;
   std::string refused;
   if (!parse_fault_command(words, line, refused)) return with_refusal(refused);
@@ -247,7 +247,6 @@ val fault_view(const val& words, bool sampling) {
   fault_plan plan;
   try {
     plan = plan_fault(rq);
-    if (sampling) say_sampling_warnings(rq, plan);
   } catch (const refusal& e) {
     return with_refusal("trislip-fault: " + std::string(e.what()));
   }
@@ -333,9 +332,10 @@ val fault_view(const val& words, bool sampling) {
 }
 
 // The files of trislip-fault's run of the command, written into a folder
-// of their own: {files: [{name, bytes}]} or {refused: what the program
-// says}. Its warnings go to standard error as the program says them.
-val fault_files(const val& words) {
+// of their own: {files: [{name, bytes}]} (none unless keep) or {refused:
+// what the program says}. Its warnings go to standard error as the
+// program says them.
+val fault_files(const val& words, bool keep) {
   static int runs = 0;
   fault_command_line line;
   std::string refused;
@@ -352,7 +352,7 @@ val fault_files(const val& words) {
     std::filesystem::remove_all(line.r.output_dir);
     return with_refusal("trislip-fault: " + std::string(e.what()) + "; no file changed");
   }
-  r.set("files", files_in(line.r.output_dir));
+  r.set("files", keep ? files_in(line.r.output_dir) : val::array());
   std::filesystem::remove_all(line.r.output_dir);
   return r;
 }

@@ -92,9 +92,10 @@ let fault_shown = null;  // the view drawn, and its words
 let fault_busy = false, fault_queued = null;
 window.trislipFaultTimings = [];
 
-// A second worker for the sampling warnings, which take every subfault's
-// function as written (about a third of a second for 1,000 subfaults):
-// the moment rate is redrawn meanwhile. Both hold the model.
+// A second worker for every warning the run says: it runs trislip-fault
+// whole (each subfault's sampling takes its function as written; about
+// 0.3 s for 1,000 subfaults), and the moment rate is redrawn meanwhile.
+// Both hold the model.
 let checker = null, checker_id = 0, checker_busy = false, checker_queued = null;
 const checker_waiting = new Map();
 
@@ -156,7 +157,7 @@ async function open_file(file) {
     return;
   }
   $('model-name').textContent = file.name;
-  check_sampling(words);
+  check_run(words);
 }
 
 function clear_fault_errors() {
@@ -199,7 +200,7 @@ async function fault_next() {
   fault_queued = null;
   fault_busy = true;
   const result = await fault_draw(words, false);
-  if (!result.refused && !fault_queued) check_sampling(words);
+  if (!result.refused && !fault_queued) check_run(words);
   fault_busy = false;
   if (fault_queued) fault_next();
 }
@@ -210,7 +211,7 @@ async function fault_next() {
 async function fault_draw(words, opening) {
   // From the file chosen, or from the option's change.
   const started = opening ? opened_at : changed_at;
-  const { result, ms } = await ask({ type: 'faultView', words, sampling: false });
+  const { result, ms } = await ask({ type: 'faultView', words });
   // Out of the module's memory, say: refused in those words.
   if (result.failed) result.refused = `trislip-fault: ${result.failed}`;
   if (result.refused) {
@@ -223,7 +224,7 @@ async function fault_draw(words, opening) {
   clear_fault_errors();
   const drawing = performance.now();
   draw_fault(result, words, result.said);
-  $('fault-warnings-status').textContent = 'checking each subfault\'s sampling…';
+  $('fault-warnings-status').textContent = 'checking what the run says…';
   const drawn = performance.now();
   requestAnimationFrame(() => {
     window.trislipFaultTimings.push({
@@ -234,15 +235,16 @@ async function fault_draw(words, opening) {
   return result;
 }
 
-// Every warning the run says, the sampling's included, for the words
-// shown; a check asked for meanwhile replaces the one waiting.
-async function check_sampling(words) {
+// Every warning the run of the words shown says, the sampling's and
+// SPECFEM3D's included; a check asked for meanwhile replaces the one
+// waiting.
+async function check_run(words) {
   if (checker_busy) {
     checker_queued = words;
     return;
   }
   checker_busy = true;
-  const { result } = await ask_checker({ type: 'faultView', words, sampling: true });
+  const { result } = await ask_checker({ type: 'faultFiles', words, keep: false });
   checker_busy = false;
   const current = fault_shown && fault_shown.words === words;
   if (current && !result.refused && !result.failed) {
@@ -253,7 +255,7 @@ async function check_sampling(words) {
   if (checker_queued) {
     const next = checker_queued;
     checker_queued = null;
-    if (fault_shown && fault_shown.words === next) check_sampling(next);
+    if (fault_shown && fault_shown.words === next) check_run(next);
   }
 }
 
@@ -611,7 +613,7 @@ async function make_fault_files() {
   const said = $('fault-said');
   said.className = 'said';
   said.textContent = 'making the files…';
-  const { result } = await ask({ type: 'faultFiles', words });
+  const { result } = await ask({ type: 'faultFiles', words, keep: true });
   if (fault_shown.words !== words) return;  // redrawn for other options meanwhile
   if (result.refused || result.failed) {
     said.className = 'error';

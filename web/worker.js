@@ -44,8 +44,8 @@ function thin(x, y, buckets, log) {
 
 // A model's view: the subfaults' values, the outlines and the moment rate
 // as the module gives them, the moment rate thinned for its chart.
-function fault_view(words, sampling) {
-  const r = module.faultView(words, sampling);
+function fault_view(words) {
+  const r = module.faultView(words);
   if (r.refused) return r;
   const time = new Float64Array(r.rate.length);
   for (let i = 0; i < time.length; ++i) time[i] = i * r.dt;
@@ -83,9 +83,9 @@ onmessage = async (event) => {
     } else if (type === 'model') {
       result = { put: module.putModel(event.data.name, event.data.bytes) };
     } else if (type === 'faultView') {
-      result = fault_view(event.data.words, event.data.sampling);
+      result = fault_view(event.data.words);
     } else if (type === 'faultFiles') {
-      result = module.faultFiles(event.data.words);
+      result = module.faultFiles(event.data.words, event.data.keep);
     } else {
       result = module.runFiles(event.data.fields, event.data.format, event.data.exports);
     }

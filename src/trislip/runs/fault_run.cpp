@@ -9,7 +9,6 @@
 
 #include "trislip/runs/run_steps.hpp"
 #include "trislip/text.hpp"
-#include "trislip/threads.hpp"
 
 namespace trislip {
 namespace {
@@ -157,14 +156,6 @@ fault_plan plan_fault(const fault_request& r) {
   for (std::size_t i = 1; i < plan.rate.size(); ++i) plan.rate_integral += (plan.rate[i] + plan.rate[i - 1]) * dt / 2;
   plan.moment = nominal_moment(f.points, f.rigidity_pa);
   return plan;
-}
-
-void say_sampling_warnings(const fault_request& r, const fault_plan& plan) {
-  discarding_sink nothing;
-  const srf_summary s = write_srf(plan.f.points, r.srf_without_plane ? std::vector<srf_plane>{} : plan.f.planes,
-                                  plan.v, nothing, worker_count());
-  warning_log log("trislip-fault");
-  summarise(s.warnings, plan.f, log);
 }
 
 std::string fault_summary(const fault_request& r, const fault_plan& plan) {

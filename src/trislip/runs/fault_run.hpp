@@ -47,10 +47,6 @@ struct fault_plan {
 // of run_fault.
 fault_plan plan_fault(const fault_request& r);
 
-// The sampling warnings of every subfault, said on standard error as the
-// run says them, without writing anything.
-void say_sampling_warnings(const fault_request& r, const fault_plan& plan);
-
 // The summary the run prints: the model read and its moment, two lines.
 std::string fault_summary(const fault_request& r, const fault_plan& plan);
 

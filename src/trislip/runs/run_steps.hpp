@@ -68,12 +68,6 @@ class staged_sink final : public byte_sink {
   staged_file& f_;
 };
 
-// A sink that keeps nothing: a writer run for what it finds.
-class discarding_sink final : public byte_sink {
- public:
-  void write(const char*, std::size_t) override {}
-};
-
 // The warnings of a run: each said on standard error as "PROGRAM: warning:
 // ..." and listed in trislip.json.
 class warning_log {
