@@ -235,15 +235,21 @@ inline void cos_sin(double x, double& c, double& s) {
   if (!cos_sin_table(x, c, s)) cos_sin_series(x, c, s);
 }
 
-// cos x and sin x for |x| <= 16 (an angle of up to two turns and a half,
-// in either direction), correctly rounded: beyond 4, x less q pi/2 with
-// q pi/2 in three exact products, and the series.
+// cos x and sin x of any finite x, correctly rounded up to |x| = 2^30:
+// beyond 4, x less q pi/2 with q pi/2 in two exact products and a third
+// far below the last place, and the series. Beyond 2^30 (no angle of a
+// model, which would be a value gone wrong) x is first taken modulo the
+// double nearest 2 pi (fmod is exact): the same doubles everywhere, though
+// not the true cosine and sine. Not-a-number for an infinite or
+// not-a-number x, as the C library's.
 inline void cos_sin_wide(double x, double& c, double& s) {
   if (std::fabs(x) <= 4) return cos_sin(x, c, s);
-  if (!(std::fabs(x) <= 16)) {
+  if (!std::isfinite(x)) {
     c = s = std::nan("");
     return;
   }
+  if (std::fabs(x) > 0x1p30) x = std::fmod(x, 4 * half_pi[0]);
+  if (std::fabs(x) <= 4) return cos_sin(x, c, s);
   const double q = std::nearbyint(x / half_pi[0]);
   const dd p0 = two_prod(q, half_pi[0]), p1 = two_prod(q, half_pi[1]);
   dd r = two_sum(x - p0.hi, -p0.lo);  // x - p0.hi exact (Sterbenz)
@@ -259,7 +265,7 @@ inline void cos_sin_wide(double x, double& c, double& s) {
   }
 }
 
-// One of the two, for |x| <= 16.
+// One of the two.
 inline double cos_of(double x) {
   double c, s;
   cos_sin_wide(x, c, s);

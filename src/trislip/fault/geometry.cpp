@@ -140,7 +140,9 @@ void planes_of_rows(const model& m, const std::vector<std::vector<row_centre>>& 
       d1 = std::max(d1, p.down);
     }
     const double nx = std::round((a1 - a0) / g.dx_km) + 1, nz = std::round((d1 - d0) / g.dz_km) + 1;
-    if (!(nx < 1e6 && nz < 1e6)) {
+    // Not a number or infinite when a row's place is (a latitude far out
+    // of range, say): no plane.
+    if (!(nx >= 1 && nx < 1e6 && nz >= 1 && nz < 1e6)) {
       f.planes.clear();
       return;
     }
