@@ -311,6 +311,7 @@ val fault_view(const val& words) {
   }
   val r = val::object();
   r.set("summary", fault_summary(rq, plan));
+  r.set("format", std::string(model_format_name(m.format)));
   r.set("event", m.event);
   r.set("segments", m.segments.size());
   r.set("points", points);
@@ -319,6 +320,7 @@ val fault_view(const val& words) {
     val hyp = val::object();
     hyp.set("lon", m.hyp_lon);
     hyp.set("lat", m.hyp_lat);
+    hyp.set("depth", m.hyp_depth_km);
     r.set("hypocentre", hyp);
   }
   r.set("dt", rq.fault.p.dt);

@@ -2,8 +2,7 @@
 // table) opened from the user's disk, shown as trislip-fault reads it, and
 // the files of trislip-fault's own run. The command shown is the one the
 // worker parses and runs, so every value and refusal is the program's.
-// Uses page.js's $, ask and start_worker, and the plotting and zip
-// libraries.
+// Uses page.js's $, ask and worker, and the plotting library.
 'use strict';
 
 // trislip-fault's options: the flag, what it is, and its default in the
@@ -97,7 +96,26 @@ window.trislipFaultTimings = [];
 // whole (each subfault's sampling takes its function as written; about
 // 0.3 s for 1,000 subfaults), and the moment rate is redrawn meanwhile.
 // Both hold the model.
-let ask_checker = null, checker_busy = false, checker_queued = null;
+let checker = null, checker_id = 0, checker_busy = false, checker_queued = null;
+const checker_waiting = new Map();
+
+function ask_checker(message) {
+  const id = ++checker_id;
+  return new Promise((resolve) => {
+    checker_waiting.set(id, resolve);
+    checker.postMessage({ ...message, id });
+  });
+}
+
+function start_checker() {
+  checker = new Worker(URL.createObjectURL(new Blob([$('worker-source').textContent], { type: 'text/javascript' })));
+  checker.onmessage = (event) => {
+    if (event.data.type === 'ready') return;
+    const resolve = checker_waiting.get(event.data.id);
+    checker_waiting.delete(event.data.id);
+    resolve(event.data);
+  };
+}
 
 // Into both workers; the reason when either cannot hold it.
 async function put_model(m) {
@@ -609,7 +627,7 @@ async function make_fault_files() {
 
 function start_model_part() {
   build_fault_fields();
-  ({ ask: ask_checker } = start_worker(() => {}));
+  start_checker();
   const field = $('model-file');
   // Emptied once read, so that choosing the same file again (edited since,
   // say) opens it again.

@@ -224,33 +224,16 @@ function make(set) {
   });
 }
 
-// A worker running the module (the page's own source in #worker-source),
-// and its ask(message): a promise of the answer, which the worker gives in
-// the order the requests came. ready(message) is called once the module
-// has started.
-function start_worker(ready) {
-  const worker = new Worker(URL.createObjectURL(new Blob([$('worker-source').textContent], { type: 'text/javascript' })));
-  const waiting = new Map();
-  let next_id = 0;
-  worker.onmessage = (event) => {
-    const m = event.data;
-    if (m.type === 'ready') return ready(m);
-    const resolve = waiting.get(m.id);
-    waiting.delete(m.id);
-    resolve(m);
-  };
-  const ask = (message) => {
-    const id = ++next_id;
-    return new Promise((resolve) => {
-      waiting.set(id, resolve);
-      worker.postMessage({ ...message, id });
-    });
-  };
-  return { worker, ask };
+// Requests to the worker, which answers them in the order they came.
+let worker, next_id = 0;
+const waiting = new Map();
+function ask(message) {
+  const id = ++next_id;
+  return new Promise((resolve) => {
+    waiting.set(id, resolve);
+    worker.postMessage({ ...message, id });
+  });
 }
-
-// Requests to the page's worker.
-let ask;
 
 // Redrawing: the latest fields go to the worker as soon as it is free;
 // changes meanwhile replace each other. Anything slower than 100 ms shows
@@ -332,13 +315,21 @@ function start() {
   window.addEventListener('resize', () => {
     for (const [name, chart] of Object.entries(charts)) chart.setSize({ width: chart_width(name), height: 220 });
   });
-  let worker;
-  ({ worker, ask } = start_worker((m) => {
-    $('version').textContent = `version ${m.version}`;
-    build_downloads(m.exports);
-    window.trislipReady = true;
-    changed();
-  }));
+  const source = $('worker-source').textContent;
+  worker = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })));
+  worker.onmessage = (event) => {
+    const m = event.data;
+    if (m.type === 'ready') {
+      $('version').textContent = `version ${m.version}`;
+      build_downloads(m.exports);
+      window.trislipReady = true;
+      changed();
+      return;
+    }
+    const resolve = waiting.get(m.id);
+    waiting.delete(m.id);
+    resolve(m);
+  };
   worker.onerror = (event) => {
     $('status').textContent = `The computation stopped: ${event.message}`;
   };

@@ -101,16 +101,13 @@ inline constexpr dd inverse_factorial[] = {
 // pi/2 as three doubles.
 inline constexpr double half_pi[] = {0x1.921fb54442d18p+0, 0x1.1a62633145c07p-54, -0x1.f1976b7ed8fbcp-110};
 
-// x = q pi/2 + r, |r| <= pi/4 + a little, r as a double-double, for
-// |x| <= 2^30: q pi/2 in two exact products (exact doubles for the 0, +-1
-// and +-2 of |x| <= 4) and a third far below the last place; the first
-// difference is exact (Sterbenz).
+// x = q pi/2 + r, |r| <= pi/4 + a little, r as a double-double; q is 0,
+// +-1 or +-2 for |x| <= 4, so q half_pi[0] is exact and so is the first
+// difference (Sterbenz).
 inline double reduce(double x, dd& r) {
   const double q = x >= 0 ? static_cast<double>(static_cast<std::int32_t>(x / half_pi[0] + 0.5))
                           : -static_cast<double>(static_cast<std::int32_t>(-x / half_pi[0] + 0.5));
-  const dd p0 = two_prod(q, half_pi[0]), p1 = two_prod(q, half_pi[1]);
-  r = two_sum(x - p0.hi, -p0.lo);
-  r = add(r, dd{-p1.hi, -p1.lo});
+  r = two_sum(x - q * half_pi[0], -q * half_pi[1]);
   r = add(r, dd{-q * half_pi[2], 0});
   return q;
 }
@@ -126,7 +123,7 @@ inline void series(dd r, dd& sin_r, dd& cos_r) {
   cos_r = add(dd{1, 0}, mul(r2, pc));
 }
 
-// cos x and sin x for |x| <= 2^30 as double-doubles, by the series.
+// cos x and sin x for |x| <= 4 as double-doubles, by the series.
 inline void cos_sin_dd(double x, dd& c, dd& s) {
   dd r;
   const double q = reduce(x, r);
@@ -141,7 +138,7 @@ inline void cos_sin_dd(double x, dd& c, dd& s) {
   }
 }
 
-// cos x and sin x for |x| <= 2^30 by the series alone, correctly rounded.
+// cos x and sin x for |x| <= 4 by the series alone, correctly rounded.
 inline void cos_sin_series(double x, double& c, double& s) {
   dd cd, sd;
   cos_sin_dd(x, cd, sd);
@@ -239,21 +236,32 @@ inline void cos_sin(double x, double& c, double& s) {
 }
 
 // cos x and sin x of any finite x, correctly rounded up to |x| = 2^30:
-// the table's way to 4, the series' beyond. Beyond 2^30 (no angle of a
+// beyond 4, x less q pi/2 with q pi/2 in two exact products and a third
+// far below the last place, and the series. Beyond 2^30 (no angle of a
 // model, which would be a value gone wrong) x is first taken modulo the
 // double nearest 2 pi (fmod is exact): the same doubles everywhere, though
 // not the true cosine and sine. Not-a-number for an infinite or
 // not-a-number x, as the C library's.
 inline void cos_sin_wide(double x, double& c, double& s) {
+  if (std::fabs(x) <= 4) return cos_sin(x, c, s);
   if (!std::isfinite(x)) {
     c = s = std::nan("");
     return;
   }
   if (std::fabs(x) > 0x1p30) x = std::fmod(x, 4 * half_pi[0]);
-  if (std::fabs(x) <= 4) {
-    cos_sin(x, c, s);
-  } else {
-    cos_sin_series(x, c, s);
+  if (std::fabs(x) <= 4) return cos_sin(x, c, s);
+  const double q = std::nearbyint(x / half_pi[0]);
+  const dd p0 = two_prod(q, half_pi[0]), p1 = two_prod(q, half_pi[1]);
+  dd r = two_sum(x - p0.hi, -p0.lo);  // x - p0.hi exact (Sterbenz)
+  r = add(r, dd{-p1.hi, -p1.lo});
+  r = add(r, dd{-q * half_pi[2], 0});
+  dd sin_r, cos_r;
+  series(r, sin_r, cos_r);
+  switch ((static_cast<std::int32_t>(q) % 4 + 4) % 4) {
+    case 0: c = cos_r.hi + cos_r.lo; s = sin_r.hi + sin_r.lo; break;
+    case 1: c = -(sin_r.hi + sin_r.lo); s = cos_r.hi + cos_r.lo; break;
+    case 2: c = -(cos_r.hi + cos_r.lo); s = -(sin_r.hi + sin_r.lo); break;
+    default: c = sin_r.hi + sin_r.lo; s = -(cos_r.hi + cos_r.lo); break;
   }
 }
 
