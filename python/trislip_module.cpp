@@ -240,8 +240,9 @@ trislip::srf_plane plane_of(const py::handle& values) {
 // point a row), the PLANE segments and what was filled in.
 py::dict read_fault(const std::string& path, const py::object& format, double dt, double tr, double ar,
                     std::int64_t nv, const py::object& rise, const py::object& vr, const py::object& rake,
-                    const py::object& mu, const py::object& vs, const py::object& density) {
+                    const py::object& mu, const py::object& vs, const py::object& density, bool merge_windows) {
   trislip::fault_options o;
+  o.merge_windows = merge_windows;
   o.p.dt = dt;
   o.p.tr = tr;
   o.p.ar = ar;
@@ -293,6 +294,7 @@ py::dict read_fault(const std::string& path, const py::object& format, double dt
   cols["density_kg_m3"] = column([&](std::size_t k) { return pts[k].density_kg_m3; });
   cols["rigidity_pa"] = column([&](std::size_t k) { return f.rigidity_pa[k]; });
   cols["line"] = column([&](std::size_t k) { return static_cast<double>(f.lines[k]); });
+  cols["window"] = column([&](std::size_t k) { return static_cast<double>(f.windows[k]); });
   py::list planes;
   for (const trislip::srf_plane& p : f.planes) {
     planes.append(py::make_tuple(p.elon, p.elat, p.nstk, p.ndip, p.len_km, p.wid_km, p.strike, p.dip, p.dtop_km,
@@ -556,12 +558,15 @@ PYBIND11_MODULE(trislip, m) {
         py::arg("dt") = 0.01, py::arg("tr") = d.tr, py::arg("ar") = d.ar, py::arg("nv") = d.nv,
         py::arg("rise") = py::none(), py::arg("vr") = py::none(), py::arg("rake") = py::none(),
         py::arg("mu") = py::none(), py::arg("vs") = py::none(), py::arg("density") = py::none(),
+        py::arg("merge_windows") = false,
         "Reads a finite-fault model (FSP, USGS .param or a CSV table; format: 'fsp', 'usgs-param',\n"
         "'csv', or None to tell from the content) and maps it onto points as trislip-fault does.\n"
         "rise (s), vr (km/s), rake (degrees), mu (Pa), vs (m/s) and density (kg/m^3) fill what\n"
-        "the model lacks. Returns a dict: columns (NumPy arrays, one row a point with slip: lon,\n"
-        "lat, depth_km, strike, dip, rake, area_m2, slip_m, tinit_s, fmax_hz, tr, ar, nv, dt, nt,\n"
-        "vs_m_s, density_kg_m3, rigidity_pa, line), planes, format, event, subfaults_read,\n"
+        "the model lacks. A time-window model gives a point per window with slip (merge_windows:\n"
+        "one per subfault, as --merge-windows). Returns a dict: columns (NumPy arrays, one row a\n"
+        "point with slip: lon, lat, depth_km, strike, dip, rake, area_m2, slip_m, tinit_s, fmax_hz,\n"
+        "tr, ar, nv, dt, nt, vs_m_s, density_kg_m3, rigidity_pa, line, window: the time window from\n"
+        "1, 0 for a whole subfault), planes, format, event, subfaults_read,\n"
         "zero_slip, stated_moment_Nm and warnings (check, message). Raises ValueError naming the\n"
         "line for a model it cannot read or fill.");
   m.def("moment_tensor", &moment_tensor, py::arg("strike"), py::arg("dip"), py::arg("rake"), py::arg("m0"),

@@ -143,7 +143,7 @@ TEST_F(fault_run, published_models_become_an_srf_a_moment_rate_and_json) {
 
 // Fill-ins are said and listed; --strict refuses sampling warnings, not them.
 TEST_F(fault_run, fill_ins_warn_and_strict_refuses_lost_slip) {
-  outcome r = run(data + "/two_segments_top_centre.fsp --output-dir top --quiet");
+  outcome r = run(data + "/two_segments_top_centre.fsp --merge-windows --output-dir top --quiet");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("trislip-fault: warning: the rise time of 7 of 8 subfaults filled in from the header's avTr = 2 s"),
             std::string::npos) << r.err;
@@ -158,6 +158,65 @@ TEST_F(fault_run, fill_ins_warn_and_strict_refuses_lost_slip) {
   EXPECT_NE(r.err.find("subfaults (lines 61, 63, 70, 71, 74, ...); the first: the sampled slip ends at"),
             std::string::npos) << r.err;
   EXPECT_NE(r.err.find("trislip-fault: --strict: refused for the warnings above; nothing written"), std::string::npos);
+  EXPECT_FALSE(exists("strict/trislip.srf"));
+}
+
+// Northridge's three time windows through the program: every window with
+// slip a point of the SRF (SW4's rules) with its slip, rake and onset, the
+// moment rate carrying all of them, the run saying how it read them;
+// merged on request; --strict refuses windows that disagree with SLIP.
+TEST_F(fault_run, time_window_models_keep_every_window) {
+  const std::string model = models + "/time-windows/srcmod_1994_northridge.fsp";
+  outcome r = run(model + " --dt 0.002 --output-dir w");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string said = read_file(path("out.txt"));
+  EXPECT_NE(said.find(": fsp model, 196 subfaults read, 186 written as 397 time-window sources, 10 with zero slip "
+                      "left out\n"),
+            std::string::npos) << said;
+  EXPECT_NE(said.find("time windows: each of 0.6 s, window w starting (w - 1) x 0.4 s after the rupture front"),
+            std::string::npos) << said;
+  const std::vector<srf_point_read> pts = read_srf(read_file(path("w/trislip.srf")));
+  ASSERT_EQ(pts.size(), 397u);
+  const auto j = nlohmann::json::parse(read_file(path("w/trislip.json")));
+  const auto& windows = j["model"]["time_windows"];
+  EXPECT_EQ(windows["count"], 3);
+  EXPECT_EQ(windows["length_s"], 0.6);
+  EXPECT_EQ(windows["overlap_s"], 0.2);
+  ASSERT_EQ(windows["point_window"].size(), 397u);
+  std::size_t k = 0;
+  for (const std::string& l : lines_of(read_file(model))) {
+    const std::vector<double> x = numbers(l);
+    if (x.size() != 13 || l.find('%') != std::string::npos) continue;
+    double front = std::nan("");
+    for (int w = 0; w < 3; ++w) {
+      const double slip = x[7 + 2 * w], rake = x[8 + 2 * w];
+      if (slip == 0) continue;
+      SCOPED_TRACE("point " + std::to_string(k));
+      ASSERT_LT(k, pts.size());
+      EXPECT_EQ(windows["point_window"][k], w + 1);
+      if (std::isnan(front)) front = pts[k].head[6] - 0.4 * w;
+      EXPECT_NEAR(pts[k].head[6], front + 0.4 * w, 1e-4);  // TINIT as written
+      EXPECT_NEAR(pts[k].second[0], rake, 1e-9);
+      EXPECT_LE(std::fabs(pts[k].second[1] - slip * 100), 0.001 * slip * 100);  // SLIP1, cm
+      ++k;
+    }
+  }
+  EXPECT_EQ(k, pts.size());
+  EXPECT_NEAR(j["moment_rate"]["integral_Nm"].get<double>() / j["srf"]["moment_Nm"].get<double>(), 1, 0.005);
+
+  r = run(model + " --merge-windows --output-dir merged");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_srf(read_file(path("merged/trislip.srf"))).size(), 186u);
+  EXPECT_NE(read_file(path("out.txt")).find("time windows merged (--merge-windows)"), std::string::npos);
+
+  std::string altered = read_file(model);
+  altered.replace(altered.find("0.731    57.353"), 5, "0.831");
+  write_file(path("altered.fsp"), altered);
+  r = run("altered.fsp --strict --output-dir strict");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("warning: SLIP of 1 of 196 subfaults differs from the sum of its windows by more than 0.01 m "
+                       "(the first: line 52, SLIP = 1.043 m, windows 1.143 m)"),
+            std::string::npos) << r.err;
   EXPECT_FALSE(exists("strict/trislip.srf"));
 }
 

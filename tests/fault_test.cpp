@@ -106,7 +106,9 @@ TEST(fault_model, real_models_keep_every_subfault_and_its_moment) {
 }
 
 // Two segments of their own strike, dip and subfault size, top-centre
-// coordinates, no RAKE, TRUP or RISE columns, a zero-slip row and a filler.
+// coordinates, no RAKE, TRUP or RISE columns, a zero-slip row and a filler;
+// its time windows merged, one function a subfault (the windows' own test
+// is below).
 TEST(fault_model, srcmod_top_centre_segments_are_filled_in_and_centred) {
   const std::string path = data + "/two_segments_top_centre.fsp";
   const trislip::model m = trislip::read_model(path);
@@ -114,7 +116,9 @@ TEST(fault_model, srcmod_top_centre_segments_are_filled_in_and_centred) {
   EXPECT_TRUE(m.top_centre);
   EXPECT_EQ(m.segments[1].dx_km, 3);
   EXPECT_EQ(m.segments[0].dx_km, 5);  // the header's
-  const trislip::fault f = fault_of(path);
+  trislip::fault_options merged;
+  merged.merge_windows = true;
+  const trislip::fault f = fault_of(path, merged);
   EXPECT_EQ(f.read, 8u);
   EXPECT_EQ(f.zero_slip, 1u);
   ASSERT_EQ(f.points.size(), 7u);
@@ -164,7 +168,8 @@ TEST(fault_model, srcmod_top_centre_segments_are_filled_in_and_centred) {
   // segment 2's first row centres at 1.48 km) gives them its first layer.
   std::string deep = read_text(path);
   deep.replace(deep.find("%   0.00 5.00"), 13, "%   1.50 5.00");
-  const trislip::fault d = trislip::build_fault(trislip::read_fsp(deep, "deep"), trislip::fault_options{f.points[0].p});
+  merged.p = f.points[0].p;
+  const trislip::fault d = trislip::build_fault(trislip::read_fsp(deep, "deep"), merged);
   EXPECT_EQ(d.warnings[3].check, "structure_filled");
   EXPECT_NE(d.warnings[3].message.find("the velocity structure of 2 of 8 subfaults filled in from its first layer, "
                                        "whose top (DEPTH = 1.5 km) is below them (lines 53, 54)"),
@@ -174,6 +179,7 @@ TEST(fault_model, srcmod_top_centre_segments_are_filled_in_and_centred) {
 
   // Options fill before the header, and are said so.
   trislip::fault_options o;
+  o.merge_windows = true;
   o.rake = 170;
   o.rise_s = 1.5;
   o.vr_km_s = 3;
@@ -323,6 +329,144 @@ TEST(fault_model, fsp_kilometre_rows_fillers_and_header_spellings) {
             std::string::npos) << said;
 }
 
+// Time-window models keep every window as a source of its own: Northridge
+// (three windows of 0.6 s overlapping 0.2 s, a rake each, fronts at avVr)
+// and a made-up two-segment file with overlap 0, a TRUP column, a window
+// without slip, a rake filler, a segment of two windows without rakes and
+// a header that disagrees with its rows three ways.
+TEST(fault_model, time_windows_are_sources_of_their_own) {
+  const double rad = 3.14159265358979323846 / 180;
+  const std::string northridge = models + "/time-windows/srcmod_1994_northridge.fsp";
+  const trislip::model m = trislip::read_model(northridge);
+  EXPECT_EQ(m.windows.stated, 3);
+  EXPECT_EQ(m.windows.length_s, 0.6);
+  EXPECT_EQ(m.windows.overlap_s, 0.2);
+  EXPECT_EQ(m.windows.shape, "triang");
+  const trislip::fault f = fault_of(northridge);
+  EXPECT_TRUE(f.windowed);
+  EXPECT_EQ(f.zero_slip, 10u);
+  for (const auto& w : f.warnings) EXPECT_EQ(w.check.rfind("time_windows", 0), std::string::npos) << w.message;
+  // Row by row: each window with slip a point with its slip and rake, the
+  // onsets 0.4 s apart from one front, the function lasting 0.6 s; summed,
+  // the windows' slip vectors.
+  std::size_t k = 0;
+  for (const std::vector<double>& row : rows_of(northridge, '%')) {
+    ASSERT_EQ(row.size(), 13u);
+    double along = 0, up = 0, front = std::nan("");
+    const std::size_t first = k;
+    for (int w = 0; w < 3; ++w) {
+      const double slip = row[7 + 2 * w], rake = row[8 + 2 * w];
+      along += slip * std::cos(rake * rad);
+      up += slip * std::sin(rake * rad);
+      if (slip == 0) continue;
+      ASSERT_LT(k, f.points.size());
+      const trislip::srf_point& pt = f.points[k];
+      EXPECT_EQ(f.windows[k], w + 1);
+      EXPECT_EQ(pt.p.dmax, slip);
+      EXPECT_NEAR(pt.rake, rake, 1e-12);
+      EXPECT_DOUBLE_EQ(pt.p.fmax, std::pow(1.633, 7) / 0.6);
+      if (std::isnan(front)) front = pt.tinit_s - 0.4 * w;
+      EXPECT_NEAR(pt.tinit_s, front + 0.4 * w, 1e-12) << "line " << f.lines[k];
+      ++k;
+    }
+    for (std::size_t i = first; i < k; ++i) {
+      along -= f.points[i].p.dmax * std::cos(f.points[i].rake * rad);
+      up -= f.points[i].p.dmax * std::sin(f.points[i].rake * rad);
+    }
+    EXPECT_NEAR(along, 0, 1e-12);
+    EXPECT_NEAR(up, 0, 1e-12);
+  }
+  EXPECT_EQ(k, f.points.size());
+  // Merged on request: one function per subfault, SLIP, RAKE and avTr.
+  trislip::fault_options merged;
+  merged.merge_windows = true;
+  const trislip::fault one = fault_of(northridge, merged);
+  ASSERT_EQ(one.points.size(), 186u);
+  EXPECT_EQ(one.points[0].p.dmax, 1.043);
+  EXPECT_EQ(one.points[0].rake, 68);
+  EXPECT_DOUBLE_EQ(one.points[0].p.fmax, std::pow(1.633, 7) / 1.4);
+
+  const std::string made =
+      "% Loc  : LAT = 34.20  LON = -116.43  DEP = 7.0\n"
+      "% Mech : STRK = 355  DIP = 90  RAKE = 180  Htop = 0 km\n"
+      "% Rupt : avTr = 2.0 s  avVr = 2.5 km/s\n"
+      "% Invs : Dx = 5 km  Dz = 5 km\n"
+      "% Invs : Ntw = 3  Nsg = 2\n"
+      "% Invs : LEN = 1.0 s  SHF = 0.0 s\n"
+      "% SVF  : triangular\n"
+      "% MULTISEGMENT MODEL\n"
+      "% SEGMENT # 1: STRIKE = 355.0 deg DIP = 90.0 deg\n"
+      "% LAT LON Z SLIP RAKE TRUP TW1 rakeTW1 TW2 rakeTW2 TW3 rakeTW3\n"
+      " 34.25 -116.44 2.5 1.00 170 1.0 0.5 160 0.0 10 0.5 -170\n"
+      " 34.21 -116.44 2.5 0.30 175 2.0 0.1 175 0.1 999 0.1 185\n"
+      "% SEGMENT # 2: STRIKE = 330 deg DIP = 80 deg\n"
+      "% Dx = 3 km Dz = 3 km\n"
+      "% LAT LON Z SLIP TW1 TW2\n"
+      " 34.17 -116.41 1.5 0.40 0.25 0.25\n";
+  trislip::fault_options o;
+  o.p.dt = 0.01;
+  o.mu_pa = 3e10;
+  const trislip::fault g = trislip::build_fault(trislip::read_fsp(made, "made"), o);
+  std::vector<std::string> strict;
+  for (const auto& w : g.warnings) {
+    if (w.strict) strict.push_back(w.check);
+  }
+  EXPECT_EQ(strict, (std::vector<std::string>{"time_windows_duration", "time_windows_columns", "time_windows_slip"}));
+  EXPECT_NE(g.warnings[0].message.find("avTr = 2 s (line 3) is not the windows' span Ntw x LEN - (Ntw - 1) x SHF = "
+                                       "3 x 1 - 2 x 0 = 3 s (line 6)"),
+            std::string::npos) << g.warnings[0].message;
+  EXPECT_NE(g.warnings[1].message.find("Ntw = 3 (line 5) windows, and column lines name 2 on line 15"),
+            std::string::npos) << g.warnings[1].message;
+  EXPECT_NE(g.warnings[2].message.find("line 16, SLIP = 0.4 m, windows 0.5 m"), std::string::npos)
+      << g.warnings[2].message;
+  // Window 2 of line 11 has no slip; line 12's window 2 takes RAKE; the
+  // second segment's windows the header's rake, from the front at avVr.
+  struct expected {
+    std::size_t line;
+    int window;
+    double slip, rake, onset;
+  } const want[] = {{11, 1, 0.5, 160, 1},  {11, 3, 0.5, -170, 3}, {12, 1, 0.1, 175, 2},
+                    {12, 2, 0.1, 175, 3},  {12, 3, 0.1, -175, 4}, {16, 1, 0.25, 180, 0},
+                    {16, 2, 0.25, 180, 1}};
+  ASSERT_EQ(g.points.size(), std::size(want));
+  EXPECT_EQ(g.segment_first, (std::vector<std::size_t>{0, 5}));
+  const double front = g.points[5].tinit_s;
+  EXPECT_GT(front, 0);
+  double moment = 0;
+  for (std::size_t i = 0; i < std::size(want); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(g.lines[i], want[i].line);
+    EXPECT_EQ(g.windows[i], want[i].window);
+    EXPECT_EQ(g.points[i].p.dmax, want[i].slip);
+    EXPECT_EQ(g.points[i].rake, want[i].rake);
+    EXPECT_DOUBLE_EQ(g.points[i].tinit_s, want[i].onset + (want[i].line == 16 ? front : 0));
+    EXPECT_DOUBLE_EQ(g.points[i].p.fmax, std::pow(1.633, 7) / 1.0);
+    moment += 3e10 * g.points[i].area_m2 * want[i].slip;
+  }
+  // The moment rate carries every window: its trapezoids give the moment.
+  const std::vector<double> rate = trislip::moment_rate(g.points, g.rigidity_pa, 0.001);
+  double integral = 0;
+  for (std::size_t i = 1; i < rate.size(); ++i) integral += (rate[i] + rate[i - 1]) * 0.001 / 2;
+  EXPECT_NEAR(integral / moment, 1, 0.005);
+  EXPECT_NEAR(moment, 3e10 * (25e6 * 1.3 + 9e6 * 0.5), 1e3);
+
+  // A window whose slip is a filler takes what SLIP leaves; without the
+  // windows' length the model cannot be timed, and says how to merge them.
+  std::string filler = made;
+  filler.replace(filler.find("0.25 0.25"), 9, "0.25 999");
+  const trislip::fault h = trislip::build_fault(trislip::read_fsp(filler, "made"), o);
+  EXPECT_NEAR(h.points.back().p.dmax, 0.15, 1e-15);
+  EXPECT_EQ(h.warnings.back().check, "window_slip_filled");
+  std::string untimed = made;
+  untimed.replace(untimed.find("SHF = 0.0 s"), 11, "");
+  try {
+    trislip::build_fault(trislip::read_fsp(untimed, "made"), o);
+    ADD_FAILURE() << "built";
+  } catch (const trislip::model_error& e) {
+    EXPECT_NE(std::string(e.what()).find("give --merge-windows"), std::string::npos) << e.what();
+  }
+}
+
 // What a table gives stays its own: nv 64 is a whole number the function
 // takes, and each shape column reaches its own parameter. A rake of -180
 // is 180, and --vr wins over the header's avVr.
@@ -402,7 +546,9 @@ TEST(fault_model, bad_models_are_refused_by_line_and_column) {
   std::string no_rise = top;
   no_rise.replace(no_rise.find("avTr = 2.0"), 10, "avTr = 999");
   try {
-    trislip::build_fault(trislip::read_fsp(no_rise, "m"), {});
+    trislip::fault_options merged;
+    merged.merge_windows = true;
+    trislip::build_fault(trislip::read_fsp(no_rise, "m"), merged);
     ADD_FAILURE() << "built";
   } catch (const trislip::model_error& e) {
     EXPECT_STREQ(e.what(), "line 38: no rise time, and the header gives no avTr: give --rise");

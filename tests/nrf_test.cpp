@@ -184,6 +184,36 @@ TEST_F(nrf_run, ridgecrest_reads_back_as_its_srf_gives_it) {
   for (std::size_t k = 0; k < srf.size(); ++k) EXPECT_EQ(moved.subfaults[k].tinit, srf[k].tinit - first_onset);
 }
 
+// A time-window model: a source per window, coincident with its subfault's
+// other windows, each with its own onset and rake, the NRF's moment the
+// SRF's, as rconv would make from that SRF.
+TEST_F(nrf_run, time_windows_are_sources_of_their_own) {
+  const std::string model = std::string(TRISLIP_MODELS_DIR) + "/time-windows/srcmod_1994_northridge.fsp";
+  ASSERT_EQ(run(TRISLIP_FAULT_BINARY, model + " --dt 0.002 --export nrf --nrf-projection '+proj=utm +zone=11 "
+                                              "+datum=WGS84 +units=m' --quiet --output-dir o"),
+            0)
+      << read_file(path("err.txt"));
+  const std::vector<srf_entry> srf = read_srf_points(read_file(path("o/trislip.srf")));
+  const nrf_file nrf = read_nrf(path("o/trislip.nrf"));
+  const auto j = nlohmann::json::parse(read_file(path("o/trislip.json")));
+  ASSERT_EQ(srf.size(), 397u);
+  ASSERT_EQ(nrf.subfaults.size(), srf.size());
+  double moment = 0;
+  std::size_t coincident = 0;
+  for (std::size_t k = 0; k < srf.size(); ++k) {
+    const subfault& s = nrf.subfaults[k];
+    EXPECT_EQ(s.tinit, srf[k].tinit);
+    const unsigned first = nrf.sroffsets[3 * k], end = nrf.sroffsets[3 * (k + 1)];
+    for (unsigned i = first; i < end; ++i) moment += s.mu * s.area * nrf.sliprates1[i] * s.timestep;
+    if (k > 0 && nrf.centres[k].x == nrf.centres[k - 1].x && nrf.centres[k].y == nrf.centres[k - 1].y) {
+      ++coincident;
+      EXPECT_GT(s.tinit, nrf.subfaults[k - 1].tinit);
+    }
+  }
+  EXPECT_EQ(coincident, srf.size() - 186);  // every window after a subfault's first
+  EXPECT_NEAR(moment / j["srf"]["slip1_moment_Nm"].get<double>(), 1, 1e-9);
+}
+
 // What cannot make a file SeisSol reads is refused by name with nothing
 // written; --srf-without-plane leaves out the PLANE block alone.
 TEST_F(nrf_run, refusals_and_an_srf_without_its_plane) {

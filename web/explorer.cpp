@@ -19,6 +19,7 @@
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
+#include "trislip/correctly_rounded.hpp"
 #include "trislip/exports.hpp"
 #include "trislip/fault.hpp"
 #include "trislip/fault/geometry.hpp"
@@ -252,28 +253,49 @@ val fault_view(const val& words) {
   }
   const fault& f = plan.f;
   const model& m = plan.m;
-  const std::size_t n = f.points.size();
-  std::vector<double> lon(n), lat(n), depth(n), slip(n), rake(n), trup(n), rise(n), along(n), down(n), segment(n),
-      lines(n);
+  // One entry a subfault: a time-window model's windows, which are points
+  // of their own at one place, shown together: their slips summed, the
+  // rake of their summed slip vector, the first onset as the rupture time,
+  // from it to the end of the last window as the rise time, and each
+  // window's slip, rake and onset in words for the hover.
+  std::vector<double> lon, lat, depth, slip, rake, trup, rise, along, down, segment, lines;
+  val windows = val::array();
   std::size_t seg = 0;
-  for (std::size_t k = 0; k < n; ++k) {
+  for (std::size_t k = 0, next = 0; k < f.points.size(); k = next) {
+    next = k + 1;
+    while (next < f.points.size() && f.windows[next] > 0 && f.lines[next] == f.lines[k]) ++next;
     while (seg + 1 < f.segment_first.size() && f.segment_first[seg + 1] <= k) ++seg;
     const srf_point& pt = f.points[k];
-    lon[k] = pt.lon;
-    lat[k] = pt.lat;
-    depth[k] = pt.depth_km;
-    slip[k] = pt.p.dmax;
-    rake[k] = pt.rake;
-    trup[k] = pt.tinit_s;
-    rise[k] = ipow(pt.p.tr, pt.p.nv - 1) / pt.p.fmax;
-    segment[k] = static_cast<double>(seg);
-    lines[k] = static_cast<double>(f.lines[k]);
+    double total = 0, along_rake = 0, across_rake = 0, end = 0;
+    std::string said;
+    for (std::size_t i = k; i < next; ++i) {
+      const srf_point& w = f.points[i];
+      total += w.p.dmax;
+      along_rake += w.p.dmax * correctly_rounded::cos_of(w.rake * detail::degree);
+      across_rake += w.p.dmax * correctly_rounded::sin_of(w.rake * detail::degree);
+      end = std::max(end, w.tinit_s + ipow(w.p.tr, w.p.nv - 1) / w.p.fmax);
+      if (f.windows[i] > 0) {
+        said += (said.empty() ? "" : "; ") + std::to_string(f.windows[i]) + ": " + shortest_text(w.p.dmax) +
+                " m, rake " + shortest_text(w.rake) + "\u00b0, from " + shortest_text(w.tinit_s) + " s";
+      }
+    }
+    lon.push_back(pt.lon);
+    lat.push_back(pt.lat);
+    depth.push_back(pt.depth_km);
+    slip.push_back(total);
+    rake.push_back(next - k > 1 ? std::atan2(across_rake, along_rake) / detail::degree : pt.rake);
+    trup.push_back(pt.tinit_s);
+    rise.push_back(end - pt.tinit_s);
+    segment.push_back(static_cast<double>(seg));
+    lines.push_back(static_cast<double>(f.lines[k]));
+    windows.call<void>("push", said);
     if (seg < f.planes.size()) {
       const detail::plane_position at = detail::in_plane(f.planes[seg], pt.lon, pt.lat, pt.depth_km);
-      along[k] = at.along;
-      down[k] = at.down;
+      along.push_back(at.along);
+      down.push_back(at.down);
     } else {
-      along[k] = down[k] = std::nan("");
+      along.push_back(std::nan(""));
+      down.push_back(std::nan(""));
     }
   }
   val points = val::object();
@@ -282,6 +304,7 @@ val fault_view(const val& words) {
                                 {"down", &down}, {"segment", &segment}, {"line", &lines}}) {
     points.set(name, numbers(*x));
   }
+  if (f.windowed) points.set("windows", windows);
   // Each plane with its outline on the map: the corners of its top and
   // bottom edges.
   val planes = val::array();

@@ -13,6 +13,11 @@
 // filled in where the file lacks them (each fill a warning), each
 // subfault's rigidity, and each segment's plane from its rows, with the
 // header's own values checked against it.
+//
+// A multi-time-window model (rows with TW1, TW2, ... columns) keeps its
+// windows: each window with slip becomes a point of its own at its
+// subfault's place, with the window's slip and rake, lasting the window's
+// length and starting at its onset after the rupture front.
 #pragma once
 
 #include <cmath>
@@ -93,6 +98,23 @@ struct model_subfault {
   double moment_nm = std::nan("");                    // the model's own moment of the subfault
   double vs_m_s = std::nan(""), density_kg_m3 = std::nan("");  // a table's own columns
   double fmax_hz = std::nan(""), tr = std::nan(""), ar = std::nan(""), nv = std::nan("");  // a table's own shape
+  // A time-window model's slip (m) and rake (degrees) of each window, in
+  // window order; empty where the rows have no TW columns.
+  std::vector<double> window_slip_m, window_rake;
+};
+
+// The time windows of a multi-time-window inversion, as its header states
+// them: window w (from 1) of a subfault starts (w - 1) x (length - overlap)
+// after the rupture front reaches it and lasts length. The FSP names them
+// Ntw, LEN (s) and SHF (s, "the overlap of successive time-windows"), and
+// their shape SVF.
+struct time_windows {
+  std::int32_t stated = 0;  // Ntw (0: not stated)
+  double length_s = std::nan(""), overlap_s = std::nan("");
+  std::string shape;        // as written
+  std::size_t count_line = 0, length_line = 0;
+  // Onset of window w (from 1) after the front.
+  double onset_s(std::int32_t w) const { return (w - 1) * (length_s - overlap_s); }
 };
 
 // A model as its file states it, in SI units (lengths and depths in km,
@@ -110,7 +132,11 @@ struct model {
   double rake = std::nan("");                         // the mechanism's rake
   double av_rise_s = std::nan(""), av_vr_km_s = std::nan("");
   double moment_nm = std::nan(""), mw = std::nan("");  // as stated
+  time_windows windows;                               // a time-window model's, else stated values or none
   std::vector<fault_warning> notes;                   // what reading found worth saying
+  // Whether the rows give the slip of two windows or more: a model of one
+  // window is read as one function per subfault.
+  bool has_windows() const;
 };
 
 // Whether the first lines of text look like each format: cheap, never throws.
@@ -137,6 +163,9 @@ struct fault_options {
   double rake = std::nan("");    // degrees, where the model has none
   double mu_pa = std::nan("");   // rigidity where the model gives none
   double vs_m_s = std::nan(""), density_kg_m3 = std::nan("");  // or from these
+  // A time-window model as one function per subfault: its total slip
+  // (SLIP), its rake (RAKE) and its rise time (avTr), the windows merged.
+  bool merge_windows = false;
 };
 
 // Where a subfault's rigidity came from.
@@ -177,18 +206,22 @@ std::vector<fault_warning> geometry_warnings(const geometry_check& g, const std:
 
 // The fault to write: every subfault with slip, as an SRF point whose
 // function lasts its rise time (fmax = tr^(nv-1) / rise) and whose record
-// reaches the end of it, in segment order.
+// reaches the end of it, in segment order; in a time-window model each
+// window with slip a point, in window order within its subfault.
 struct fault {
   std::vector<srf_point> points;
   std::vector<srf_plane> planes;           // one per segment, from its rows (the header's claims stay in the
                                            // model's segments); empty when the model has no geometry
   std::vector<std::size_t> segment_first;  // index of each segment's first point (segments' order)
   std::vector<std::size_t> lines;          // each point's line in the file
+  std::vector<std::int32_t> windows;       // each point's time window (from 1); 0: the whole subfault
+  bool windowed = false;                   // the model's time windows kept, each a point
   std::vector<double> rigidity_pa;         // each point's
   std::vector<rigidity_source> rigidity_from;
   geometry_check geometry;
   std::size_t read = 0;                    // subfaults in the file
   std::size_t zero_slip = 0;               // left out
+  std::size_t subfaults() const { return read - zero_slip; }  // written, as one point or its windows
   std::vector<fault_warning> warnings;
 };
 

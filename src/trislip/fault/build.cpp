@@ -75,7 +75,57 @@ std::int64_t samples_to_end(const parameters& p) {
   return std::max<std::int64_t>(n, min_samples);
 }
 
+// The windows' length and overlap, which time every window: both known,
+// the length > 0 and the overlap from 0 to less than the length, so that
+// each window starts after the one before.
+void check_windows(const time_windows& w) {
+  const std::string at = w.length_line > 0 ? " (line " + std::to_string(w.length_line) + ")" : "";
+  if (std::isnan(w.length_s) || std::isnan(w.overlap_s)) {
+    throw model_error("time-window columns, and the header gives no window length and overlap (% Invs : LEN = .. s "
+                      "SHF = .. s): give --merge-windows for one function per subfault");
+  }
+  if (!(w.length_s > 0 && std::isfinite(w.length_s))) {
+    throw model_error("window length LEN = " + shortest_text(w.length_s) + " s" + at + ": must be > 0");
+  }
+  if (!(w.overlap_s >= 0 && w.overlap_s < w.length_s)) {
+    throw model_error("window overlap SHF = " + shortest_text(w.overlap_s) + " s" + at +
+                      ": must be from 0 to less than the window length " + shortest_text(w.length_s) + " s");
+  }
+}
+
+// A window whose slip is unknown (a filler) takes what SLIP leaves after
+// the others, shared equally among the unknown ones; said as a fill-in.
+void fill_windows(const model_subfault& s, std::vector<double>& slip, fill& said) {
+  double known = 0;
+  std::size_t unknown = 0;
+  for (std::size_t w = 0; w < slip.size(); ++w) {
+    if (std::isnan(slip[w])) {
+      ++unknown;
+    } else if (!(slip[w] >= 0)) {
+      throw model_error("line " + std::to_string(s.line) + ", window " + std::to_string(w + 1) + ": slip " +
+                        shortest_text(slip[w]) + " m: must be >= 0");
+    } else {
+      known += slip[w];
+    }
+  }
+  if (unknown == 0) return;
+  if (!(s.slip_m >= known)) {
+    throw model_error("line " + std::to_string(s.line) + ": a window's slip is unknown, and SLIP leaves none for it");
+  }
+  for (double& x : slip) {
+    if (std::isnan(x)) x = (s.slip_m - known) / static_cast<double>(unknown);
+  }
+  said.add(s.line, "SLIP less the subfault's other windows");
+}
+
 }  // namespace
+
+bool model::has_windows() const {
+  for (const model_subfault& s : subfaults) {
+    if (s.window_slip_m.size() >= 2) return true;
+  }
+  return false;
+}
 
 const char* model_format_name(model_format f) {
   switch (f) {
@@ -145,8 +195,10 @@ fault build_fault(const model& m, const fault_options& o) {
   }
   fault f;
   f.read = m.subfaults.size();
-  fill rake_fill, rise_fill, trup_fill, structure_fill;
+  fill rake_fill, rise_fill, trup_fill, structure_fill, window_fill;
   f.warnings = m.notes;
+  f.windowed = m.has_windows() && !o.merge_windows;
+  if (f.windowed) check_windows(m.windows);
   // Segment order, file order within a segment.
   std::vector<const model_subfault*> order;
   for (const model_subfault& s : m.subfaults) order.push_back(&s);
@@ -161,8 +213,17 @@ fault build_fault(const model& m, const fault_options& o) {
     const model_subfault& s = *sp;
     const std::string line = "line " + std::to_string(s.line);
     const model_segment* seg = s.segment < m.segments.size() ? &m.segments[s.segment] : nullptr;
-    if (std::isnan(s.slip_m)) throw model_error(line + ": no slip (unknown or missing)");
-    if (!(s.slip_m >= 0)) throw model_error(line + ": slip " + shortest_text(s.slip_m) + " m: must be >= 0");
+    // A time-window subfault's slip is the sum of its windows'.
+    const bool windowed = f.windowed && !s.window_slip_m.empty();
+    std::vector<double> window_slip = windowed ? s.window_slip_m : std::vector<double>{};
+    if (windowed) fill_windows(s, window_slip, window_fill);
+    double slip = s.slip_m;
+    if (windowed) {
+      slip = 0;
+      for (double x : window_slip) slip += x;
+    }
+    if (std::isnan(slip)) throw model_error(line + ": no slip (unknown or missing)");
+    if (!(slip >= 0)) throw model_error(line + ": slip " + shortest_text(slip) + " m: must be >= 0");
     double lon = s.lon, lat = s.lat, depth = s.depth_km;
     if (std::isnan(lon) || std::isnan(lat) || std::isnan(depth)) {
       throw model_error(line + ": no position (latitude, longitude and depth are needed)");
@@ -177,7 +238,7 @@ fault build_fault(const model& m, const fault_options& o) {
     if (seg != nullptr && seg->to_centre_along_km != 0) move_along_strike(lon, lat, strike, seg->to_centre_along_km);
     if (seg != nullptr && seg->to_centre_down_km != 0) move_down_dip(lon, lat, depth, strike, dip, seg->to_centre_down_km);
     if (seg != nullptr) centres[s.segment].push_back({lon, lat, depth});
-    if (s.slip_m == 0) {
+    if (slip == 0) {
       ++f.zero_slip;
       continue;
     }
@@ -195,8 +256,17 @@ fault build_fault(const model& m, const fault_options& o) {
                  : seg != nullptr       ? seg->dx_km * seg->dz_km * 1e6  // km^2
                                         : std::nan("");
     if (std::isnan(pt.area_m2)) throw model_error(line + ": no subfault size (the segment gives no Dx and Dz)");
+    // The subfault's rake, which a window without its own takes; not filled
+    // in where every window with slip has its own.
+    bool rake_needed = true;
+    if (windowed) {
+      rake_needed = false;
+      for (std::size_t w = 0; w < window_slip.size(); ++w) {
+        rake_needed = rake_needed || (window_slip[w] > 0 && std::isnan(s.window_rake[w]));
+      }
+    }
     double rake = s.rake;
-    if (std::isnan(rake)) {
+    if (std::isnan(rake) && rake_needed) {
       if (!std::isnan(o.rake)) {
         rake = o.rake;
         rake_fill.add(s.line, "--rake " + shortest_text(o.rake));
@@ -207,10 +277,10 @@ fault build_fault(const model& m, const fault_options& o) {
         throw model_error(line + ": no rake, and the header gives no mechanism: give --rake");
       }
     }
-    pt.rake = normalised_rake(rake);
+    pt.rake = std::isnan(rake) ? 0 : normalised_rake(rake);
     // Its function: the run's shape and step, a table's own where it has them.
     pt.p = o.p;
-    pt.p.dmax = s.slip_m;
+    pt.p.dmax = slip;
     if (!std::isnan(s.tr)) pt.p.tr = s.tr;
     if (!std::isnan(s.ar)) pt.p.ar = s.ar;
     if (!std::isnan(s.nv)) {
@@ -219,8 +289,10 @@ fault build_fault(const model& m, const fault_options& o) {
       }
       pt.p.nv = static_cast<std::int32_t>(s.nv);
     }
-    double rise = s.rise_s;
-    if (std::isnan(rise) && !std::isnan(s.fmax_hz)) {
+    double rise = windowed ? m.windows.length_s : s.rise_s;
+    if (windowed) {
+      pt.p.fmax = ipow(pt.p.tr, pt.p.nv - 1) / rise;  // the window's length, checked with the windows
+    } else if (std::isnan(rise) && !std::isnan(s.fmax_hz)) {
       pt.p.fmax = s.fmax_hz;
     } else {
       if (std::isnan(rise)) {
@@ -264,7 +336,7 @@ fault build_fault(const model& m, const fault_options& o) {
     double mu = std::nan(""), density = std::nan("");
     rigidity_source from = rigidity_source::options;
     if (s.moment_nm > 0) {
-      mu = s.moment_nm / (pt.area_m2 * s.slip_m);
+      mu = s.moment_nm / (pt.area_m2 * slip);
       from = rigidity_source::model_moment;
       layer_used = std::isnan(s.density_kg_m3) && layer_known;
       density = !std::isnan(s.density_kg_m3) ? s.density_kg_m3 : layer_known ? layer->density_kg_m3 : o.density_kg_m3;
@@ -307,20 +379,40 @@ fault build_fault(const model& m, const fault_options& o) {
                         " s needs more than 2^26 samples");
     }
     pt.p.nt = static_cast<std::int32_t>(n);
-    try {
-      check_srf_point(pt, srf_version::v1_0);
-    } catch (const parameter_error& e) {
-      throw model_error(line + ": " + e.name() + " " + e.value() + " must be " + e.rule());
+    const auto add = [&](const srf_point& q, std::int32_t window) {
+      try {
+        check_srf_point(q, srf_version::v1_0);
+      } catch (const parameter_error& e) {
+        throw model_error(line + (window > 0 ? ", window " + std::to_string(window) : "") + ": " + e.name() + " " +
+                          e.value() + " must be " + e.rule());
+      }
+      f.points.push_back(q);
+      f.lines.push_back(s.line);
+      f.windows.push_back(window);
+      f.rigidity_pa.push_back(mu);
+      f.rigidity_from.push_back(from);
+    };
+    if (!windowed) {
+      add(pt, 0);
+      continue;
     }
-    f.points.push_back(pt);
-    f.lines.push_back(s.line);
-    f.rigidity_pa.push_back(mu);
-    f.rigidity_from.push_back(from);
+    // Each window with slip a point of its own: its slip and rake, from its
+    // onset after the front; a window without slip carries no rake.
+    for (std::size_t w = 0; w < window_slip.size(); ++w) {
+      if (window_slip[w] == 0) continue;
+      const auto number = static_cast<std::int32_t>(w + 1);
+      srf_point q = pt;
+      q.p.dmax = window_slip[w];
+      if (!std::isnan(s.window_rake[w])) q.rake = normalised_rake(s.window_rake[w]);
+      q.tinit_s = pt.tinit_s + m.windows.onset_s(number);
+      add(q, number);
+    }
   }
   rake_fill.say(f.warnings, "rake_filled", "the rake", f.read);
   rise_fill.say(f.warnings, "rise_filled", "the rise time", f.read);
   trup_fill.say(f.warnings, "rupture_time_filled", "the rupture time", f.read);
   structure_fill.say(f.warnings, "structure_filled", "the velocity structure", f.read);
+  window_fill.say(f.warnings, "window_slip_filled", "a window's slip", f.read);
 
   detail::planes_of_rows(m, centres, f);
   // A segment with no point with slip starts where the next one does.

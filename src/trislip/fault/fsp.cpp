@@ -1,11 +1,13 @@
 // FSP, the SRCMOD database's finite-source format, also published by the
 // USGS: a header of "% NAME = value" lines, the velocity-density structure,
 // then per segment a column header line naming the columns and one row a
-// subfault. Columns are found by name, whatever their order; time-window
-// columns (TW1, ...) are read past.
+// subfault. Columns are found by name, whatever their order, the slip and
+// rake of each time window (TW1, rakeTW1, ...) among them.
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "trislip/correctly_rounded.hpp"
@@ -31,8 +33,28 @@ struct columns {
   std::size_t count = 0, line = 0;
   int lat = -1, lon = -1, east = -1, north = -1, z = -1, slip = -1, rake = -1, trup = -1, rise = -1, moment = -1,
       strike = -1, dip = -1;
+  std::vector<int> tw, tw_rake;  // window w's slip and rake at [w - 1], -1 where absent
   std::string names;  // as the file writes them, for messages
 };
+
+// The window a "TWn" (or, with prefix "RAKE", "rakeTWn") column names,
+// from 1; 0 for any other name.
+std::size_t window_column(const std::string& upper_name, std::string_view prefix) {
+  const std::string head = std::string(prefix) + "TW";
+  if (upper_name.size() <= head.size() || upper_name.compare(0, head.size(), head) != 0) return 0;
+  std::size_t w = 0;
+  for (std::size_t i = head.size(); i < upper_name.size(); ++i) {
+    const char c = upper_name[i];
+    if (c < '0' || c > '9' || w > 1000) return 0;
+    w = w * 10 + static_cast<std::size_t>(c - '0');
+  }
+  return w;
+}
+
+void set_window_column(std::vector<int>& to, std::size_t w, int at) {
+  if (to.size() < w) to.resize(w, -1);
+  to[w - 1] = at;
+}
 
 // A "% LAT LON X==EW Y==NS Z SLIP ..." line: SLIP, a depth and a position,
 // and no "NAME = value" pair.
@@ -57,6 +79,8 @@ bool column_header(std::string_view body, std::size_t line, columns& c) {
     else if (n == "SF_MOMENT") k.moment = at;
     else if (n == "STRK" || n == "STRIKE") k.strike = at;
     else if (n == "DIP") k.dip = at;
+    else if (const std::size_t w = window_column(n, ""); w > 0) set_window_column(k.tw, w, at);
+    else if (const std::size_t r = window_column(n, "RAKE"); r > 0) set_window_column(k.tw_rake, r, at);
     k.names += (i ? " " : "") + std::string(f[i]);
   }
   if (k.slip < 0 || (k.lat < 0 && k.east < 0)) return false;
@@ -81,6 +105,60 @@ void segment_values(std::string_view body, std::size_t line, model_segment& s) {
   set(s.top_lon, &s.top_line, value_of(body, "LON"));
   set(s.hyp_along_km, &s.hyp_line, value_of(body, "(X)"));
   set(s.hyp_down_km, &s.hyp_line, value_of(body, "(Z)"));
+}
+
+// The time windows' header checked against itself and against the rows,
+// each disagreement said once: avTr against Ntw, LEN and SHF; each column
+// line's windows against Ntw; SLIP against the sum of the windows, to the
+// files' rounding (each column is rounded apart, to 0.001 m or so).
+void check_windows(model& m, const std::vector<std::pair<std::size_t, std::size_t>>& window_columns,
+                   std::size_t avtr_line) {
+  const time_windows& w = m.windows;
+  const auto note = [&m](const char* check, std::string message) {
+    m.notes.push_back({check, std::move(message), true});
+  };
+  std::size_t most = 0;
+  for (const auto& c : window_columns) most = std::max(most, c.second);
+  const double n = w.stated > 0 ? w.stated : static_cast<double>(most);
+  const double span = n * w.length_s - (n - 1) * w.overlap_s;
+  if (!std::isnan(m.av_rise_s) && std::isfinite(span) && std::fabs(span - m.av_rise_s) > 0.05 + 1e-9) {
+    note("time_windows_duration",
+         "the header's avTr = " + shortest_text(m.av_rise_s) + " s (line " + std::to_string(avtr_line) +
+             ") is not the windows' span Ntw x LEN - (Ntw - 1) x SHF = " + shortest_text(n) + " x " +
+             shortest_text(w.length_s) + " - " + shortest_text(n - 1) + " x " + shortest_text(w.overlap_s) + " = " +
+             shortest_text(span) + " s (line " + std::to_string(w.length_line) + "); the windows are written as stated");
+  }
+  if (w.stated > 0) {
+    std::string lines;
+    for (const auto& [line, count] : window_columns) {
+      if (count == static_cast<std::size_t>(w.stated)) continue;
+      lines += (lines.empty() ? "" : ", ") + std::to_string(count) + " on line " + std::to_string(line);
+    }
+    if (!lines.empty()) {
+      note("time_windows_columns", "the header's Ntw = " + std::to_string(w.stated) + " (line " +
+                                       std::to_string(w.count_line) + ") windows, and column lines name " + lines +
+                                       "; each row's windows are written as its columns give them");
+    }
+  }
+  std::size_t off = 0, first_line = 0;
+  double first_slip = 0, first_sum = 0;
+  for (const model_subfault& s : m.subfaults) {
+    if (s.window_slip_m.empty() || std::isnan(s.slip_m)) continue;
+    double sum = 0;
+    for (double x : s.window_slip_m) sum += x;
+    if (std::isnan(sum) || std::fabs(sum - s.slip_m) <= 0.01 + 1e-9) continue;
+    if (off++ == 0) {
+      first_line = s.line;
+      first_slip = s.slip_m;
+      first_sum = sum;
+    }
+  }
+  if (off > 0) {
+    note("time_windows_slip", "SLIP of " + std::to_string(off) + " of " + std::to_string(m.subfaults.size()) +
+                                  " subfaults differs from the sum of its windows by more than 0.01 m (the first: "
+                                  "line " + std::to_string(first_line) + ", SLIP = " + shortest_text(first_slip) +
+                                  " m, windows " + shortest_text(first_sum) + " m); the windows are written");
+  }
 }
 
 }  // namespace
@@ -110,6 +188,8 @@ model read_fsp(const std::string& text, const std::string& name) {
   columns cols;
   bool have_columns = false;
   double layers_left = 0;
+  std::size_t avtr_line = 0;
+  std::vector<std::pair<std::size_t, std::size_t>> window_columns;  // line, windows named
   const std::vector<std::string_view> lines = detail::lines_of(text);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::size_t line = i + 1;
@@ -145,6 +225,10 @@ model read_fsp(const std::string& text, const std::string& name) {
       s.moment_nm = at(cols.moment);  // N m
       s.strike = at(cols.strike);
       s.dip = at(cols.dip);
+      for (std::size_t w = 0; w < cols.tw.size(); ++w) {
+        s.window_slip_m.push_back(at(cols.tw[w]));
+        s.window_rake.push_back(w < cols.tw_rake.size() ? at(cols.tw_rake[w]) : std::nan(""));
+      }
       if (cols.lat >= 0 && cols.lon >= 0) {
         s.lat = at(cols.lat);
         s.lon = at(cols.lon);
@@ -192,6 +276,7 @@ model read_fsp(const std::string& text, const std::string& name) {
       if (std::isnan(header.hyp_down_km)) header.hyp_down_km = value_of(body, "HypZ");
       header.hyp_line = line;
       m.av_rise_s = value_of(body, "avTr");
+      avtr_line = line;
       m.av_vr_km_s = value_of(body, "avVr");
     } else if (label == "Invs") {
       // Also "LEN = .. s" of the time windows, which is not the fault's.
@@ -202,6 +287,21 @@ model read_fsp(const std::string& text, const std::string& name) {
       const double dx = value_of(body, "Dx"), dz = value_of(body, "Dz");
       if (!std::isnan(dx)) header.dx_km = dx;
       if (!std::isnan(dz)) header.dz_km = dz;
+      const double ntw = value_of(body, "Ntw");
+      if (ntw >= 1 && ntw == std::floor(ntw) && ntw < 1e6) {
+        m.windows.stated = static_cast<std::int32_t>(ntw);
+        m.windows.count_line = line;
+      }
+      // The windows' length and overlap, in s: the line that gives SHF.
+      const double shf = value_of(body, "SHF");
+      if (!std::isnan(shf)) {
+        m.windows.overlap_s = shf;
+        m.windows.length_s = value_of(body, "LEN");
+        m.windows.length_line = line;
+      }
+    } else if (label == "SVF") {
+      const std::vector<std::string_view> f = fields_of(body.substr(colon + 1));
+      if (!f.empty()) m.windows.shape = std::string(f.front());
     } else if (up.find("MULTISEGMENT") != std::string::npos) {
       multi = true;
     } else if (multi && up.find("SEGMENT") != std::string::npos && !std::isnan(value_of(body, "STRIKE"))) {
@@ -237,6 +337,7 @@ model read_fsp(const std::string& text, const std::string& name) {
       }
     } else if (column_header(body, line, cols)) {
       have_columns = true;
+      if (!cols.tw.empty()) window_columns.emplace_back(line, cols.tw.size());
     } else if (multi && !segments.empty()) {
       segment_values(body, line, segments.back());
     }
@@ -260,6 +361,7 @@ model read_fsp(const std::string& text, const std::string& name) {
     }
   }
   m.segments = segments;
+  if (m.has_windows()) check_windows(m, window_columns, avtr_line);
   return m;
 }
 

@@ -40,6 +40,11 @@ fault_command_line::fault_command_line() {
   for (const auto& [name, target] : fills) {
     app.add_option(name, *target.first, target.second)->group("What the model may lack");
   }
+  app.add_flag("--merge-windows", f.merge_windows,
+               "a time-window model (TW1, TW2, ... columns) as one function per subfault with its\n"
+               "SLIP and RAKE and the header's avTr; by default each window with slip is a source of\n"
+               "its own, with its slip and rake, lasting LEN and starting (w - 1) x (LEN - SHF) after\n"
+               "the rupture front");
   app.add_option("--export", r.exports,
                  "further files, comma-separated (srf is always written): specfem-cmt (SPECFEM3D's\n"
                  "CMTSOLUTION in dyne cm and one normalised slip file per subfault, delayed by its\n"
@@ -59,8 +64,9 @@ fault_command_line::fault_command_line() {
   add_nrf_options(app, r.nrf);
   app.add_flag("--strict", r.strict,
                "refuse the run (status 2, nothing written) when a subfault's sampling loses its\n"
-               "function (a step too coarse for its shortest pulse, slip lost), or a point or the\n"
-               "hypocentre lies off the model's segments");
+               "function (a step too coarse for its shortest pulse, slip lost), a point or the\n"
+               "hypocentre lies off the model's segments, or a time-window model's windows disagree\n"
+               "with its header");
   app.add_flag("--quiet", r.quiet, "no summary on standard output");
   app.footer(
       "Every value filled in (a rake, rise time or rupture time the model lacks), every header\n"

@@ -49,6 +49,13 @@ std::vector<std::string> exports_of(const std::string& list) {
   return chosen;
 }
 
+// How messages name point k: its line in the model, and its window.
+std::string point_label(const fault& f, std::size_t k) {
+  std::string label = "line " + std::to_string(f.lines[k]);
+  if (f.windows[k] > 0) label += ", window " + std::to_string(f.windows[k]);
+  return label;
+}
+
 // The sampling warnings of the points, one line a kind: how many, the first
 // few lines of the model, and the first point's message.
 void summarise(const std::vector<srf_warning>& found, const fault& f, warning_log& log) {
@@ -66,14 +73,17 @@ void summarise(const std::vector<srf_warning>& found, const fault& f, warning_lo
       // here the step is the one to change.
       k.first = w.w.message.substr(0, w.w.message.find(": ")) + ": lower --dt";
     }
-    if (k.count < 5) k.lines += (k.count ? ", " : "") + std::to_string(f.lines[w.point]);
+    if (k.count < 5) {
+      k.lines += (k.count ? ", " : "") + std::to_string(f.lines[w.point]);
+      if (f.windows[w.point] > 0) k.lines += " window " + std::to_string(f.windows[w.point]);
+    }
     if (k.count == 5) k.lines += ", ...";
     ++k.count;
   }
   for (const std::string& check : order) {
     const kind& k = kinds[check];
-    log.add(check, std::to_string(k.count) + " of " + std::to_string(f.points.size()) + " subfaults (lines " +
-                       k.lines + "); the first: " + k.first);
+    log.add(check, std::to_string(k.count) + " of " + std::to_string(f.points.size()) +
+                       (f.windowed ? " window sources (lines " : " subfaults (lines ") + k.lines + "); the first: " + k.first);
   }
 }
 
@@ -93,6 +103,30 @@ void write_moment_rate(output_folder& out, const std::vector<double>& rate, doub
   }
   f.put(text.data(), text.size());
   f.finish();
+}
+
+// trislip.json's account of a time-window model: the windows as the
+// header states them, how they were written, and each point's window.
+json windows_json(const model& m, const fault& f) {
+  const time_windows& w = m.windows;
+  std::size_t most = 0;
+  for (const model_subfault& s : m.subfaults) most = std::max(most, s.window_slip_m.size());
+  json j = {{"count", w.stated > 0 ? static_cast<std::size_t>(w.stated) : most}, {"columns", most}};
+  if (!std::isnan(w.length_s)) j["length_s"] = w.length_s;
+  if (!std::isnan(w.overlap_s)) j["overlap_s"] = w.overlap_s;
+  if (!w.shape.empty()) j["file_shape"] = w.shape;
+  if (!f.windowed) {
+    j["written"] = "merged (--merge-windows): one function per subfault with its SLIP and RAKE, lasting its rise time";
+    return j;
+  }
+  j["written"] = "each window with slip a point of its own at its subfault's place, with the window's slip (TWw) "
+                 "and rake (rakeTWw, else the subfault's)";
+  j["shape"] = "this program's function, lasting the window's length";
+  j["onset"] = "window w starts (w - 1) x (length_s - overlap_s) after the rupture front reaches the subfault";
+  j["moment"] = "the sum of the windows' slips times area and rigidity (the windows, not SLIP, are what each point "
+                "carries; SLIP is their sum rounded)";
+  j["point_window"] = f.windows;
+  return j;
 }
 
 }  // namespace
@@ -162,9 +196,27 @@ std::string fault_summary(const fault_request& r, const fault_plan& plan) {
   const model& m = plan.m;
   const fault& f = plan.f;
   char line[512];
-  std::snprintf(line, sizeof line, ": %s model, %zu subfaults read, %zu written, %zu with zero slip left out\n",
-                model_format_name(m.format), f.read, f.points.size(), f.zero_slip);
+  if (f.windowed) {
+    std::snprintf(line, sizeof line,
+                  ": %s model, %zu subfaults read, %zu written as %zu time-window sources, %zu with zero slip left "
+                  "out\n",
+                  model_format_name(m.format), f.read, f.subfaults(), f.points.size(), f.zero_slip);
+  } else {
+    std::snprintf(line, sizeof line, ": %s model, %zu subfaults read, %zu written, %zu with zero slip left out\n",
+                  model_format_name(m.format), f.read, f.points.size(), f.zero_slip);
+  }
   std::string text = r.model_path + line;
+  if (f.windowed) {
+    const time_windows& w = m.windows;
+    // The step between onsets as the header's decimals give it (0.6 - 0.2
+    // is 0.39999999999999997 in binary).
+    char step[32];
+    std::snprintf(step, sizeof step, "%.12g", w.length_s - w.overlap_s);
+    text += "time windows: each of " + shortest_text(w.length_s) + " s, window w starting (w - 1) x " + step +
+            " s after the rupture front (SHF " + shortest_text(w.overlap_s) + " s), with its own slip and rake\n";
+  } else if (m.has_windows()) {
+    text += "time windows merged (--merge-windows): one function per subfault with its SLIP and RAKE\n";
+  }
   std::snprintf(line, sizeof line, " N m (Mw %.2f)", moment_magnitude(plan.moment));
   text += "M0 " + number_text(plan.moment) + line;
   if (!std::isnan(m.moment_nm)) text += ", the model states " + number_text(m.moment_nm) + " N m";
@@ -204,8 +256,8 @@ void run_fault(const fault_request& r) {
     cmt.hyp_lon = hyp ? m.hyp_lon : first->lon;
     cmt.hyp_depth_km = hyp ? m.hyp_depth_km : first->depth_km;
     cmt_done = write_specfem_files(out, f.points, f.rigidity_pa, cmt, warnings,
-                                   [&](std::size_t k) { return "line " + std::to_string(f.lines[k]); },
-                                   "subfaults'");
+                                   [&](std::size_t k) { return point_label(f, k); },
+                                   f.windowed ? "window sources'" : "subfaults'");
     warnings.refuse_if_strict(r.strict);
   }
 
@@ -249,7 +301,8 @@ void run_fault(const fault_request& r) {
   }
   model_j["segments"] = segments;
   model_j["subfaults_read"] = f.read;
-  model_j["subfaults_written"] = f.points.size();
+  model_j["subfaults_written"] = f.subfaults();
+  if (f.windowed) model_j["points_written"] = f.points.size();
   model_j["left_out"] = json::array();
   if (f.zero_slip > 0) model_j["left_out"].push_back({{"reason", "zero slip"}, {"subfaults", f.zero_slip}});
   if (!std::isnan(m.moment_nm)) model_j["stated_moment_Nm"] = m.moment_nm;
@@ -261,10 +314,12 @@ void run_fault(const fault_request& r) {
     all_own = all_own && !std::isnan(s.moment_nm);
   }
   if (all_own) model_j["subfault_moment_sum_Nm"] = own;
+  if (m.has_windows()) model_j["time_windows"] = windows_json(m, f);
   j["model"] = model_j;
   add_geometry_json(j, f.geometry);
   j["parameters"] = {{"dt", p.dt}, {"tr", p.tr}, {"ar", p.ar}, {"nv", p.nv}};
-  j["function"] = "each subfault's lasts its rise time: fmax = tr^(nv-1) / rise";
+  j["function"] = f.windowed ? "each window's lasts the window's length: fmax = tr^(nv-1) / LEN"
+                             : "each subfault's lasts its rise time: fmax = tr^(nv-1) / rise";
   std::map<rigidity_source, std::size_t> by_source;
   for (rigidity_source s : f.rigidity_from) ++by_source[s];
   j["rigidity"] = json::array();
