@@ -165,7 +165,7 @@ trislip::srf_point point_of(const py::dict& d, std::size_t index, bool columns, 
   };
   const char* known[] = {"lon", "lat", "depth_km", "strike", "dip", "rake", "area_m2", "slip_m", "tinit_s",
                          "fmax_hz", "tr", "ar", "nv", "dt", "nt", "vs_m_s", "density_kg_m3", "rigidity_pa",
-                         "line", "segment"};
+                         "line", "window", "segment"};
   for (const auto& [key, value] : d) {
     const std::string k = py::str(key);
     if (std::find(std::begin(known), std::end(known), k) == std::end(known)) {

@@ -73,7 +73,10 @@ async function main() {
     const models = fs.readdirSync(models_dir).filter((f) => /\.(fsp|param)$/.test(f)).sort()
       .map((f) => path.join(models_dir, f));
     assert.strictEqual(models.length, 3, `${models_dir}: ${models.length} models`);
-    for (const model of models) {
+    // A time-window model first: its windows summed in each cell, each
+    // window's slip, rake and onset under the pointer.
+    const northridge = path.join(models_dir, 'time-windows', 'srcmod_1994_northridge.fsp');
+    for (const model of [northridge, ...models]) {
       const label = path.basename(model);
       await page.setInputFiles('#model-file', model);
       await page.waitForFunction((name) => document.getElementById('model-name').textContent === name, label);
@@ -91,8 +94,9 @@ async function main() {
       await canvas.scrollIntoViewIfNeeded();
       const box = await canvas.boundingBox();
       await page.mouse.move(box.x + box.width / 2 + 20, box.y + box.height / 2);
-      assert.match(await page.textContent('#fault-hover'),
-        /^line \d+, segment 1: lon -?[\d.]+, lat -?[\d.]+, depth [\d.]+ km; slip [\d.]+ m, rake -?[\d.]+°, rupture time [\d.]+ s, rise time [\d.]+ s$/);
+      const windows = model === northridge ? '; time windows \\d: [\\d.]+ m, rake -?[\\d.]+°, from [\\d.]+ s(; \\d: .*)?' : '';
+      assert.match(await page.textContent('#fault-hover'), new RegExp(
+        `^line \\d+, segment 1: lon -?[\\d.]+, lat -?[\\d.]+, depth [\\d.]+ km; slip [\\d.]+ m, rake -?[\\d.]+°, rupture time [\\d.]+ s, rise time [\\d.]+ s${windows}$`));
       await files_equal_the_programs(page, program, label);
     }
 

@@ -304,7 +304,6 @@ val fault_view(const val& words) {
                                 {"down", &down}, {"segment", &segment}, {"line", &lines}}) {
     points.set(name, numbers(*x));
   }
-  if (f.windowed) points.set("windows", windows);
   // Each plane with its outline on the map: the corners of its top and
   // bottom edges.
   val planes = val::array();
@@ -338,6 +337,7 @@ val fault_view(const val& words) {
   r.set("event", m.event);
   r.set("segments", m.segments.size());
   r.set("points", points);
+  if (f.windowed) r.set("windows", windows);  // each subfault's windows in words, beside the point columns
   r.set("planes", planes);
   if (!std::isnan(m.hyp_lon) && !std::isnan(m.hyp_lat)) {
     val hyp = val::object();

@@ -309,7 +309,7 @@ function subfault_text(v, k) {
   return `line ${p.line[k]}, segment ${p.segment[k] + 1}: lon ${number(p.lon[k], 7)}, lat ${number(p.lat[k], 7)}, ` +
     `depth ${number(p.depth[k], 5)} km; slip ${number(p.slip[k], 4)} m, rake ${number(p.rake[k], 4)}°, ` +
     `rupture time ${number(p.trup[k], 4)} s, rise time ${number(p.rise[k], 4)} s` +
-    (p.windows ? `; time windows ${p.windows[k]}` : '');
+    (v.windows ? `; time windows ${v.windows[k]}` : '');
 }
 
 const hover_hint = 'A subfault\'s values: hold the pointer over it on the map or on its segment.';

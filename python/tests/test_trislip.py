@@ -190,6 +190,18 @@ def test_a_published_model_read_changed_and_written(tmp_path):
         trislip.read_fault(str(p))
 
 
+def test_time_windows_are_points_of_their_own():
+    path = str(MODELS / "time-windows" / "srcmod_1994_northridge.fsp")
+    c = trislip.read_fault(path, dt=0.002)["columns"]
+    rows = np.loadtxt(path, comments="%")
+    windows = rows[:, [7, 9, 11]]
+    assert len(c["slip_m"]) == np.count_nonzero(windows) == 397
+    assert np.array_equal(c["slip_m"], windows[windows != 0])
+    assert set(c["window"]) == {1.0, 2.0, 3.0}
+    merged = trislip.read_fault(path, dt=0.002, merge_windows=True)["columns"]
+    assert len(merged["slip_m"]) == 186 and set(merged["window"]) == {0.0}
+
+
 def test_specfem_cmt_from_python(tmp_path):
     t = trislip.moment_tensor(0, 45, 90, 1e18)  # a 45-degree thrust striking north
     assert t["mrr"] == pytest.approx(1e18) and t["mpp"] == pytest.approx(-1e18) and abs(t["mtt"]) < 1e3

@@ -424,7 +424,11 @@ fault build_fault(const model& m, const fault_options& o) {
   const bool hyp_known = std::isfinite(hyp[0]) && std::isfinite(hyp[1]) && std::isfinite(hyp[2]);
   f.geometry = check_geometry(f.points, f.planes, f.segment_first, hyp_known ? hyp : nullptr);
   for (fault_warning& w : geometry_warnings(f.geometry, f.points, f.planes,
-                                            [&](std::size_t k) { return "line " + std::to_string(f.lines[k]); })) {
+                                            [&](std::size_t k) {
+                                              return "line " + std::to_string(f.lines[k]) +
+                                                     (f.windows[k] > 0 ? ", window " + std::to_string(f.windows[k])
+                                                                       : std::string());
+                                            })) {
     f.warnings.push_back(std::move(w));
   }
   return f;
