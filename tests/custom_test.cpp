@@ -46,6 +46,9 @@ struct how {
   rlim_t file_limit = RLIM_INFINITY;
   std::string stale_files;     // a folder given temporary files of the run's own process number
   std::string fail_close, fail_rename;  // the dynamic build, with these calls failing
+  // The dynamic build, raising SIGTERM in a call: mkdir(), rename() or
+  // close() of a path that holds these.
+  std::string signal_mkdir, signal_rename, signal_close;
 };
 
 class custom : public scratch_test {
@@ -63,7 +66,10 @@ class custom : public scratch_test {
       chmod(copy.c_str(), 0755);
       program = copy.c_str();
     }
-    if (!h.fail_close.empty() || !h.fail_rename.empty()) program = TRISLIP_CUSTOM_DYNAMIC_BINARY;
+    if (!h.fail_close.empty() || !h.fail_rename.empty() || !h.signal_mkdir.empty() || !h.signal_rename.empty() ||
+        !h.signal_close.empty()) {
+      program = TRISLIP_CUSTOM_DYNAMIC_BINARY;
+    }
     const pid_t pid = fork();
     if (pid == 0) {
       const int in = open("/dev/null", O_RDONLY);
@@ -89,6 +95,9 @@ class custom : public scratch_test {
       setrlimit(RLIMIT_FSIZE, &fsize);
       if (!h.fail_close.empty()) setenv("TRISLIP_FAIL_CLOSE", h.fail_close.c_str(), 1);
       if (!h.fail_rename.empty()) setenv("TRISLIP_FAIL_RENAME", h.fail_rename.c_str(), 1);
+      if (!h.signal_mkdir.empty()) setenv("TRISLIP_SIGNAL_MKDIR", h.signal_mkdir.c_str(), 1);
+      if (!h.signal_rename.empty()) setenv("TRISLIP_SIGNAL_RENAME", h.signal_rename.c_str(), 1);
+      if (!h.signal_close.empty()) setenv("TRISLIP_SIGNAL_CLOSE", h.signal_close.c_str(), 1);
       if (program == std::string(TRISLIP_CUSTOM_DYNAMIC_BINARY)) {
         setenv("LD_PRELOAD", TRISLIP_FAILING_CALLS_SHIM, 1);
       }
@@ -309,6 +318,39 @@ TEST_F(custom, bad_input_is_refused_by_name_with_nothing_written) {
     const outcome r = custom_run(all);
     EXPECT_TRUE(r.exited_with(0)) << args[1] << ": " << r.err;
     std::system(("rm -rf '" + path("ok") + "'").c_str());
+  }
+}
+
+// A signal at each moment of a run, raised from inside the call that
+// marks it: the message and status say what is on disk. Before anything is
+// staged, nothing changes; once the files are being put in place, the set
+// is finished and the run says it was interrupted after publishing (status
+// 3), as it does when the signal comes as it lets go of the folder's lock.
+// (While the files are written: the test below.)
+TEST_F(custom, a_signal_at_each_moment_says_what_is_on_disk) {
+  ASSERT_TRUE(custom_run({"--output-dir", "ref", "--quiet"}).exited_with(0));
+  how before;
+  before.signal_mkdir = "fresh";
+  outcome r = custom_run({"--output-dir", "fresh/out", "--quiet"}, before);
+  EXPECT_TRUE(r.exited_with(1)) << r.status;
+  EXPECT_EQ(r.err, "trislip-custom: interrupted, unfinished files removed\n");
+  EXPECT_FALSE(exists("fresh"));
+
+  how during, after;
+  during.signal_rename = "/Tri_Slip.csv";
+  after.signal_close = "/.trislip.lock";
+  for (const how* h : {&during, &after}) {
+    SCOPED_TRACE(h == &during ? "while publishing" : "after publishing");
+    older_files("pub");
+    r = custom_run({"--output-dir", "pub", "--quiet"}, *h);
+    EXPECT_TRUE(r.exited_with(3)) << r.status;
+    EXPECT_EQ(r.err, "trislip-custom: interrupted after its files were published; they are complete\n");
+    EXPECT_EQ(names_in("pub"), (std::vector<std::string>{".trislip.lock", "Tri_Amp.csv", "Tri_Slip.csv",
+                                                         "trislip.json"}));
+    for (const char* name : {"Tri_Slip.csv", "Tri_Amp.csv"}) {
+      EXPECT_TRUE(read_file(path(std::string("pub/") + name)) == read_file(path(std::string("ref/") + name)))
+          << name << " is not the new run's";
+    }
   }
 }
 

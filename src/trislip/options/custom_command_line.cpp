@@ -84,7 +84,8 @@ custom_command_line::custom_command_line() {
       "Sampling warnings (trislip-custom: warning: ...) go to standard error and into\n"
       "trislip.json; the run still writes its files, unless --strict.\n"
       "Exit status: 0 when all files are written; 2 for bad input, with nothing written;\n"
-      "1 when writing fails or the run is interrupted, with no file changed.");
+      "1 when writing fails or the run is interrupted, with no file changed; 3 when the run\n"
+      "is interrupted after all its files were put in place (they are complete).");
 }
 
 void custom_command_line::finish() {

@@ -73,7 +73,8 @@ fault_command_line::fault_command_line() {
       "line its rows disagree with (each segment is placed by its rows) and every sampling or\n"
       "geometry warning goes to standard error and into trislip.json.\n"
       "Exit status: 0 when all files are written; 2 for bad input, with nothing written;\n"
-      "1 when writing fails or the run is interrupted, with no file changed.");
+      "1 when writing fails or the run is interrupted, with no file changed; 3 when the run\n"
+      "is interrupted after all its files were put in place (they are complete).");
 }
 
 }  // namespace trislip

@@ -34,6 +34,10 @@ staged table[max_staged];
 
 const char* program_name = "trislip";
 
+// Set once every file of the run is in place: an ending signal after that
+// interrupts a run whose files are complete, and says so.
+volatile std::sig_atomic_t set_published = 0;
+
 const int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 using signals_held = ending_signals_held;
@@ -108,6 +112,11 @@ void remove_entry(staged& s) noexcept {
 }
 
 extern "C" void on_ending_signal(int) {
+  if (set_published) {
+    say(program_name);
+    say(": interrupted after its files were published; they are complete\n");
+    ::_exit(interrupted_after_publishing);
+  }
   discard_staged_files();
   say(program_name);
   say(": interrupted, unfinished files removed\n");
@@ -368,6 +377,9 @@ void publish_staged_files(const std::string& dir) {
     }
     set[i]->in_use = 0;
   }
+  // Still held: a signal that came during the renames is taken only now,
+  // as one that came after them.
+  set_published = 1;
 }
 
 void remove_stale_staged_files(const std::string& dir, const std::vector<std::string>& names) {

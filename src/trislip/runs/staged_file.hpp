@@ -95,9 +95,13 @@ void discard_staged_files() noexcept;
 
 // Installs handlers for SIGINT, SIGTERM and SIGHUP that discard the staged
 // files, print "PROGRAM: interrupted, unfinished files removed" and exit with
-// status 1. A write that would exceed a file-size limit fails with an error
-// instead of killing the process.
+// status 1; once publish_staged_files has put the set in place (a signal
+// that came while it did is held until then), they print "PROGRAM:
+// interrupted after its files were published; they are complete" and exit
+// with interrupted_after_publishing. A write that would exceed a file-size
+// limit fails with an error instead of killing the process.
 void discard_staged_files_on_signals(const char* program);
+constexpr int interrupted_after_publishing = 3;
 
 // Holds the ending signals (SIGINT, SIGTERM, SIGHUP) on this thread while
 // it lives. Threads started meanwhile keep them held for good: the handler
