@@ -297,6 +297,11 @@ TEST_F(custom, bad_input_is_refused_by_name_with_nothing_written) {
       {{"--export", "srf", "--lon", "1", "--lat", "2", "--depth", "0.1", "--strike", "0", "--dip", "90",
         "--rake", "0", "--area", "1e6"},
        "--depth depth 0.1 km: a square subfault of 1e+06 m^2 centred there reaches above the surface"},
+      // One rigidity for the moments and another in SRF 2.0's VS and DEN.
+      {{"--export", "specfem-cmt", "--lon", "1", "--lat", "2", "--depth", "3", "--strike", "0", "--dip", "90",
+        "--rake", "0", "--area", "1e6", "--mu", "3e10", "--vs", "3200", "--density", "2700"},
+       "--mu 3e+10: disagrees with --vs 3200 and --density 2700, which give 2.7648e+10 Pa (density x vs^2) beyond "
+       "0.1%"},
   };
   for (const auto& [args, says] : cases) {
     std::vector<std::string> all = args;
@@ -591,6 +596,19 @@ TEST_F(custom, srf_of_a_point_and_of_a_table) {
   EXPECT_EQ(j["geometry"]["result"], "failed");
   EXPECT_EQ(j["geometry"]["points_outside"], 3);
   EXPECT_EQ(j["geometry"]["hypocentre"]["on_a_segment"], true);
+
+  // Without a PLANE block, no plane is needed; a table's own VS and DEN
+  // that disagree with --mu are refused by row, ones that agree within
+  // 0.1% taken.
+  r = custom_run({"--export", "srf", "--subfaults", "rows.csv", "--mu", "3e10", "--srf-without-plane",
+                  "--output-dir", "n", "--quiet"});
+  EXPECT_TRUE(r.exited_with(2));
+  EXPECT_NE(r.err.find("--mu 3e+10: disagrees with row 1's vs_m_s 3000 and density_kg_m3 2500, which give 2.25e+10"),
+            std::string::npos) << r.err;
+  r = custom_run({"--export", "srf", "--subfaults", "rows.csv", "--mu", "2.251e10", "--srf-without-plane",
+                  "--output-dir", "n", "--quiet"});
+  ASSERT_TRUE(r.exited_with(0)) << r.err;
+  EXPECT_EQ(read_file(path("n/trislip.srf")).rfind("1.0\nPOINTS 3\n", 0), 0u);
 }
 
 // Runs with other parameters into the same folder at the same time: the

@@ -304,6 +304,8 @@ TEST_F(fault_run, bad_models_are_refused_with_nothing_written) {
       {"table.csv --rise 2 --dt 0", "--dt 0: must be finite and > 0"},
       {"table.csv --rise 2 --mu 3e10 --rake -361", "--rake -361: must be from -360 to 360"},
       {"table.csv --rise 2 --mu 3e10 --specfem-binary", "--specfem-binary: goes with --export specfem-cmt"},
+      {"table.csv --rise 2 --mu 3e10 --vs 3200 --density 2700", "--mu 3e+10: disagrees with --vs 3200 and --density "
+                                                                "2700, which give 2.7648e+10 Pa"},
   };
   for (const auto& [args, message] : cases) {
     const outcome r = run(args + " --output-dir never");

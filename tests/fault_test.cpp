@@ -553,6 +553,12 @@ TEST(fault_model, bad_models_are_refused_by_line_and_column) {
   } catch (const trislip::model_error& e) {
     EXPECT_STREQ(e.what(), "line 38: no rise time, and the header gives no avTr: give --rise");
   }
+  // --mu beside --vs and --density that give another rigidity.
+  trislip::fault_options three;
+  three.mu_pa = 3e10;
+  three.vs_m_s = 3200;
+  three.density_kg_m3 = 2700;
+  EXPECT_THROW(trislip::build_fault(trislip::read_fsp(top, "m"), three), std::invalid_argument);
   // A rise time beyond any count of samples (t_ris + t_fal of 1e33 s).
   const std::string long_rise =
       cut_row(param, "    -32.691689", "    -32.691689 -72.4 0.7 144 91 6.6 19.3 75.8 1e33 1.5 0.136475E+27");

@@ -168,6 +168,11 @@ struct fault_options {
   bool merge_windows = false;
 };
 
+// What --mu beside --vs and --density that disagree with it (by
+// rigidity_agrees) says: build_fault refuses those options with it, since
+// the moments would take one rigidity and SRF 2.0's VS and DEN another.
+std::string rigidity_disagreement(const fault_options& o);
+
 // Where a subfault's rigidity came from.
 enum class rigidity_source { model_moment, velocity_structure, options };
 const char* rigidity_source_name(rigidity_source s);  // "model moment", "velocity structure", "options"

@@ -80,9 +80,14 @@ struct srf_summary {
 srf_summary write_srf(const std::vector<srf_point>& points, const std::vector<srf_plane>& planes,
                       srf_version v, byte_sink& out, unsigned threads = 1);
 
+// Whether a rigidity (Pa) and a point's VS (m/s) and DEN (kg/m^3) agree:
+// DEN x VS^2 within 0.1% of it, or either of VS and DEN not given (NaN).
+bool rigidity_agrees(double mu_pa, double vs_m_s, double density_kg_m3);
+
 // Checks the points of a writer of moment sources: each as SRF 1.0 takes
-// it, and one finite rigidity > 0 (Pa) a point. Throws
-// std::invalid_argument naming the writer or the point's index.
+// it, and one finite rigidity > 0 (Pa) a point that agrees with the
+// point's VS and DEN where it has them. Throws std::invalid_argument
+// naming the writer or the point's index.
 void check_points_and_rigidity(const std::vector<srf_point>& points, const std::vector<double>& rigidity_pa,
                                const char* writer);
 

@@ -200,6 +200,8 @@ def test_time_windows_are_points_of_their_own():
     assert set(c["window"]) == {1.0, 2.0, 3.0}
     merged = trislip.read_fault(path, dt=0.002, merge_windows=True)["columns"]
     assert len(merged["slip_m"]) == 186 and set(merged["window"]) == {0.0}
+    with pytest.raises(ValueError, match="--mu 3e\\+10: disagrees with --vs 3200 and --density 2700"):
+        trislip.read_fault(path, mu=3e10, vs=3200, density=2700)
 
 
 def test_specfem_cmt_from_python(tmp_path):

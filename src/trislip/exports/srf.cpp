@@ -322,7 +322,19 @@ void check_points_and_rigidity(const std::vector<srf_point>& points, const std::
       throw std::invalid_argument("point " + std::to_string(k) + ": rigidity " + shortest_text(rigidity_pa[k]) +
                                   " Pa: must be finite and > 0");
     }
+    const srf_point& pt = points[k];
+    if (!rigidity_agrees(rigidity_pa[k], pt.vs_m_s, pt.density_kg_m3)) {
+      throw std::invalid_argument("point " + std::to_string(k) + ": rigidity " + shortest_text(rigidity_pa[k]) +
+                                  " Pa, where its VS and DEN give " +
+                                  shortest_text(pt.density_kg_m3 * pt.vs_m_s * pt.vs_m_s) +
+                                  " Pa: must agree within 0.1%");
+    }
   }
+}
+
+bool rigidity_agrees(double mu_pa, double vs_m_s, double density_kg_m3) {
+  if (std::isnan(vs_m_s) || std::isnan(density_kg_m3)) return true;
+  return std::fabs(density_kg_m3 * vs_m_s * vs_m_s - mu_pa) <= 1e-3 * std::fabs(mu_pa);
 }
 
 srf_sr1 srf_sr1_as_written(const std::vector<srf_point>& points) {

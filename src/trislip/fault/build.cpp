@@ -185,6 +185,13 @@ model read_model(const std::string& path, const model_format* format) {
   return read_csv_model(text, path);
 }
 
+std::string rigidity_disagreement(const fault_options& o) {
+  return "--mu " + shortest_text(o.mu_pa) + ": disagrees with --vs " + shortest_text(o.vs_m_s) + " and --density " +
+         shortest_text(o.density_kg_m3) + ", which give " +
+         shortest_text(o.density_kg_m3 * o.vs_m_s * o.vs_m_s) + " Pa (density x vs^2) beyond 0.1%: give the "
+         "rigidity one way";
+}
+
 fault build_fault(const model& m, const fault_options& o) {
   {
     parameters q = o.p;
@@ -192,6 +199,9 @@ fault build_fault(const model& m, const fault_options& o) {
     q.fmax = 1;
     q.nt = min_samples;
     check(q);
+  }
+  if (!std::isnan(o.mu_pa) && !rigidity_agrees(o.mu_pa, o.vs_m_s, o.density_kg_m3)) {
+    throw std::invalid_argument(rigidity_disagreement(o));
   }
   fault f;
   f.read = m.subfaults.size();

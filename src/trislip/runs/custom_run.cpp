@@ -381,9 +381,11 @@ srf_plan srf_plan_of(const custom_options& o, bool wanted) {
   }
   plan.table = true;
   plan.points = read_subfaults(src.subfaults, defaults, plan.version);
-  if (src.plane.empty() && !o.srf_without_plane) {
-    plan.warnings.push_back({"srf_no_plane",
-                             "trislip.srf has no PLANE block, which SW4's rupture command needs: give --plane"});
+  if (src.plane.empty()) {
+    if (!o.srf_without_plane) {
+      plan.warnings.push_back({"srf_no_plane",
+                               "trislip.srf has no PLANE block, which SW4's rupture command needs: give --plane"});
+    }
   } else {
     try {
       plan.planes.push_back(parse_srf_plane(src.plane));
@@ -409,10 +411,22 @@ void check_sac_range(const column_ranges& r) {
 }
 
 // Each point's rigidity: --mu, or its VS and DEN; not a number where it
-// has neither.
-std::vector<double> rigidities(const custom_options& o, const std::vector<srf_point>& points) {
+// has neither. --mu beside a point's VS and DEN must agree with them: SRF
+// 2.0 carries VS and DEN, from which SeisSol's converter takes the
+// rigidity, while the NRF and the moments written here take --mu.
+std::vector<double> rigidities(const custom_options& o, const std::vector<srf_point>& points, bool table) {
   std::vector<double> mu;
-  for (const srf_point& pt : points) {
+  for (std::size_t k = 0; k < points.size(); ++k) {
+    const srf_point& pt = points[k];
+    if (std::isfinite(o.srf.mu) && !rigidity_agrees(o.srf.mu, pt.vs_m_s, pt.density_kg_m3)) {
+      const std::string gives = shortest_text(pt.density_kg_m3 * pt.vs_m_s * pt.vs_m_s) + " Pa";
+      const bool own = table && !(pt.vs_m_s == o.srf.vs && pt.density_kg_m3 == o.srf.density);
+      throw refusal("--mu " + shortest_text(o.srf.mu) + ": disagrees with " +
+                    (own ? "row " + std::to_string(k + 1) + "'s vs_m_s " + shortest_text(pt.vs_m_s) +
+                               " and density_kg_m3 " + shortest_text(pt.density_kg_m3)
+                         : "--vs " + shortest_text(pt.vs_m_s) + " and --density " + shortest_text(pt.density_kg_m3)) +
+                    ", which give " + gives + " (density x vs^2) beyond 0.1%: give the rigidity one way");
+    }
     mu.push_back(std::isfinite(o.srf.mu) ? o.srf.mu : pt.density_kg_m3 * pt.vs_m_s * pt.vs_m_s);
   }
   return mu;
@@ -475,7 +489,7 @@ void plan_custom(custom_plan& plan) {
   plan.exports = exports_of(o);
   plan.srf = srf_plan_of(o, plan.exports.srf || plan.exports.specfem_cmt || plan.exports.nrf);
   if (!plan.exports.srf) plan.srf.warnings.clear();  // of the SRF file alone
-  plan.rigidity = rigidities(o, plan.srf.points);
+  plan.rigidity = rigidities(o, plan.srf.points, plan.srf.table);
   // The moment tensors of --export specfem-cmt need every point's.
   for (double mu : plan.exports.specfem_cmt || plan.exports.nrf ? plan.rigidity : std::vector<double>{}) {
     if (!(std::isfinite(mu) && mu > 0)) {

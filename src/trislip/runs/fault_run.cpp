@@ -33,6 +33,7 @@ void check_options(const fault_request& r) {
       throw refusal(std::string(name) + " " + shortest_text(x) + ": must be finite and > 0");
     }
   }
+  if (!std::isnan(o.mu_pa) && !rigidity_agrees(o.mu_pa, o.vs_m_s, o.density_kg_m3)) throw refusal(rigidity_disagreement(o));
   if (!std::isnan(o.rake) && !(o.rake >= -360 && o.rake <= 360)) {
     throw refusal("--rake " + shortest_text(o.rake) + ": must be from -360 to 360");
   }
