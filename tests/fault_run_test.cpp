@@ -306,6 +306,12 @@ TEST_F(fault_run, bad_models_are_refused_with_nothing_written) {
       {"table.csv --rise 2 --mu 3e10 --specfem-binary", "--specfem-binary: goes with --export specfem-cmt"},
       {"table.csv --rise 2 --mu 3e10 --vs 3200 --density 2700", "--mu 3e+10: disagrees with --vs 3200 and --density "
                                                                 "2700, which give 2.7648e+10 Pa"},
+      {"--quiet", "MODEL is required"},
+      {"table.csv --rise 0 --mu 3e10", "--rise 0: must be finite and > 0"},
+      {"table.csv --rise 2 --mu 0", "--mu 0: must be finite and > 0"},
+      {"table.csv --rise 2 --vs 0 --density 2700", "--vs 0: must be finite and > 0"},
+      {"table.csv --rise 2 --vs 3000 --density 0", "--density 0: must be finite and > 0"},
+      {"table.csv --rise 2 --mu 3e10 --vr 0", "--vr 0: must be finite and > 0"},
   };
   for (const auto& [args, message] : cases) {
     const outcome r = run(args + " --output-dir never");
@@ -313,10 +319,13 @@ TEST_F(fault_run, bad_models_are_refused_with_nothing_written) {
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
     EXPECT_FALSE(exists("never")) << args;
   }
-  // The table with a rise time and a rigidity converts.
-  const outcome r = run("table.csv --rise 2 --mu 3e10 --output-dir t --quiet");
+  // The table with a rise time and a rigidity converts; a .param file
+  // named by its format too.
+  outcome r = run("table.csv --rise 2 --mu 3e10 --output-dir t --quiet");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(nlohmann::json::parse(read_file(path("t/trislip.json")))["srf"]["moment_Nm"], 3e10 * 1e6 * 0.5);
+  r = run(models + "/usgs_2015_illapel.param --model-format usgs-param --output-dir p --quiet");
+  EXPECT_EQ(r.status, 0) << r.err;
 }
 
 }  // namespace

@@ -467,6 +467,39 @@ TEST(fault_model, time_windows_are_sources_of_their_own) {
   }
 }
 
+// The check of points against planes allows half a subfault each way:
+// along strike half LEN/NSTK, down dip half WID/NDIP, whatever the other.
+TEST(fault_model, plane_slack_is_half_a_subfault_each_way) {
+  struct plane_case {
+    double len, wid;
+    std::int32_t nstk, ndip;
+    double along, down;  // km from the plane's far end and from its bottom
+    bool outside;
+  } const cases[] = {
+      {20, 10, 2, 10, 0, 2.5, true},  {20, 10, 2, 10, 0, 0.4, false}, {20, 10, 2, 10, 4, 0, false},
+      {10, 20, 10, 2, 0.6, 0, true},  {10, 20, 10, 2, 0.4, 0, false}, {10, 20, 10, 2, 0, 4, false},
+  };
+  for (const plane_case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.len) + " x " + std::to_string(c.wid) + ": " + std::to_string(c.along) + ", " +
+                 std::to_string(c.down));
+    trislip::srf_plane plane;  // vertical, striking north, its top centre at (0, 0) on the surface
+    plane.len_km = c.len;
+    plane.wid_km = c.wid;
+    plane.nstk = c.nstk;
+    plane.ndip = c.ndip;
+    plane.dip = 90;
+    plane.dhyp_km = c.wid / 2;
+    trislip::srf_point pt;
+    pt.strike = 0;
+    pt.dip = 90;
+    // Inside the plane's last subfault along strike and down dip, then beyond.
+    trislip::move_along_strike(pt.lon, pt.lat, 0, c.len / 2 - c.len / c.nstk / 2 + (c.along > 0 ? c.len / c.nstk / 2 + c.along : 0));
+    pt.depth_km = c.wid - c.wid / c.ndip / 2 + (c.down > 0 ? c.wid / c.ndip / 2 + c.down : 0);
+    const trislip::geometry_check g = trislip::check_geometry({pt}, {plane}, {});
+    EXPECT_EQ(g.outside_points.size(), c.outside ? 1u : 0u);
+  }
+}
+
 // What a table gives stays its own: nv 64 is a whole number the function
 // takes, and each shape column reaches its own parameter. A rake of -180
 // is 180, and --vr wins over the header's avVr.

@@ -22,6 +22,7 @@
 
 #include "scratch.hpp"
 #include "trislip/fault.hpp"
+#include "trislip/projection.hpp"
 #include "trislip/specfem.hpp"
 
 namespace {
@@ -311,6 +312,37 @@ TEST_F(specfem_run, utm_and_local_frames_place_the_entries_where_proj_does) {
       EXPECT_EQ(grid[0].v[2], 0);
     }
   }
+}
+
+// The frames' edges: zones 60 and -60 both taken (61 and -61 refused), a
+// longitude written east of 180 projected as the same place west of it,
+// and z at the surface written as 0, not -0.
+TEST_F(specfem_run, zones_longitudes_and_the_surface_at_the_frames_edges) {
+  if (!trislip::projection_available()) GTEST_SKIP() << "skipped: this build has no PROJ";
+  write_file(path("rows.csv"),
+             "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s\n"
+             "177,10,0,120,45,90,1e6,0.5,0\n177,-10,5,120,45,90,1e6,0.5,0\n");
+  const std::string table = "--export specfem-cmt --subfaults rows.csv --mu 3e10 --quiet --output-dir o ";
+  for (const char* zone : {"60", "-60"}) {
+    ASSERT_EQ(run(TRISLIP_CUSTOM_BINARY, table + "--specfem-coordinates utm --specfem-depth z --specfem-utm-zone " +
+                                             zone),
+              0)
+        << zone << ": " << read_file(path("err.txt"));
+    const std::string cmt = read_file(path("o/CMTSOLUTION"));
+    EXPECT_NE(cmt.find("depth:          0\n"), std::string::npos) << cmt.substr(0, 400);
+    EXPECT_EQ(cmt.find("-0\n"), std::string::npos);
+  }
+  EXPECT_EQ(run(TRISLIP_CUSTOM_BINARY, table + "--specfem-coordinates utm --specfem-utm-zone -61"), 2);
+  write_file(path("rows.csv"),
+             "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s\n"
+             "241.5,34.2,5,120,45,90,1e6,0.5,0\n-118.5,34.2,5,120,45,90,1e6,0.5,0\n");
+  ASSERT_EQ(run(TRISLIP_CUSTOM_BINARY, table + "--specfem-coordinates local --specfem-origin -118.5,34.2"), 0)
+      << read_file(path("err.txt"));
+  const std::vector<entry> local = read_cmtsolution(read_file(path("o/CMTSOLUTION")));
+  ASSERT_EQ(local.size(), 2u);
+  EXPECT_NEAR(local[0].v[3], local[1].v[3], 1e-6);
+  EXPECT_NEAR(local[0].v[2], local[1].v[2], 1e-6);
+  EXPECT_NEAR(local[1].v[3], 0, 1e-6);
 }
 
 // SPECFEM options that cannot give what SPECFEM3D needs are refused by name
