@@ -146,8 +146,10 @@ inline void cos_sin_series(double x, double& c, double& s) {
   s = sd.hi + sd.lo;
 }
 
-// sin and cos of j / 256 for j = 0 to 1024, by the series, made once,
-// with their high parts split for exact products.
+// sin and cos of j / 256 for j = 0 to 1024 as double-doubles, summed by
+// the series when the table was made (tools/sin_cos_table.cpp wrote
+// sin_cos_table.inc; a test checks it against the series), with their high
+// parts split for exact products the first time the table is used.
 struct table_entry {
   dd s, c;
   dd s_split, c_split;
@@ -157,8 +159,12 @@ inline const table_entry* table() {
   static const struct made {
     table_entry t[table_size];
     made() : t() {
+      static constexpr double values[table_size][4] = {
+#include "trislip/sin_cos_table.inc"
+      };
       for (int j = 0; j < table_size; ++j) {
-        cos_sin_dd(j / 256.0, t[j].c, t[j].s);
+        t[j].s = {values[j][0], values[j][1]};
+        t[j].c = {values[j][2], values[j][3]};
         t[j].s_split = split(t[j].s.hi);
         t[j].c_split = split(t[j].c.hi);
       }

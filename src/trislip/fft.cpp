@@ -449,7 +449,9 @@ std::shared_ptr<const twiddle_tables> twiddles_of(std::int32_t n, std::int32_t i
   auto tables = std::make_shared<twiddle_tables>();
   std::vector<dcomplex>& w = tables->whole;
   w.resize(static_cast<std::size_t>(half));
-  const auto fill = [&](std::int32_t from, std::int32_t to) { detail::twiddle_values(half, ind, from, to, w.data()); };
+  const auto fill = [&](std::int32_t from, std::int32_t to) {
+    detail::twiddle_values(half, ind, from, to, w.data() + from);
+  };
   in_two(n >= threads_from, half, half / 2, fill);
   if (n >= depth_first_from) {  // the stage-by-stage order reads `whole` alone
     tables->runs.resize(static_cast<std::size_t>(half / 2));
@@ -501,7 +503,7 @@ void detail::twiddle_values(std::int32_t half, std::int32_t ind, std::int32_t fr
       for (int i = 0; i < 4; ++i) x[i] = angle(k + i);
       const int told = cos_sin_table4(x, c, s);
       for (int i = 0; i < 4; ++i) {
-        dcomplex& t = w[k + i];
+        dcomplex& t = w[k + i - from];
         if ((told >> i) & 1) {
           t = {c[i], s[i]};
         } else {
@@ -511,7 +513,7 @@ void detail::twiddle_values(std::int32_t half, std::int32_t ind, std::int32_t fr
     }
   }
 #endif
-  for (; k < to; ++k) correctly_rounded::cos_sin(angle(k), w[k].re, w[k].im);
+  for (; k < to; ++k) correctly_rounded::cos_sin(angle(k), w[k - from].re, w[k - from].im);
 }
 
 bool avx2_in_use() {

@@ -63,10 +63,10 @@ void dwvfast_in_stages(std::int32_t n, dcomplex* a, std::int32_t ind);
 
 
 namespace detail {
-// The twiddles w[k] = (cos phi, sin phi) of phi = k * ind * pai / half, as
-// the transform computes phi, correctly rounded, for k from `from` to
-// `to` - 1: four at a time with AVX2 where the processor has it (the same
-// doubles as one at a time).
+// The twiddles (cos phi, sin phi) of phi = k * ind * pai / half, as the
+// transform computes phi, correctly rounded, for k from `from` to `to` - 1,
+// into w[k - from]: four at a time with AVX2 where the processor has it
+// (the same doubles as one at a time).
 void twiddle_values(std::int32_t half, std::int32_t ind, std::int32_t from, std::int32_t to, dcomplex* w);
 }  // namespace detail
 
