@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -263,6 +265,19 @@ TEST(fault_model, illapel_param_and_fsp_give_the_same_places) {
   EXPECT_NEAR(m.segments[0].top_lat, (-32.8519516 + -29.1979809) / 2, 1e-12);
   EXPECT_TRUE(p.geometry.passed() && q.geometry.passed());
   EXPECT_TRUE(p.warnings.empty() || p.warnings[0].check != "centre_from_half_a_subfault");
+  // A boundary corner that makes 2.4 point sources a subfault along strike
+  // is no whole number: the rows move half a subfault, and that is said.
+  std::string text = read_text(models + "/usgs_2015_illapel.param");
+  double lon = -72.0062790, lat = -29.1979809;
+  trislip::move_along_strike(lon, lat, 6.613912, 17.93 * (1 / 5.0 - 1 / 2.4));
+  char corner[80];
+  std::snprintf(corner, sizeof corner, "  %.9f %.9f 0.716799974", lon, lat);
+  text.replace(text.find("  -72.0062790"), std::strlen("  -72.0062790      -29.1979809      0.716799974"), corner);
+  const trislip::model odd = trislip::read_usgs_param(text, "odd");
+  ASSERT_FALSE(odd.notes.empty());
+  EXPECT_NE(odd.notes[0].message.find("its boundary gives 2.4 x 5 point sources a subfault"), std::string::npos)
+      << odd.notes[0].message;
+  EXPECT_EQ(odd.segments[0].to_centre_along_km, 17.93 / 2);
 }
 
 // The moment rate: zero until a point's rupture time, and its integral
@@ -498,6 +513,58 @@ TEST(fault_model, plane_slack_is_half_a_subfault_each_way) {
     const trislip::geometry_check g = trislip::check_geometry({pt}, {plane}, {});
     EXPECT_EQ(g.outside_points.size(), c.outside ? 1u : 0u);
   }
+}
+
+// The header's claims checked with the slack each direction has: the top
+// depth half a subfault down dip (Dz / 2 sin dip: 0.86 km at 20 degrees and
+// Dz 5 km), the top centre half the longer side of a subfault (5 km where
+// they are 10 x 2 km); and a segment whose rows are not a whole grid gets
+// its plane from their extent.
+TEST(fault_model, header_claims_have_each_directions_slack_and_partial_grids_their_extent) {
+  const auto checks_of = [](const std::string& text, bool merge = false) {
+    trislip::fault_options o;
+    o.p.dt = 0.01;
+    o.merge_windows = merge;
+    const trislip::fault f = trislip::build_fault(trislip::read_fsp(text, "made"), o);
+    std::string said;
+    for (const auto& w : f.warnings) said += w.check + " ";
+    return std::make_pair(f, said);
+  };
+  const auto replaced = [](std::string t, const std::string& from_line_start, const std::string& with) {
+    const auto at = t.find(from_line_start);
+    return t.replace(at, t.find('\n', at) - at, with);
+  };
+  // Dip 20, Dz 5: a top depth 2 km off is said.
+  std::vector<usgs_writer::segment> shallow = {{0, 0, 1, 0, 20, 5, 5, 4, 3, 1, 1}};
+  const std::string dipping = usgs_writer::fsp(shallow, usgs_writer::hypocentre(shallow));
+  EXPECT_EQ(checks_of(dipping).second.find("header_top_depth"), std::string::npos);
+  EXPECT_NE(checks_of(replaced(dipping, "% depth to top:", "% depth to top: Z2top =   3.14 km")).second.find("header_top_depth"),
+            std::string::npos);
+  // Subfaults 10 x 2 km: a top centre 3 km along strike of the rows' is
+  // within half a subfault.
+  std::vector<usgs_writer::segment> long_cells = {{0, 0, 1, 0, 60, 10, 2, 4, 3, 1, 1}};
+  const usgs_writer::position top = usgs_writer::at(long_cells[0], 4 * 10 / 2.0 + 3, 0);
+  char line[80];
+  std::snprintf(line, sizeof line, "%% LAT = %.6f, LON = %.6f", top.lat, top.lon);
+  const std::string moved = replaced(usgs_writer::fsp(long_cells, usgs_writer::hypocentre(long_cells)),
+                                     "% LAT = ", line);
+  EXPECT_EQ(checks_of(moved).second.find("header_top_centre"), std::string::npos) << checks_of(moved).second;
+  // Two parallel strands 10 km apart, the second stating where its own
+  // rupture starts: the hypocentre, on the first, lies off the second's
+  // plane, so that line is no claim about it.
+  std::vector<usgs_writer::segment> strands = {{0, 0, 1, 0, 90, 5, 5, 4, 3, 1, 1}, {10, 0, 1, 0, 90, 5, 5, 4, 3, 2, 2}};
+  const std::string parallel = usgs_writer::fsp(strands, usgs_writer::hypocentre(strands));
+  EXPECT_EQ(checks_of(parallel).second.find("header_hypocentre"), std::string::npos) << checks_of(parallel).second;
+  // Three of a 2 x 2 grid: the plane spans them, its top edge at the
+  // surface as the file says, and every point on it.
+  std::string three = read_text(data + "/two_segments_top_centre.fsp");
+  three = replaced(three, " 34.2276 -116.4381  3.0  -0.7  0.0  0.00", "");
+  three.replace(three.find("Nsbfs = 4"), 9, "Nsbfs = 3");
+  const trislip::fault g = checks_of(three, true).first;
+  ASSERT_EQ(g.planes.size(), 2u);
+  EXPECT_EQ(g.planes[0].nstk * g.planes[0].ndip, 4);
+  EXPECT_NEAR(g.planes[0].dtop_km, 0, 1e-9);
+  EXPECT_TRUE(g.geometry.passed());
 }
 
 // What a table gives stays its own: nv 64 is a whole number the function
