@@ -264,9 +264,9 @@ TRISLIP_TARGET_AVX2 int rounded4(__m256d hi, __m256d lo, __m256d& out) {
 // function's IEEE operations in its order, so the same doubles; bit k of
 // the result is set where lane k's rounding is told (the others are left
 // to correctly_rounded::cos_sin).
-__attribute__((target("avx2"))) int cos_sin_table4(const double* x, double* c, double* s) {
+TRISLIP_TARGET_AVX2 int cos_sin_table4(__m256d vx, __m256d& c, __m256d& s) {
   const correctly_rounded::table_entry* table = correctly_rounded::table();
-  const __m256d sign = all4(-0.0), vx = _mm256_loadu_pd(x);
+  const __m256d sign = all4(-0.0);
   const __m256d a = _mm256_andnot_pd(sign, vx);
   const __m128i j = _mm256_cvttpd_epi32(add4(mul4(a, all4(256)), all4(0.5)));
   const __m256d d = sub4(a, mul4(_mm256_cvtepi32_pd(j), all4(1.0 / 256)));
@@ -308,9 +308,47 @@ __attribute__((target("avx2"))) int cos_sin_table4(const double* x, double* c, d
       mul4(sd, c3));
   __m256d sa, ca;
   const int told = rounded4(sin_main, add4(sin_main_lo, sin_small), sa) & rounded4(cos_main, add4(cos_main_lo, cos_small), ca);
-  _mm256_storeu_pd(c, ca);
-  _mm256_storeu_pd(s, _mm256_xor_pd(sa, _mm256_and_pd(vx, sign)));
+  c = ca;
+  s = _mm256_xor_pd(sa, _mm256_and_pd(vx, sign));
   return told;
+}
+
+// detail::twiddle_values four at a time from k = from: the angles as it
+// makes them (k * ind, exact in double, times pai, then times 1 / half,
+// which is a power of two and so exactly the division), then
+// cos_sin_table4, whose lanes are stored as pairs (cos, sin) where every
+// lane's rounding is told, and the others by correctly_rounded::cos_sin.
+// Returns the first k not done.
+__attribute__((target("avx2"))) std::int32_t twiddles4(std::int32_t half, std::int32_t ind, std::int32_t from,
+                                                       std::int32_t to, dcomplex* w) {
+  const __m256d times_pai = all4(pai), over_half = all4(1.0 / static_cast<double>(half));
+  std::int32_t k = from;
+  for (; k + 4 <= to; k += 4) {
+    const __m128i kk = _mm_mullo_epi32(_mm_setr_epi32(k, k + 1, k + 2, k + 3), _mm_set1_epi32(ind));
+    const __m256d x = mul4(mul4(_mm256_cvtepi32_pd(kk), times_pai), over_half);
+    __m256d c, s;
+    const int told = cos_sin_table4(x, c, s);
+    double* out = &w[k - from].re;
+    if (told == 0xf) {
+      const __m256d lo = _mm256_unpacklo_pd(c, s), hi = _mm256_unpackhi_pd(c, s);  // (c0 s0 c2 s2), (c1 s1 c3 s3)
+      _mm256_storeu_pd(out, _mm256_permute2f128_pd(lo, hi, 0x20));
+      _mm256_storeu_pd(out + 4, _mm256_permute2f128_pd(lo, hi, 0x31));
+      continue;
+    }
+    alignas(32) double xs[4], cs[4], ss[4];
+    _mm256_store_pd(xs, x);
+    _mm256_store_pd(cs, c);
+    _mm256_store_pd(ss, s);
+    for (int i = 0; i < 4; ++i) {
+      if ((told >> i) & 1) {
+        out[2 * i] = cs[i];
+        out[2 * i + 1] = ss[i];
+      } else {
+        correctly_rounded::cos_sin(xs[i], out[2 * i], out[2 * i + 1]);
+      }
+    }
+  }
+  return k;
 }
 #undef TRISLIP_TARGET_AVX2
 
@@ -497,21 +535,7 @@ void detail::twiddle_values(std::int32_t half, std::int32_t ind, std::int32_t fr
   const auto angle = [&](std::int32_t k) { return static_cast<double>(k * ind) * pai / static_cast<double>(half); };
   std::int32_t k = from;
 #if defined(TRISLIP_AVX2)
-  if (has_avx2()) {
-    for (; k + 4 <= to; k += 4) {
-      double x[4], c[4], s[4];
-      for (int i = 0; i < 4; ++i) x[i] = angle(k + i);
-      const int told = cos_sin_table4(x, c, s);
-      for (int i = 0; i < 4; ++i) {
-        dcomplex& t = w[k + i - from];
-        if ((told >> i) & 1) {
-          t = {c[i], s[i]};
-        } else {
-          correctly_rounded::cos_sin(x[i], t.re, t.im);
-        }
-      }
-    }
-  }
+  if (has_avx2()) k = twiddles4(half, ind, from, to, w);
 #endif
   for (; k < to; ++k) correctly_rounded::cos_sin(angle(k), w[k - from].re, w[k - from].im);
 }
