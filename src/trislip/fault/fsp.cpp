@@ -45,7 +45,7 @@ std::size_t window_column(const std::string& upper_name, std::string_view prefix
   std::size_t w = 0;
   for (std::size_t i = head.size(); i < upper_name.size(); ++i) {
     const char c = upper_name[i];
-    if (c < '0' || c > '9' || w > 1000) return 0;
+    if (c < '0' || c > '9' || w > 100) return 0;  // at most 1009 windows
     w = w * 10 + static_cast<std::size_t>(c - '0');
   }
   return w;
