@@ -3,6 +3,7 @@
 // refused the same way; a built fault is written as SRF and read back.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "check.hpp"
@@ -29,7 +30,16 @@ inline void check_model(trislip::model (*read)(const std::string&, const std::st
     expect_names_file_and_line(e.what(), "", text);
     return;
   }
-  expect(f.points.size() + f.zero_slip == f.read, "points and zero-slip rows do not add up to the rows read");
+  // A point a row with slip, or, keeping a time-window model's windows,
+  // one or more a row, each of a window.
+  expect(f.zero_slip <= f.read && f.lines.size() == f.points.size() && f.windows.size() == f.points.size(),
+         "the points' lines and windows do not match the points");
+  if (f.windowed) {
+    expect(f.points.size() >= f.read - f.zero_slip, "a time-window row with slip has no point");
+    for (std::int32_t w : f.windows) expect(w > 0, "a point of a time-window model has no window");
+  } else {
+    expect(f.points.size() + f.zero_slip == f.read, "points and zero-slip rows do not add up to the rows read");
+  }
   // Writing takes time in proportion to the samples: long inputs stop here.
   double samples = 0;
   for (const trislip::srf_point& pt : f.points) samples += pt.p.nt;

@@ -113,6 +113,7 @@ struct time_windows {
   double length_s = std::nan(""), overlap_s = std::nan("");
   std::string shape;        // as written
   std::size_t count_line = 0, length_line = 0;
+  std::size_t columns_line = 0;  // the first column line naming windows
   // Onset of window w (from 1) after the front.
   double onset_s(std::int32_t w) const { return (w - 1) * (length_s - overlap_s); }
 };

@@ -79,17 +79,18 @@ std::int64_t samples_to_end(const parameters& p) {
 // the length > 0 and the overlap from 0 to less than the length, so that
 // each window starts after the one before.
 void check_windows(const time_windows& w) {
-  const std::string at = w.length_line > 0 ? " (line " + std::to_string(w.length_line) + ")" : "";
   if (std::isnan(w.length_s) || std::isnan(w.overlap_s)) {
-    throw model_error("time-window columns, and the header gives no window length and overlap (% Invs : LEN = .. s "
-                      "SHF = .. s): give --merge-windows for one function per subfault");
+    throw model_error("line " + std::to_string(w.columns_line) + ": time-window columns, and the header gives no "
+                      "window length and overlap (% Invs : LEN = .. s SHF = .. s): give --merge-windows for one "
+                      "function per subfault");
   }
+  const std::string at = "line " + std::to_string(w.length_line) + ": ";
   if (!(w.length_s > 0 && std::isfinite(w.length_s))) {
-    throw model_error("window length LEN = " + shortest_text(w.length_s) + " s" + at + ": must be > 0");
+    throw model_error(at + "window length LEN = " + shortest_text(w.length_s) + " s: must be > 0");
   }
   if (!(w.overlap_s >= 0 && w.overlap_s < w.length_s)) {
-    throw model_error("window overlap SHF = " + shortest_text(w.overlap_s) + " s" + at +
-                      ": must be from 0 to less than the window length " + shortest_text(w.length_s) + " s");
+    throw model_error(at + "window overlap SHF = " + shortest_text(w.overlap_s) +
+                      " s: must be from 0 to less than the window length " + shortest_text(w.length_s) + " s");
   }
 }
 

@@ -338,6 +338,7 @@ model read_fsp(const std::string& text, const std::string& name) {
     } else if (column_header(body, line, cols)) {
       have_columns = true;
       if (!cols.tw.empty()) window_columns.emplace_back(line, cols.tw.size());
+      if (!cols.tw.empty() && m.windows.columns_line == 0) m.windows.columns_line = line;
     } else if (multi && !segments.empty()) {
       segment_values(body, line, segments.back());
     }
