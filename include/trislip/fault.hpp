@@ -231,6 +231,10 @@ struct fault {
   std::vector<fault_warning> warnings;
 };
 
+// How messages name point k of a fault: "line N", and ", window W" for a
+// time window's point.
+std::string point_label(const fault& f, std::size_t k);
+
 // The mapping from a model to its points. Throws model_error naming the
 // line for what cannot be filled (no slip, no position, no subfault size,
 // no rise time, no rupture time, no rigidity).

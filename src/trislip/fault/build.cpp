@@ -435,14 +435,16 @@ fault build_fault(const model& m, const fault_options& o) {
   const bool hyp_known = std::isfinite(hyp[0]) && std::isfinite(hyp[1]) && std::isfinite(hyp[2]);
   f.geometry = check_geometry(f.points, f.planes, f.segment_first, hyp_known ? hyp : nullptr);
   for (fault_warning& w : geometry_warnings(f.geometry, f.points, f.planes,
-                                            [&](std::size_t k) {
-                                              return "line " + std::to_string(f.lines[k]) +
-                                                     (f.windows[k] > 0 ? ", window " + std::to_string(f.windows[k])
-                                                                       : std::string());
-                                            })) {
+                                            [&](std::size_t k) { return point_label(f, k); })) {
     f.warnings.push_back(std::move(w));
   }
   return f;
+}
+
+std::string point_label(const fault& f, std::size_t k) {
+  std::string label = "line " + std::to_string(f.lines[k]);
+  if (f.windows[k] > 0) label += ", window " + std::to_string(f.windows[k]);
+  return label;
 }
 
 std::vector<double> moment_rate(const std::vector<srf_point>& points, const std::vector<double>& rigidity_pa,

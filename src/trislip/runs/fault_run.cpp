@@ -50,13 +50,6 @@ std::vector<std::string> exports_of(const std::string& list) {
   return chosen;
 }
 
-// How messages name point k: its line in the model, and its window.
-std::string point_label(const fault& f, std::size_t k) {
-  std::string label = "line " + std::to_string(f.lines[k]);
-  if (f.windows[k] > 0) label += ", window " + std::to_string(f.windows[k]);
-  return label;
-}
-
 // The sampling warnings of the points, one line a kind: how many, the first
 // few lines of the model, and the first point's message.
 void summarise(const std::vector<srf_warning>& found, const fault& f, warning_log& log) {
