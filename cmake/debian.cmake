@@ -35,17 +35,29 @@ source time functions for SW4, SPECFEM3D, PyLith, SAC and miniSEED, and
 kinematic sources in the Standard Rupture Format. trislip-fault turns
 published finite-fault models (FSP, USGS .param) into such sources.")
 
+# PROJ and netCDF are opened by name when a run needs them, so
+# dpkg-shlibdeps cannot see them: the programs ask for the packages that
+# hold the libraries this build was made against.
+set(trislip_opened_packages "")
+foreach(file IN ITEMS "${TRISLIP_PROJ_SONAME_FILE}" "${TRISLIP_NETCDF_SONAME_FILE}")
+  if(file)
+    get_filename_component(real "${file}" REALPATH)
+    execute_process(COMMAND dpkg-query -S "${real}" OUTPUT_VARIABLE owner ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(owner MATCHES "^([^:, ]+)")
+      list(APPEND trislip_opened_packages ${CMAKE_MATCH_1})
+    endif()
+  endif()
+endforeach()
+list(JOIN trislip_opened_packages ", " CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS)
+
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libtrislip-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-# The static export library links libmseed, PROJ where it projects and
-# netCDF where it writes NRF.
+# The static export library links libmseed, and opens PROJ where it
+# projects and netCDF where it writes NRF.
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libmseed-dev")
-if(TRISLIP_PROJ)
-  string(APPEND CPACK_DEBIAN_DEV_PACKAGE_DEPENDS ", libproj-dev")
-endif()
-if(TRISLIP_NETCDF)
-  string(APPEND CPACK_DEBIAN_DEV_PACKAGE_DEPENDS ", libnetcdf-dev")
-endif()
+foreach(package IN LISTS trislip_opened_packages)
+  string(APPEND CPACK_DEBIAN_DEV_PACKAGE_DEPENDS ", ${package}")
+endforeach()
 set(CPACK_DEBIAN_DEV_DESCRIPTION
   "regularized triangle slip velocity function (development files)
 The C++ library behind the trislip programs: the slip velocity, slip and
@@ -65,6 +77,9 @@ if(TRISLIP_PYTHON)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
     "python3 (>= ${trislip_python_this}), python3 (<< ${trislip_python_next}), python3-numpy")
+  foreach(package IN LISTS trislip_opened_packages)
+    string(APPEND CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS ", ${package}")
+  endforeach()
   set(CPACK_DEBIAN_PYTHON_DESCRIPTION
     "regularized triangle slip velocity function (Python 3 module)
 The trislip library for Python: the slip velocity, slip and acceleration of

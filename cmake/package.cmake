@@ -21,13 +21,10 @@ file(RELATIVE_PATH trislip_pc_to_prefix
 string(REGEX REPLACE "/$" "" trislip_pc_to_prefix "${trislip_pc_to_prefix}")
 # The exports come first: a static library before the ones it uses.
 if(TRISLIP_EXPORTS)
-  set(trislip_pc_libs "-ltrislip_exports -ltrislip -lmseed -pthread")
   set(trislip_pc_libs "-ltrislip_exports -ltrislip -lmseed")
-  if(TRISLIP_PROJ)
-    string(APPEND trislip_pc_libs " -lproj")
-  endif()
-  if(TRISLIP_NETCDF)
-    string(APPEND trislip_pc_libs " -lnetcdf")
+  # PROJ and netCDF are opened at run time, with dlopen.
+  if((TRISLIP_PROJ OR TRISLIP_NETCDF) AND CMAKE_DL_LIBS)
+    string(APPEND trislip_pc_libs " -l${CMAKE_DL_LIBS}")
   endif()
   string(APPEND trislip_pc_libs " -pthread")
 else()

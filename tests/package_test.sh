@@ -38,6 +38,16 @@ c++ -o "$work/by-pc" "$src/tests/consumer/consumer.cpp" $(PKG_CONFIG_PATH=$pc_di
   2>"$work/pc.log" || fail "pkg-config consumer: $(head -5 "$work/pc.log")"
 [[ -x $work/by-pc ]] && { "$work/by-pc" | cmp -s "$work/expected" - || fail "pkg-config consumer differs"; }
 
+# netCDF and PROJ (and the fifty libraries they bring) are opened by the
+# runs that write NRF or project, never at every start.
+if command -v ldd >/dev/null; then
+  at_start=$(ldd "$prefix"/bin/trislip-custom "$prefix"/bin/trislip-fault "$(find "$prefix" -name 'trislip*.so')" 2>&1 |
+    grep -Eo 'lib(netcdf|proj)\.so[^ ]*' | sort -u | tr '\n' ' ')
+  [[ -z $at_start ]] || fail "the programs and the module load $at_start at start"
+else
+  echo "package: skipped the libraries loaded at start: no ldd here"
+fi
+
 site=$(find "$prefix" -name 'trislip*.so' -printf '%h\n' | head -n 1)
 v=$(PYTHONPATH=$site "$python" -c "import trislip; s = trislip.synthesize(); print(s.velocity[100])" 2>&1)
 [[ $v == 0.46708529447148395 ]] || fail "Python module from $site: $v"

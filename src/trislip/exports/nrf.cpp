@@ -14,6 +14,8 @@
 
 #ifdef TRISLIP_HAVE_NETCDF
 #include <netcdf.h>
+
+#include "shared_library.hpp"
 #endif
 
 #include "trislip/projection.hpp"
@@ -51,8 +53,35 @@ vector3 to_axes(const std::string& axes, double n, double e, double d) {
   return {v[0], v[1], v[2]};
 }
 
+// netCDF's functions, from the library this build was linked against,
+// opened the first time an NRF file is written.
+#define TRISLIP_NETCDF_FUNCTIONS(X)                                                                       \
+  X(nc_close) X(nc_create) X(nc_def_compound) X(nc_def_dim) X(nc_def_var) X(nc_def_var_deflate) X(nc_enddef) \
+  X(nc_insert_compound) X(nc_put_att) X(nc_put_att_text) X(nc_put_var) X(nc_put_var_double) X(nc_put_var_uint) \
+  X(nc_strerror)
+
+struct netcdf_library {
+#define TRISLIP_MEMBER(f) decltype(&::f) f = nullptr;
+  TRISLIP_NETCDF_FUNCTIONS(TRISLIP_MEMBER)
+#undef TRISLIP_MEMBER
+  std::string error;
+};
+
+const netcdf_library& netcdf() {
+  static const netcdf_library api = [] {
+    static detail::shared_library library(TRISLIP_NETCDF_SONAME, "netCDF");
+    netcdf_library a;
+#define TRISLIP_RESOLVE(f) a.f = library.function<decltype(&::f)>(#f);
+    TRISLIP_NETCDF_FUNCTIONS(TRISLIP_RESOLVE)
+#undef TRISLIP_RESOLVE
+    a.error = library.error();
+    return a;
+  }();
+  return api;
+}
+
 void check_nc(int status, const char* what, const std::string& path) {
-  if (status != NC_NOERR) throw std::runtime_error("cannot write " + path + ": " + what + ": " + nc_strerror(status));
+  if (status != NC_NOERR) throw std::runtime_error("cannot write " + path + ": " + what + ": " + netcdf().nc_strerror(status));
 }
 #endif
 
@@ -77,7 +106,7 @@ std::string split_axes(const std::string& projection, std::string& axes) {
 }  // namespace
 
 #ifdef TRISLIP_HAVE_NETCDF
-bool nrf_available() { return projection_available(); }
+bool nrf_available() { return netcdf().error.empty() && projection_available(); }
 #else
 bool nrf_available() { return false; }
 #endif
@@ -109,6 +138,7 @@ nrf_summary write_nrf(const std::vector<srf_point>& points, const std::vector<do
 #ifndef TRISLIP_HAVE_NETCDF
   throw std::invalid_argument("nrf: this build of trislip has no netCDF (Debian's libnetcdf-dev) to write NRF with");
 #else
+  if (!netcdf().error.empty()) throw std::invalid_argument("nrf: " + netcdf().error);
   const map_projection grid(bare);
   const srf_sr1 rates = srf_sr1_as_written(points);
   if (rates.m_s.size() > std::numeric_limits<unsigned>::max()) {
@@ -161,63 +191,63 @@ nrf_summary write_nrf(const std::vector<srf_point>& points, const std::vector<do
   summary.sources = points.size();
 
   int nc = 0;
-  check_nc(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &nc), "create", path);
+  check_nc(netcdf().nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &nc), "create", path);
   // Any failure closes the file.
   try {
     int v3 = 0, units_type = 0, sf_type = 0;
-    check_nc(nc_def_compound(nc, sizeof(vector3), "Vector3", &v3), "Vector3", path);
-    check_nc(nc_insert_compound(nc, v3, "x", offsetof(vector3, x), NC_DOUBLE), "Vector3.x", path);
-    check_nc(nc_insert_compound(nc, v3, "y", offsetof(vector3, y), NC_DOUBLE), "Vector3.y", path);
-    check_nc(nc_insert_compound(nc, v3, "z", offsetof(vector3, z), NC_DOUBLE), "Vector3.z", path);
+    check_nc(netcdf().nc_def_compound(nc, sizeof(vector3), "Vector3", &v3), "Vector3", path);
+    check_nc(netcdf().nc_insert_compound(nc, v3, "x", offsetof(vector3, x), NC_DOUBLE), "Vector3.x", path);
+    check_nc(netcdf().nc_insert_compound(nc, v3, "y", offsetof(vector3, y), NC_DOUBLE), "Vector3.y", path);
+    check_nc(netcdf().nc_insert_compound(nc, v3, "z", offsetof(vector3, z), NC_DOUBLE), "Vector3.z", path);
     const char* names[] = {"tinit", "timestep", "mu", "area", "tan1", "tan2", "normal"};
-    check_nc(nc_def_compound(nc, 7 * sizeof(char*), "Subfault_units", &units_type), "Subfault_units", path);
+    check_nc(netcdf().nc_def_compound(nc, 7 * sizeof(char*), "Subfault_units", &units_type), "Subfault_units", path);
     for (std::size_t i = 0; i < 7; ++i) {
-      check_nc(nc_insert_compound(nc, units_type, names[i], i * sizeof(char*), NC_STRING), "Subfault_units", path);
+      check_nc(netcdf().nc_insert_compound(nc, units_type, names[i], i * sizeof(char*), NC_STRING), "Subfault_units", path);
     }
-    check_nc(nc_def_compound(nc, sizeof(subfault), "Subfault", &sf_type), "Subfault", path);
+    check_nc(netcdf().nc_def_compound(nc, sizeof(subfault), "Subfault", &sf_type), "Subfault", path);
     const std::size_t at[] = {offsetof(subfault, tinit), offsetof(subfault, timestep), offsetof(subfault, mu),
                               offsetof(subfault, area),  offsetof(subfault, tan1),     offsetof(subfault, tan2),
                               offsetof(subfault, normal)};
     for (std::size_t i = 0; i < 7; ++i) {
-      check_nc(nc_insert_compound(nc, sf_type, names[i], at[i], i < 4 ? NC_DOUBLE : v3), "Subfault", path);
+      check_nc(netcdf().nc_insert_compound(nc, sf_type, names[i], at[i], i < 4 ? NC_DOUBLE : v3), "Subfault", path);
     }
     // Dimensions as the converter makes them: a length of 0 (the empty
     // second and third slip components) makes an unlimited dimension.
     int source = 0, sroffset = 0, direction = 0, sample[3] = {};
-    check_nc(nc_def_dim(nc, "source", points.size(), &source), "source", path);
-    check_nc(nc_def_dim(nc, "sroffset", points.size() + 1, &sroffset), "sroffset", path);
-    check_nc(nc_def_dim(nc, "direction", 3, &direction), "direction", path);
-    check_nc(nc_def_dim(nc, "sample1", rates.m_s.size(), &sample[0]), "sample1", path);
-    check_nc(nc_def_dim(nc, "sample2", 0, &sample[1]), "sample2", path);
-    check_nc(nc_def_dim(nc, "sample3", 0, &sample[2]), "sample3", path);
+    check_nc(netcdf().nc_def_dim(nc, "source", points.size(), &source), "source", path);
+    check_nc(netcdf().nc_def_dim(nc, "sroffset", points.size() + 1, &sroffset), "sroffset", path);
+    check_nc(netcdf().nc_def_dim(nc, "direction", 3, &direction), "direction", path);
+    check_nc(netcdf().nc_def_dim(nc, "sample1", rates.m_s.size(), &sample[0]), "sample1", path);
+    check_nc(netcdf().nc_def_dim(nc, "sample2", 0, &sample[1]), "sample2", path);
+    check_nc(netcdf().nc_def_dim(nc, "sample3", 0, &sample[2]), "sample3", path);
     int centres_id = 0, subfaults_id = 0, offsets_id = 0, rates_id[3] = {};
-    check_nc(nc_def_var(nc, "centres", v3, 1, &source, &centres_id), "centres", path);
-    check_nc(nc_def_var(nc, "subfaults", sf_type, 1, &source, &subfaults_id), "subfaults", path);
-    check_nc(nc_def_var_deflate(nc, subfaults_id, NC_NOSHUFFLE, 1, 1), "subfaults", path);
+    check_nc(netcdf().nc_def_var(nc, "centres", v3, 1, &source, &centres_id), "centres", path);
+    check_nc(netcdf().nc_def_var(nc, "subfaults", sf_type, 1, &source, &subfaults_id), "subfaults", path);
+    check_nc(netcdf().nc_def_var_deflate(nc, subfaults_id, NC_NOSHUFFLE, 1, 1), "subfaults", path);
     const int offset_dims[] = {sroffset, direction};
-    check_nc(nc_def_var(nc, "sroffsets", NC_UINT, 2, offset_dims, &offsets_id), "sroffsets", path);
-    check_nc(nc_def_var_deflate(nc, offsets_id, NC_NOSHUFFLE, 1, 1), "sroffsets", path);
+    check_nc(netcdf().nc_def_var(nc, "sroffsets", NC_UINT, 2, offset_dims, &offsets_id), "sroffsets", path);
+    check_nc(netcdf().nc_def_var_deflate(nc, offsets_id, NC_NOSHUFFLE, 1, 1), "sroffsets", path);
     const char* rate_names[] = {"sliprates1", "sliprates2", "sliprates3"};
     for (int i = 0; i < 3; ++i) {
-      check_nc(nc_def_var(nc, rate_names[i], NC_DOUBLE, 1, &sample[i], &rates_id[i]), rate_names[i], path);
-      check_nc(nc_def_var_deflate(nc, rates_id[i], NC_NOSHUFFLE, 1, 1), rate_names[i], path);
-      check_nc(nc_put_att_text(nc, rates_id[i], "units", 3, "m/s"), rate_names[i], path);
+      check_nc(netcdf().nc_def_var(nc, rate_names[i], NC_DOUBLE, 1, &sample[i], &rates_id[i]), rate_names[i], path);
+      check_nc(netcdf().nc_def_var_deflate(nc, rates_id[i], NC_NOSHUFFLE, 1, 1), rate_names[i], path);
+      check_nc(netcdf().nc_put_att_text(nc, rates_id[i], "units", 3, "m/s"), rate_names[i], path);
     }
-    check_nc(nc_put_att_text(nc, centres_id, "units", 1, "m"), "centres", path);
+    check_nc(netcdf().nc_put_att_text(nc, centres_id, "units", 1, "m"), "centres", path);
     const char* units[] = {"s", "s", "pascal", "m^2", "m", "m", "m"};
-    check_nc(nc_put_att(nc, subfaults_id, "units", units_type, 1, units), "subfaults", path);
-    check_nc(nc_enddef(nc), "enddef", path);
+    check_nc(netcdf().nc_put_att(nc, subfaults_id, "units", units_type, 1, units), "subfaults", path);
+    check_nc(netcdf().nc_enddef(nc), "enddef", path);
     if (!points.empty()) {
-      check_nc(nc_put_var(nc, centres_id, centres.data()), "centres", path);
-      check_nc(nc_put_var(nc, subfaults_id, subfaults.data()), "subfaults", path);
+      check_nc(netcdf().nc_put_var(nc, centres_id, centres.data()), "centres", path);
+      check_nc(netcdf().nc_put_var(nc, subfaults_id, subfaults.data()), "subfaults", path);
     }
-    check_nc(nc_put_var_uint(nc, offsets_id, offsets.data()), "sroffsets", path);
-    if (!rates.m_s.empty()) check_nc(nc_put_var_double(nc, rates_id[0], rates.m_s.data()), "sliprates1", path);
+    check_nc(netcdf().nc_put_var_uint(nc, offsets_id, offsets.data()), "sroffsets", path);
+    if (!rates.m_s.empty()) check_nc(netcdf().nc_put_var_double(nc, rates_id[0], rates.m_s.data()), "sliprates1", path);
   } catch (...) {
-    nc_close(nc);
+    netcdf().nc_close(nc);
     throw;
   }
-  check_nc(nc_close(nc), "close", path);
+  check_nc(netcdf().nc_close(nc), "close", path);
   return summary;
 #endif
 }

@@ -8,6 +8,8 @@
 
 #ifdef TRISLIP_HAVE_PROJ
 #include <proj.h>
+
+#include "shared_library.hpp"
 #endif
 
 #include "trislip/text.hpp"
@@ -34,32 +36,64 @@ std::string local_definition(double lon, double lat) {
 
 #ifdef TRISLIP_HAVE_PROJ
 
-bool projection_available() { return true; }
+namespace {
+
+// PROJ's functions, from the library this build was linked against,
+// opened the first time a projection is made.
+#define TRISLIP_PROJ_FUNCTIONS(X)                                                                        \
+  X(proj_context_create) X(proj_context_destroy) X(proj_context_errno) X(proj_context_errno_string)     \
+  X(proj_coord) X(proj_create_crs_to_crs) X(proj_destroy) X(proj_errno) X(proj_errno_reset) X(proj_log_level) \
+  X(proj_trans)
+
+struct proj_library {
+#define TRISLIP_MEMBER(f) decltype(&::f) f = nullptr;
+  TRISLIP_PROJ_FUNCTIONS(TRISLIP_MEMBER)
+#undef TRISLIP_MEMBER
+  std::string error;
+};
+
+const proj_library& proj() {
+  static const proj_library api = [] {
+    static detail::shared_library library(TRISLIP_PROJ_SONAME, "PROJ");
+    proj_library a;
+#define TRISLIP_RESOLVE(f) a.f = library.function<decltype(&::f)>(#f);
+    TRISLIP_PROJ_FUNCTIONS(TRISLIP_RESOLVE)
+#undef TRISLIP_RESOLVE
+    a.error = library.error();
+    return a;
+  }();
+  return api;
+}
+
+}  // namespace
+
+bool projection_available() { return proj().error.empty(); }
 
 struct map_projection::state {
   PJ_CONTEXT* context = nullptr;
   PJ* to_grid = nullptr;
   ~state() {
-    if (to_grid) proj_destroy(to_grid);
-    if (context) proj_context_destroy(context);
+    if (to_grid) proj().proj_destroy(to_grid);
+    if (context) proj().proj_context_destroy(context);
   }
 };
 
 map_projection::map_projection(const std::string& definition) : definition_(definition), s_(new state) {
-  s_->context = proj_context_create();
+  if (!projection_available()) throw std::invalid_argument("projection \"" + definition + "\": " + proj().error);
+  s_->context = proj().proj_context_create();
   if (!s_->context) throw std::invalid_argument("projection " + definition + ": PROJ could not start");
   // PROJ would otherwise print its own complaint on standard error as well.
-  proj_log_level(s_->context, PJ_LOG_NONE);
+  proj().proj_log_level(s_->context, PJ_LOG_NONE);
   // A PROJ string names a projection; as a coordinate system it needs +type=crs.
   std::string target = definition;
   if (target.find("+proj=") != std::string::npos && target.find("+type=crs") == std::string::npos) {
     target += " +type=crs";
   }
-  s_->to_grid = proj_create_crs_to_crs(s_->context, "+proj=longlat +datum=WGS84 +type=crs", target.c_str(), nullptr);
+  s_->to_grid = proj().proj_create_crs_to_crs(s_->context, "+proj=longlat +datum=WGS84 +type=crs", target.c_str(), nullptr);
   if (!s_->to_grid) {
-    const int e = proj_context_errno(s_->context);
+    const int e = proj().proj_context_errno(s_->context);
     throw std::invalid_argument("projection \"" + definition + "\": " +
-                                (e ? proj_context_errno_string(s_->context, e) : "PROJ cannot project into it"));
+                                (e ? proj().proj_context_errno_string(s_->context, e) : "PROJ cannot project into it"));
   }
 }
 
@@ -69,9 +103,9 @@ map_projection::position map_projection::forward(double lon, double lat) const {
                                 ": not a longitude and latitude");
   }
   const auto at = [&](double la) {
-    proj_errno_reset(s_->to_grid);
-    const PJ_COORD c = proj_trans(s_->to_grid, PJ_FWD, proj_coord(lon, la, 0, 0));
-    if (proj_errno(s_->to_grid) != 0 || !std::isfinite(c.xy.x) || !std::isfinite(c.xy.y)) {
+    proj().proj_errno_reset(s_->to_grid);
+    const PJ_COORD c = proj().proj_trans(s_->to_grid, PJ_FWD, proj().proj_coord(lon, la, 0, 0));
+    if (proj().proj_errno(s_->to_grid) != 0 || !std::isfinite(c.xy.x) || !std::isfinite(c.xy.y)) {
       throw std::invalid_argument("position " + shortest_text(lon) + "," + shortest_text(la) +
                                   ": outside the projection \"" + definition_ + "\"");
     }

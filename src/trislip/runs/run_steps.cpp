@@ -147,8 +147,8 @@ nrf_options nrf_options_of(const nrf_settings& s, bool wanted) {
   o.shift_onsets = s.shift_onsets;
   if (!wanted) return o;
   if (!nrf_available()) {
-    throw refusal("--export nrf: this build of trislip has no netCDF and PROJ (Debian's libnetcdf-dev and "
-                  "libproj-dev) to write NRF with");
+    throw refusal("--export nrf: this trislip cannot write NRF: it was built without netCDF and PROJ (Debian's "
+                  "libnetcdf-dev and libproj-dev) or cannot load them");
   }
   if (s.projection.empty()) {
     throw refusal("--export nrf: needs --nrf-projection, the mesh's coordinates as a PROJ string, such as "
@@ -241,7 +241,8 @@ specfem_cmt_options specfem_options_of(const specfem_settings& s, bool wanted) {
   }
   if (o.frame != specfem_frame::geographic && !projection_available()) {
     throw refusal("--specfem-coordinates " + s.coordinates +
-                  ": this build of trislip has no PROJ (Debian's libproj-dev) to project with");
+                  ": this trislip cannot project: it was built without PROJ (Debian's libproj-dev) or cannot "
+                  "load it");
   }
   return o;
 }
