@@ -432,15 +432,19 @@ py::dict write_nrf(const py::object& items, const std::string& path, const py::o
   return out;
 }
 
-py::dict write_specfem_cmt(const py::object& items, const std::string& folder, const py::object& rigidity, double dt,
-                           std::int64_t nt, bool binary, const std::string& stf_dir, const std::string& start_time,
-                           const py::object& hypocentre, const std::string& precision, const std::string& coordinates,
-                           int utm_zone, const py::object& origin, const std::string& depth) {
+py::dict write_specfem_cmt(const py::object& items, const std::string& folder, const py::object& rigidity,
+                           const py::object& dt, const py::object& nt, bool binary, const std::string& stf_dir,
+                           const std::string& start_time, const py::object& hypocentre, const std::string& precision,
+                           const py::object& coordinates_given, int utm_zone, const py::object& origin,
+                           const py::object& depth_given, const py::object& par_file) {
   const std::vector<trislip::srf_point> points = points_of(items);
   const std::vector<double> r = rigidity_of(items, rigidity);
   trislip::specfem_cmt_options o;
-  o.dt = dt;
-  o.nt = whole("nt", nt, 1, trislip::max_samples);
+  // Left out (None): the Par_file's, or the defaults.
+  o.dt = dt.is_none() ? 0.01 : dt.cast<double>();
+  o.nt = nt.is_none() ? 1000 : whole("nt", nt.cast<std::int64_t>(), 1, trislip::max_samples);
+  const std::string coordinates = coordinates_given.is_none() ? "geographic" : coordinates_given.cast<std::string>();
+  const std::string depth = depth_given.is_none() ? "km" : depth_given.cast<std::string>();
   o.binary = binary;
   o.stf_dir = stf_dir;
   const auto one_of = [](const char* name, const std::string& value, std::initializer_list<const char*> names) {
@@ -460,6 +464,15 @@ py::dict write_specfem_cmt(const py::object& items, const std::string& folder, c
     if (lonlat.size() != 2) throw std::invalid_argument("origin: must be (lon, lat)");
     o.origin_lon = lonlat[0];
     o.origin_lat = lonlat[1];
+  }
+  if (!par_file.is_none()) {
+    trislip::specfem_given given;
+    given.dt = !dt.is_none();
+    given.nt = !nt.is_none();
+    given.frame = !coordinates_given.is_none();
+    given.utm_zone = utm_zone != 0;
+    given.depth = !depth_given.is_none();
+    trislip::follow_specfem_par_file(o, trislip::read_specfem_par_file(par_file.cast<std::string>()), given);
   }
   o.event = trislip::parse_record_codes(trislip::default_seed_id, start_time);
   if (!points.empty()) {
@@ -482,10 +495,13 @@ py::dict write_specfem_cmt(const py::object& items, const std::string& folder, c
   py::dict out;
   out["entries"] = sum.entries;
   out["moment_dyne_cm"] = sum.m0_nm * 1e7;
+  out["dt"] = o.dt;
+  out["nt"] = o.nt;
   if (!sum.projection.empty()) {
     out["projection"] = sum.projection;
     out["grid_north_deg"] = py::make_tuple(sum.grid_north_min_deg, sum.grid_north_max_deg);
   }
+  out["tensors_turned"] = sum.tensors_turned;
   py::list warnings;
   for (const trislip::srf_warning& w : sum.warnings) warnings.append(py::make_tuple(w.point, w.w.check, w.w.message));
   out["warnings"] = warnings;
@@ -579,18 +595,23 @@ PYBIND11_MODULE(trislip, m) {
         "The normalised slip of the function starting at tinit (s), at k*dt for k < nt: 0 up to tinit,\n"
         "then the trapezoidal integral of the velocity sampled at k*dt - tinit, over dmax.");
   m.def("write_specfem_cmt", &write_specfem_cmt, py::arg("points"), py::arg("folder"), py::kw_only(),
-        py::arg("rigidity") = py::none(), py::arg("dt") = 0.01, py::arg("nt") = 1000, py::arg("binary") = false,
-        py::arg("stf_dir") = "DATA/specfem_stf", py::arg("start_time") = trislip::default_start_time,
-        py::arg("hypocentre") = py::none(), py::arg("precision") = "single", py::arg("coordinates") = "geographic",
-        py::arg("utm_zone") = 0, py::arg("origin") = py::none(), py::arg("depth") = "km",
+        py::arg("rigidity") = py::none(), py::arg("dt") = py::none(), py::arg("nt") = py::none(),
+        py::arg("binary") = false, py::arg("stf_dir") = "DATA/specfem_stf",
+        py::arg("start_time") = trislip::default_start_time, py::arg("hypocentre") = py::none(),
+        py::arg("precision") = "single", py::arg("coordinates") = py::none(), py::arg("utm_zone") = 0,
+        py::arg("origin") = py::none(), py::arg("depth") = py::none(), py::arg("par_file") = py::none(),
         "Writes SPECFEM3D's CMTSOLUTION (one entry per point, moment tensors in dyne cm) and one\n"
         "time function file per point (its normalised slip delayed by tinit_s, at dt for nt steps:\n"
         "the solver's DT and at least its NSTEP) into folder. points as write_srf takes them;\n"
         "rigidity (Pa) one per point, or the columns' rigidity_pa. precision: single or double,\n"
-        "the reals of binary files. coordinates: geographic (degrees), utm (utm_zone, -60 to 60,\n"
-        "negative south) or local (origin=(lon, lat)), the last two in metres through PROJ; depth:\n"
-        "km, or z (metres, up). Returns a dict with entries, moment_dyne_cm, warnings (a list of\n"
-        "(point index, check, message)) and, projected, projection and grid_north_deg (min, max).");
+        "the reals of binary files. coordinates: geographic (degrees; with utm_zone, the mesh's\n"
+        "UTM_PROJECTION_ZONE, the tensors are turned to its grid's north), utm (utm_zone, -60 to\n"
+        "60, negative south) or local (origin=(lon, lat)), the last two in metres through PROJ;\n"
+        "depth: km, or z (metres, up). par_file: the mesh's DATA/Par_file, whose DT, NSTEP, frame\n"
+        "and depth the options left out (None) follow; one given that disagrees is a ValueError.\n"
+        "Defaults: dt 0.01, nt 1000, geographic, km. Returns a dict with entries, moment_dyne_cm,\n"
+        "dt, nt, tensors_turned, warnings (a list of (point index, check, message)) and, turned,\n"
+        "projection and grid_north_deg (min, max).");
   m.def("write_nrf", &write_nrf, py::arg("points"), py::arg("path"), py::kw_only(),
         py::arg("rigidity") = py::none(), py::arg("projection"), py::arg("shift_onsets") = false,
         "Writes SeisSol's NRF file (netCDF-4) of the points at path: each point a source at its\n"

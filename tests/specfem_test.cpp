@@ -345,6 +345,76 @@ TEST_F(specfem_run, zones_longitudes_and_the_surface_at_the_frames_edges) {
   EXPECT_NEAR(local[1].v[3], 0, 1e-6);
 }
 
+// A mesh's Par_file laid out as SPECFEM3D's examples are: its DT and NSTEP
+// taken for the options left out, an option that disagrees refused with
+// both values and the line; SUPPRESS_UTM_PROJECTION = .false. with zone 11
+// gives the degrees with the utm frame's tensors (turned by the convergence
+// the test above checks against proj -V), and without a zone the json says
+// how far off the unturned ones are; .true. needs a metric frame; a zone
+// that does not hold the points is refused, naming theirs.
+TEST_F(specfem_run, the_meshs_par_file_is_followed_and_what_disagrees_refused) {
+  if (!trislip::projection_available()) GTEST_SKIP() << "skipped: this build has no PROJ";
+  write_file(path("rows.csv"),
+             "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s\n"
+             "-118.50,34.20,5,120,45,90,1e6,0.5,0\n-119.71,36.93,6.25,300,60,-30,1e6,1.5,0.4\n");
+  const std::string par =
+      "#-----------------------------------------------------------\n"
+      "# time step parameters\n"
+      "NSTEP                           = 400\n"
+      "DT                              = 0.05d0   # s\n"
+      "\n"
+      "# UTM projection parameters\n"
+      "UTM_PROJECTION_ZONE             = 11\n"
+      "SUPPRESS_UTM_PROJECTION         = .false.\n"
+      "USE_SOURCES_RECEIVERS_Z         = .false.\n"
+      "USE_EXTERNAL_SOURCE_FILE        = .true.\n";
+  write_file(path("Par_file"), par);
+  std::string suppressed = par;
+  suppressed.replace(suppressed.find(".false."), 7, ".true.");
+  write_file(path("Par_suppressed"), suppressed);
+  const std::string table = "--subfaults rows.csv --mu 3e10 --quiet --output-dir o ";
+  const std::string cmt = "--export specfem-cmt " + table;
+  const std::pair<std::string, std::string> refused[] = {
+      {cmt + "--specfem-par-file Par_file --dt 0.04", "--dt 0.04: must be the mesh's DT = 0.05 (Par_file, line 4)"},
+      {cmt + "--specfem-par-file Par_file --nt 399", "--nt 399: must be at least the mesh's NSTEP = 400 (Par_file, line 3)"},
+      {cmt + "--specfem-par-file Par_file --specfem-utm-zone 12", "must be the mesh's UTM_PROJECTION_ZONE = 11"},
+      {cmt + "--specfem-par-file Par_suppressed", "--specfem-coordinates: needed: utm or local"},
+      {table + "--specfem-par-file Par_file", "--specfem-par-file: goes with --export specfem-cmt"},
+      {cmt + "--specfem-utm-zone 30", "--specfem-utm-zone 30: must be a zone that holds the points: they lie in zone 11"},
+      {cmt + "--specfem-coordinates utm --specfem-utm-zone -11", "-11 takes longitudes -123 to -111, south"},
+  };
+  for (const auto& [args, said] : refused) {
+    SCOPED_TRACE(args);
+    EXPECT_EQ(run(TRISLIP_CUSTOM_BINARY, args), 2);
+    EXPECT_NE(read_file(path("err.txt")).find(said), std::string::npos) << read_file(path("err.txt"));
+  }
+  ASSERT_EQ(run(TRISLIP_CUSTOM_BINARY, cmt + "--specfem-par-file Par_file"), 0) << read_file(path("err.txt"));
+  const std::vector<entry> followed = read_cmtsolution(read_file(path("o/CMTSOLUTION")));
+  const auto j = nlohmann::json::parse(read_file(path("o/trislip.json")));
+  EXPECT_EQ(j["parameters"]["dt"], 0.05);
+  EXPECT_EQ(j["parameters"]["nt"], 400);
+  EXPECT_EQ(j["specfem_cmt"]["coordinates"]["utm_zone"], 11);
+  EXPECT_EQ(j["specfem_cmt"]["par_file"]["SUPPRESS_UTM_PROJECTION"], ".false.");
+  const std::string stf = read_file(path("o/specfem_stf/stf_000002.txt"));
+  EXPECT_EQ(std::count(stf.begin(), stf.end(), '\n'), 401) << "a # line and NSTEP values";
+  ASSERT_EQ(run(TRISLIP_CUSTOM_BINARY, cmt + "--dt 0.05 --nt 400 --specfem-coordinates utm --specfem-utm-zone 11"), 0);
+  const std::vector<entry> utm = read_cmtsolution(read_file(path("o/CMTSOLUTION")));
+  ASSERT_EQ(run(TRISLIP_CUSTOM_BINARY, cmt + "--dt 0.05 --nt 400"), 0);
+  const std::vector<entry> unturned = read_cmtsolution(read_file(path("o/CMTSOLUTION")));
+  const auto off = nlohmann::json::parse(read_file(path("o/trislip.json")))["specfem_cmt"]["coordinates"];
+  ASSERT_EQ(followed.size(), 2u);
+  for (std::size_t k = 0; k < 2; ++k) {
+    for (int c = 2; c < 5; ++c) EXPECT_EQ(followed[k].v[c], unturned[k].v[c]) << "the position in degrees";
+    for (int c = 5; c < 11; ++c) EXPECT_EQ(followed[k].v[c], utm[k].v[c]) << "the tensor turned as in utm";
+    EXPECT_NE(followed[k].v[6], unturned[k].v[6]);
+  }
+  EXPECT_EQ(off["points_zone"], 11);
+  for (const char* end : {"min", "max"}) {
+    EXPECT_NEAR(off["tensors_off_by_deg"][end].get<double>(),
+                j["specfem_cmt"]["coordinates"]["grid_north_deg"][end].get<double>(), 0.0005);
+  }
+}
+
 // SPECFEM options that cannot give what SPECFEM3D needs are refused by name
 // with nothing written: a file name it would cut, a frame without its zone
 // or origin, a precision for text files, options without the export.

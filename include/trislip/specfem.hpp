@@ -66,7 +66,14 @@ struct specfem_cmt_options {
   std::string stf_dir = "DATA/specfem_stf";  // where the solver finds the files, from its run folder
   record_codes event;              // start_us: the event time of every entry's PDE line
   double hyp_lat = 0, hyp_lon = 0, hyp_depth_km = 0;  // the PDE line's hypocentre
+  std::string par_file;            // the mesh's Par_file these options follow, if any (said in summaries)
 };
+
+// Latitudes and longitudes (geographic) are projected by SPECFEM3D with its
+// UTM_PROJECTION_ZONE, and each tensor applied in the grid's axes: given
+// utm_zone, the writer turns the tensors by the grid azimuth of north as
+// it does for utm; without it they are written as measured from true
+// north, off by that azimuth in the mesh.
 
 struct specfem_cmt_summary {
   std::size_t entries = 0;
@@ -76,6 +83,13 @@ struct specfem_cmt_summary {
   // clockwise from the y axis). Each tensor is turned by it, so that its
   // strike is measured from the mesh's y axis.
   double grid_north_min_deg = 0, grid_north_max_deg = 0;
+  // Whether the tensors were turned by it: true for utm and local, and for
+  // geographic with a zone. Geographic without one: the range above is
+  // that of the zone the points lie in (points_zone), which the tensors
+  // are off by in a mesh projected with it (both 0 without PROJ).
+  bool tensors_turned = false;
+  int points_zone = 0;
+  std::int32_t nt_needed = 0;             // the fewest values a file that hold every function, when above nt
   std::vector<srf_warning> warnings;      // by point: record_too_short (its delay plus function beyond the
                                           // record), slip_lost (its last value beyond 0.1% of 1)
 };
@@ -88,6 +102,53 @@ inline constexpr std::size_t specfem_max_name = 256;
 // dt, nt, stf_dir (a file name beyond specfem_max_name characters),
 // double_precision (without binary), utm_zone or origin.
 void check_specfem_cmt_options(const specfem_cmt_options& o, std::size_t points);
+
+// The UTM zone that holds the points: of the centre of their longitudes,
+// south (negative) when the centre of their latitudes is.
+int utm_zone_of_points(const std::vector<srf_point>& points);
+
+// Throws parameter_error naming utm_zone when the options' zone (utm, or
+// geographic with a zone) does not hold the points: a point more than 6
+// degrees of longitude from its central meridian (the zone and half of
+// each neighbour), or every point across the equator from its hemisphere.
+void check_specfem_utm_zone(const specfem_cmt_options& o, const std::vector<srf_point>& points);
+
+// A value of a Par_file and its line (0: the file does not set it).
+template <class T>
+struct specfem_par_value {
+  T value{};
+  std::size_t line = 0;
+};
+
+// What a mesh's DATA/Par_file says that the files depend on, read as
+// SPECFEM3D reads it: the first line "NAME = value" of each name (the value
+// without blanks, then at most a # comment), reals with d exponents,
+// logicals .true./.false. (T or F).
+struct specfem_par_file {
+  std::string path;
+  specfem_par_value<double> dt;
+  specfem_par_value<std::int32_t> nstep;
+  specfem_par_value<bool> use_external_source_file, suppress_utm_projection, use_sources_receivers_z;
+  specfem_par_value<int> utm_projection_zone;
+};
+
+// Throws parameter_error naming par_file (the path, or the path and line of
+// a value that is not one) for a file that cannot be read or is no Par_file.
+specfem_par_file read_specfem_par_file(const std::string& path);
+
+// Which of the options the user chose; the others follow the Par_file.
+struct specfem_given {
+  bool dt = false, nt = false, frame = false, utm_zone = false, depth = false;
+};
+
+// Brings o into line with the mesh's Par_file: DT, NSTEP (nt at least it),
+// the frame (SUPPRESS_UTM_PROJECTION: .false. is geographic, with
+// UTM_PROJECTION_ZONE as utm_zone), depth (USE_SOURCES_RECEIVERS_Z).
+// Throws parameter_error naming the option given that disagrees (dt, nt,
+// coordinates, utm_zone, depth), its rule the file's value and line; or
+// par_file for USE_EXTERNAL_SOURCE_FILE = .false.; or coordinates when the
+// file suppresses the projection and no metric frame (utm, local) is given.
+void follow_specfem_par_file(specfem_cmt_options& o, const specfem_par_file& par, const specfem_given& given);
 
 // The name of point k's time function file: stf_000001.txt (.bin), numbered
 // from 1, at least six digits.

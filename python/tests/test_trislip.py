@@ -227,6 +227,14 @@ def test_specfem_cmt_from_python(tmp_path):
     with pytest.raises(ValueError, match="utm_zone"):
         trislip.write_specfem_cmt(f["columns"], str(tmp_path), dt=0.004, nt=40000, coordinates="utm")
     assert (tmp_path / "CMTSOLUTION").read_text().count("latorUTM") == 207
+    # The mesh's Par_file: its DT and NSTEP for those left out, its zone
+    # turning the tensors; a step that disagrees is refused.
+    (tmp_path / "Par_file").write_text("DT = 4.d-3\nNSTEP = 40000\nSUPPRESS_UTM_PROJECTION = .false.\n"
+                                       "UTM_PROJECTION_ZONE = -19\n")
+    out = trislip.write_specfem_cmt(f["columns"], str(tmp_path), par_file=str(tmp_path / "Par_file"))
+    assert (out["dt"], out["nt"], out["tensors_turned"]) == (0.004, 40000, True)
+    with pytest.raises(ValueError, match="the mesh's DT = 0.004"):
+        trislip.write_specfem_cmt(f["columns"], str(tmp_path), dt=0.005, par_file=str(tmp_path / "Par_file"))
 
 
 def test_nrf_from_python(tmp_path):

@@ -126,6 +126,27 @@ double z_of_depth(double km) {
   return z;
 }
 
+// The grid azimuth of true north at (lon, lat) in a UTM zone on WGS84,
+// degrees clockwise from the grid's y axis: the transverse Mercator series
+// to the fifth power of the longitude from the zone's central meridian
+// (within 1e-6 degree to 6 degrees from it), rounded to 0.001 degree. It
+// says how far off unturned tensors are, without PROJ, the same on every
+// platform (the sines and cosines correctly rounded).
+double utm_north_deg(double lon, double lat, int zone) {
+  double dl = std::fmod(lon - (6.0 * std::abs(zone) - 183), 360.0);
+  if (dl > 180) dl -= 360;
+  if (dl < -180) dl += 360;
+  dl *= degree;
+  const double phi = lat * degree;
+  const double s = correctly_rounded::sin_of(phi), c = correctly_rounded::cos_of(phi);
+  const double e2 = 0.00669437999014, ep2 = e2 / (1 - e2);
+  const double eta2 = ep2 * c * c, t2 = (s * s) / (c * c);
+  const double dl2 = dl * dl;
+  const double gamma =
+      dl * s * (1 + dl2 * c * c / 3 * (1 + 3 * eta2 + 2 * eta2 * eta2) + dl2 * dl2 * c * c * c * c / 15 * (2 - t2));
+  return std::round(-gamma / degree * 1000) / 1000;
+}
+
 }  // namespace
 
 moment_tensor double_couple(double strike, double dip, double rake, double m0) {
@@ -198,7 +219,7 @@ void check_specfem_cmt_options(const specfem_cmt_options& o, std::size_t points)
   if (o.stf_dir.find_first_of("\r\n") != std::string::npos) {
     throw parameter_error("stf_dir", o.stf_dir, "one line: the CMTSOLUTION names each file on one");
   }
-  if (o.frame == specfem_frame::utm) {
+  if (o.frame == specfem_frame::utm || (o.frame == specfem_frame::geographic && o.utm_zone != 0)) {
     try {
       utm_definition(o.utm_zone);
     } catch (const std::invalid_argument&) {
@@ -209,6 +230,53 @@ void check_specfem_cmt_options(const specfem_cmt_options& o, std::size_t points)
     throw parameter_error("origin", shortest_text(o.origin_lon) + "," + shortest_text(o.origin_lat),
                           "a longitude from -180 to 180 and a latitude between -90 and 90");
   }
+}
+
+int utm_zone_of_points(const std::vector<srf_point>& points) {
+  if (points.empty()) return 0;
+  double lon_min = points[0].lon, lon_max = lon_min, lat_min = points[0].lat, lat_max = lat_min;
+  for (const srf_point& pt : points) {
+    lon_min = std::min(lon_min, pt.lon);
+    lon_max = std::max(lon_max, pt.lon);
+    lat_min = std::min(lat_min, pt.lat);
+    lat_max = std::max(lat_max, pt.lat);
+  }
+  double lon = (lon_min + lon_max) / 2;
+  if (!std::isfinite(lon)) return 0;
+  lon = std::fmod(lon + 180, 360);
+  if (lon < 0) lon += 360;
+  const int zone = std::min(60, static_cast<int>(lon / 6) + 1);
+  return (lat_min + lat_max) / 2 < 0 ? -zone : zone;
+}
+
+void check_specfem_utm_zone(const specfem_cmt_options& o, const std::vector<srf_point>& points) {
+  if (o.frame == specfem_frame::local || o.utm_zone == 0 || points.empty()) return;
+  const int zone = o.utm_zone < 0 ? -o.utm_zone : o.utm_zone;
+  if (zone > 60) return;  // check_specfem_cmt_options names it
+  const double central = 6.0 * zone - 183;
+  double lon_min = points[0].lon, lon_max = lon_min, lat_min = points[0].lat, lat_max = lat_min;
+  double farthest = 0;
+  bool on_its_side = false;
+  for (const srf_point& pt : points) {
+    lon_min = std::min(lon_min, pt.lon);
+    lon_max = std::max(lon_max, pt.lon);
+    lat_min = std::min(lat_min, pt.lat);
+    lat_max = std::max(lat_max, pt.lat);
+    double off = std::fmod(pt.lon - central, 360.0);
+    if (off > 180) off -= 360;
+    if (off < -180) off += 360;
+    farthest = std::max(farthest, std::fabs(off));
+    if (o.utm_zone > 0 ? pt.lat >= 0 : pt.lat <= 0) on_its_side = true;
+  }
+  if (farthest <= 6 && on_its_side) return;
+  const int own = utm_zone_of_points(points);
+  throw parameter_error("utm_zone", std::to_string(o.utm_zone),
+                        "a zone that holds the points: they lie in zone " + std::to_string(own) + " (longitudes " +
+                            shortest_text(lon_min) + " to " + shortest_text(lon_max) + ", latitudes " +
+                            shortest_text(lat_min) + " to " + shortest_text(lat_max) + "); zone " +
+                            std::to_string(o.utm_zone) + " takes longitudes " + shortest_text(central - 6) +
+                            " to " + shortest_text(central + 6) + (o.utm_zone > 0 ? ", north" : ", south") +
+                            " of the equator");
 }
 
 std::string specfem_stf_name(std::size_t k, bool binary) {
@@ -237,10 +305,12 @@ specfem_cmt_summary write_specfem_cmt(
       cut_short[k] = true;
       std::int64_t need = o.nt;
       while (need < max_samples && static_cast<double>(need - 1) * o.dt < end) ++need;
+      summary.nt_needed = std::max(summary.nt_needed, static_cast<std::int32_t>(need));
       summary.warnings.push_back(
           {k, {"record_too_short", "the record ends at " + shortest_text(last) + " s, before the function ends at " +
                                        shortest_text(end) + " s (rupture time " + shortest_text(points[k].tinit_s) +
-                                       " s): raise --nt to at least " + std::to_string(need)}});
+                                       " s): raise " + (o.par_file.empty() ? "--nt" : "the mesh's NSTEP") +
+                                       " to at least " + std::to_string(need)}});
     }
   }
   const double mw = moment_magnitude(summary.m0_nm);
@@ -254,12 +324,27 @@ specfem_cmt_summary write_specfem_cmt(
   std::snprintf(mag, sizeof mag, " %.2f %.2f trislip\n", mw, mw);
   head += mag;
   // A mesh's own frame: every position through PROJ, and the grid's
-  // north at each, by which its strike is turned.
+  // north at each, by which its strike is turned. Latitudes and longitudes
+  // that SPECFEM3D projects with a known zone keep their degrees and have
+  // their tensors turned the same way; without a zone, the grid north of
+  // the points' own zone is only measured, to say how far off they are.
+  const bool geographic = o.frame == specfem_frame::geographic;
+  check_specfem_utm_zone(o, points);
+  summary.points_zone = utm_zone_of_points(points);
+  const auto note_north = [&](std::size_t k, double north) {
+    summary.grid_north_min_deg = k == 0 ? north : std::min(summary.grid_north_min_deg, north);
+    summary.grid_north_max_deg = k == 0 ? north : std::max(summary.grid_north_max_deg, north);
+  };
   std::unique_ptr<map_projection> grid;
-  if (o.frame != specfem_frame::geographic) {
+  if (!geographic || o.utm_zone != 0) {
     summary.projection =
-        o.frame == specfem_frame::utm ? utm_definition(o.utm_zone) : local_definition(o.origin_lon, o.origin_lat);
+        o.frame == specfem_frame::local ? local_definition(o.origin_lon, o.origin_lat) : utm_definition(o.utm_zone);
     grid = std::make_unique<map_projection>(summary.projection);
+    summary.tensors_turned = true;
+  } else if (summary.points_zone != 0) {
+    for (std::size_t k = 0; k < points.size(); ++k) {
+      note_north(k, utm_north_deg(points[k].lon, points[k].lat, summary.points_zone));
+    }
   }
   std::string text;
   for (std::size_t k = 0; k < points.size(); ++k) {
@@ -272,11 +357,12 @@ specfem_cmt_summary write_specfem_cmt(
       } catch (const std::invalid_argument& e) {
         throw std::invalid_argument("point " + std::to_string(k) + ": " + e.what());
       }
-      x = at.x;
-      y = at.y;
+      if (!geographic) {
+        x = at.x;
+        y = at.y;
+      }
       strike += at.north_deg;
-      summary.grid_north_min_deg = k == 0 ? at.north_deg : std::min(summary.grid_north_min_deg, at.north_deg);
-      summary.grid_north_max_deg = k == 0 ? at.north_deg : std::max(summary.grid_north_max_deg, at.north_deg);
+      note_north(k, at.north_deg);
     }
     const double depth = o.depth_as_z ? z_of_depth(pt.depth_km) : pt.depth_km;
     const moment_tensor m = double_couple(strike, pt.dip, pt.rake, m0[k] * 1e7);  // dyne cm

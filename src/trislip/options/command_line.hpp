@@ -53,9 +53,12 @@ inline void add_specfem_options(CLI::App& app, specfem_settings& s) {
                  "SUPPRESS_UTM_PROJECTION = .true.")
       ->check(CLI::IsMember({"geographic", "utm", "local"}))
       ->capture_default_str()
+      ->each([&s](const std::string&) { s.coordinates_given = true; })
       ->group(group);
   app.add_option("--specfem-utm-zone", s.utm_zone,
-                 "utm: the zone, 1 to 60 north of the equator, -1 to -60 south (as UTM_PROJECTION_ZONE)")
+                 "the mesh's UTM_PROJECTION_ZONE, 1 to 60 north of the equator, -1 to -60 south: for utm,\n"
+                 "and for geographic, whose tensors are then turned to the grid's north as SPECFEM3D\n"
+                 "projects them")
       ->group(group);
   app.add_option("--specfem-origin", s.origin,
                  "local: the frame's origin, LON,LAT in degrees (transverse Mercator, scale 1 there)")
@@ -65,6 +68,12 @@ inline void add_specfem_options(CLI::App& app, specfem_settings& s) {
                  "for USE_SOURCES_RECEIVERS_Z = .true.)")
       ->check(CLI::IsMember({"km", "z"}))
       ->capture_default_str()
+      ->each([&s](const std::string&) { s.depth_given = true; })
+      ->group(group);
+  app.add_option("--specfem-par-file", s.par_file,
+                 "the mesh's DATA/Par_file: DT, NSTEP, the frame (SUPPRESS_UTM_PROJECTION,\n"
+                 "UTM_PROJECTION_ZONE) and depth (USE_SOURCES_RECEIVERS_Z) as it says; an option given\n"
+                 "that disagrees with it is refused")
       ->group(group);
 }
 

@@ -13,9 +13,12 @@ custom_command_line::custom_command_line() {
       "Tri_Slip.csv, Tri_Amp.csv and trislip.json into the output folder.");
   app.name("trislip-custom");
   app.set_version_flag("--version", std::string("trislip-custom ") + version);
-  app.add_option("--dt", p.dt, "sample spacing, s (> 0)")->capture_default_str();
+  app.add_option("--dt", p.dt, "sample spacing, s (> 0)")
+      ->capture_default_str()
+      ->each([this](const std::string&) { o.specfem.dt_given = true; });
   app.add_option("--nt", p.nt, "number of samples, time 0 included (2 to 67108864)")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->each([this](const std::string&) { o.specfem.nt_given = true; });
   app.add_option("--dmax", p.dmax, "final slip, m (> 0)")->capture_default_str();
   app.add_option("--fmax", p.fmax, "highest source frequency, Hz; the first pulse lasts 1/fmax s (> 0)")
       ->capture_default_str();

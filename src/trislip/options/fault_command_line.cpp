@@ -22,7 +22,9 @@ fault_command_line::fault_command_line() {
   app.add_option("--model-format", r.model_format, "csv, fsp or usgs-param (default: found from the content)")
       ->check(CLI::IsMember({"csv", "fsp", "usgs-param"}));
   app.add_option("--output-dir", r.output_dir, "folder for the files, created when missing")->capture_default_str();
-  app.add_option("--dt", p.dt, "sample spacing of the slip rates and the moment rate, s (> 0)")->capture_default_str();
+  app.add_option("--dt", p.dt, "sample spacing of the slip rates and the moment rate, s (> 0)")
+      ->capture_default_str()
+      ->each([this](const std::string&) { r.specfem.dt_given = true; });
   app.add_option("--tr", p.tr, "duration ratio of successive pulses (> 1)")->capture_default_str();
   app.add_option("--ar", p.ar, "weight ratio of successive pulses (>= 0)")->capture_default_str();
   app.add_option("--nv", p.nv, "number of pulses (1 to 64)")->capture_default_str();
@@ -56,6 +58,7 @@ fault_command_line::fault_command_line() {
   app.add_option("--nt", r.nt,
                  "specfem-cmt: values per time function file, at least the solver's NSTEP (default: to\n"
                  "the end of the last subfault's function); --dt must be the solver's DT")
+      ->each([this](const std::string&) { r.specfem.nt_given = true; })
       ->group("SPECFEM3D (--export specfem-cmt)");
   app.add_option("--start-time", r.start_time, "specfem-cmt: the event time, YYYY-MM-DDTHH:MM:SS[.ffffff] UTC")
       ->capture_default_str()

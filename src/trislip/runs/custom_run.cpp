@@ -501,7 +501,7 @@ void plan_custom(custom_plan& plan) {
   if (plan.exports.specfem_cmt) {
     plan.exports.cmt.dt = p.dt;
     plan.exports.cmt.nt = p.nt;
-    check_specfem_options(plan.exports.cmt, plan.srf.points.size());
+    check_specfem_options(plan.exports.cmt, plan.srf.points);
   }
   plan.nfast = transform_length(p.nt);
   plan.sp = slip_params_of(p);
@@ -661,6 +661,7 @@ void produce(custom_plan& plan) {
     cmt_done = write_specfem_files(
         out, plan.srf.points, plan.rigidity, cmt, plan.warnings,
         [table](std::size_t k) { return table ? "row " + std::to_string(k + 1) : std::string("the point"); }, "rows'");
+    add_nstep_warning(plan.warnings, cmt_done, cmt);
     plan.warnings.refuse_if_strict(o.strict);
   }
 
@@ -675,15 +676,26 @@ void produce(custom_plan& plan) {
   out.publish();
 }
 
+// The options with the mesh's Par_file followed (--specfem-par-file): its
+// DT as --dt, its NSTEP as --nt, its frame and depth.
+custom_options following_par_file(const custom_options& given) {
+  custom_options o = given;
+  const std::vector<std::string> names = comma_list(o.exports);
+  follow_par_file(o.specfem, o.p.dt, o.p.nt, std::find(names.begin(), names.end(), "specfem-cmt") != names.end());
+  return o;
+}
+
 }  // namespace
 
-void run_custom(const custom_options& o) {
+void run_custom(const custom_options& given) {
+  const custom_options o = following_par_file(given);
   custom_plan plan(o);
   plan_custom(plan);
   produce(plan);
 }
 
-void check_custom(const custom_options& o) {
+void check_custom(const custom_options& given) {
+  const custom_options o = following_par_file(given);
   custom_plan plan(o);
   plan_custom(plan);
 }

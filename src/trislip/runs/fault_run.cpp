@@ -125,7 +125,18 @@ json windows_json(const model& m, const fault& f) {
 
 }  // namespace
 
-fault_plan plan_fault(const fault_request& r) {
+// The request with the mesh's Par_file followed (--specfem-par-file): its
+// DT as --dt, its NSTEP as --nt, its frame and depth.
+fault_request following_par_file(const fault_request& given) {
+  fault_request r = given;
+  const std::vector<std::string> names = comma_list(r.exports);
+  follow_par_file(r.specfem, r.fault.p.dt, r.nt,
+                  std::find(names.begin(), names.end(), "specfem-cmt") != names.end());
+  return r;
+}
+
+fault_plan plan_fault(const fault_request& given) {
+  const fault_request r = following_par_file(given);
   check_options(r);
   fault_plan plan;
   plan.exports = exports_of(r.exports);
@@ -177,7 +188,7 @@ fault_plan plan_fault(const fault_request& r) {
   if (plan.cmt_wanted) {
     plan.cmt.dt = r.fault.p.dt;
     plan.cmt.nt = r.nt != 0 ? r.nt : static_cast<std::int32_t>(std::min<std::size_t>(plan.rate.size(), max_samples));
-    check_specfem_options(plan.cmt, f.points.size());
+    check_specfem_options(plan.cmt, f.points);
   }
   // The trapezoids of the moment rate: its integral, the moment it carries.
   const double dt = r.fault.p.dt;
@@ -217,7 +228,8 @@ std::string fault_summary(const fault_request& r, const fault_plan& plan) {
   return text + "\n";
 }
 
-void run_fault(const fault_request& r) {
+void run_fault(const fault_request& given) {
+  const fault_request r = following_par_file(given);
   fault_plan plan = plan_fault(r);
   const model& m = plan.m;
   const fault& f = plan.f;
@@ -252,6 +264,7 @@ void run_fault(const fault_request& r) {
     cmt_done = write_specfem_files(out, f.points, f.rigidity_pa, cmt, warnings,
                                    [&](std::size_t k) { return point_label(f, k); },
                                    f.windowed ? "window sources'" : "subfaults'");
+    add_nstep_warning(warnings, cmt_done, cmt);
     warnings.refuse_if_strict(r.strict);
   }
 

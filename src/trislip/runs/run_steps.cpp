@@ -199,7 +199,8 @@ specfem_cmt_options specfem_options_of(const specfem_settings& s, bool wanted) {
       {"--specfem-stf-dir", s.stf_dir != defaults.stf_dir}, {"--specfem-binary", s.binary},
       {"--specfem-precision", s.precision != defaults.precision},
       {"--specfem-coordinates", s.coordinates != defaults.coordinates}, {"--specfem-utm-zone", s.utm_zone != 0},
-      {"--specfem-origin", !s.origin.empty()},        {"--specfem-depth", s.depth != defaults.depth}};
+      {"--specfem-origin", !s.origin.empty()},        {"--specfem-depth", s.depth != defaults.depth},
+      {"--specfem-par-file", !s.par_file.empty()}};
   for (const auto& [name, is_given] : given) {
     if (is_given && !wanted) throw refusal(std::string(name) + ": goes with --export specfem-cmt");
   }
@@ -217,8 +218,9 @@ specfem_cmt_options specfem_options_of(const specfem_settings& s, bool wanted) {
     throw refusal("--specfem-coordinates utm: needs --specfem-utm-zone (1 to 60 north of the equator, -1 to -60 "
                   "south, as the mesh's UTM_PROJECTION_ZONE)");
   }
-  if (o.frame != specfem_frame::utm && s.utm_zone != 0) {
-    throw refusal("--specfem-utm-zone: goes with --specfem-coordinates utm");
+  if (o.frame == specfem_frame::local && s.utm_zone != 0) {
+    throw refusal("--specfem-utm-zone: goes with --specfem-coordinates utm, or geographic (the zone SPECFEM3D "
+                  "projects with)");
   }
   if (o.frame == specfem_frame::local && s.origin.empty()) {
     throw refusal("--specfem-coordinates local: needs --specfem-origin LON,LAT (degrees)");
@@ -227,6 +229,7 @@ specfem_cmt_options specfem_options_of(const specfem_settings& s, bool wanted) {
     throw refusal("--specfem-origin: goes with --specfem-coordinates local");
   }
   o.utm_zone = s.utm_zone;
+  o.par_file = s.par_file;
   if (!s.origin.empty()) {
     // Two numbers, comma-separated, nothing else.
     const char* text = s.origin.c_str();
@@ -239,24 +242,65 @@ specfem_cmt_options specfem_options_of(const specfem_settings& s, bool wanted) {
       throw refusal("--specfem-origin " + s.origin + ": must be LON,LAT in degrees, such as -117.6,35.77");
     }
   }
-  if (o.frame != specfem_frame::geographic && !projection_available()) {
-    throw refusal("--specfem-coordinates " + s.coordinates +
+  if ((o.frame != specfem_frame::geographic || o.utm_zone != 0) && !projection_available()) {
+    throw refusal((o.frame == specfem_frame::geographic ? "--specfem-utm-zone " + std::to_string(o.utm_zone)
+                                                        : "--specfem-coordinates " + s.coordinates) +
                   ": this trislip cannot project: it was built without PROJ (Debian's libproj-dev) or cannot "
                   "load it");
   }
   return o;
 }
 
-void check_specfem_options(const specfem_cmt_options& o, std::size_t points) {
+void follow_par_file(specfem_settings& s, double& dt, std::int32_t& nt, bool wanted) {
+  if (s.par_file.empty()) return;
+  if (!wanted) throw refusal("--specfem-par-file: goes with --export specfem-cmt");
+  specfem_cmt_options o;
+  o.dt = dt;
+  o.nt = nt;
+  o.frame = s.coordinates == "utm" ? specfem_frame::utm
+            : s.coordinates == "local" ? specfem_frame::local
+                                       : specfem_frame::geographic;
+  o.utm_zone = s.utm_zone;
+  o.depth_as_z = s.depth == "z";
+  specfem_given given;
+  given.dt = s.dt_given;
+  given.nt = s.nt_given && nt != 0;
+  given.frame = s.coordinates_given;
+  given.utm_zone = s.utm_zone != 0;
+  given.depth = s.depth_given;
   try {
-    check_specfem_cmt_options(o, points);
+    follow_specfem_par_file(o, read_specfem_par_file(s.par_file), given);
   } catch (const parameter_error& e) {
-    const std::pair<const char*, const char*> options[] = {{"dt", "--dt"},
-                                                           {"nt", "--nt"},
-                                                           {"stf_dir", "--specfem-stf-dir"},
-                                                           {"double_precision", "--specfem-precision double"},
-                                                           {"utm_zone", "--specfem-utm-zone"},
-                                                           {"origin", "--specfem-origin"}};
+    const std::pair<const char*, const char*> options[] = {
+        {"dt", "--dt"}, {"nt", "--nt"}, {"coordinates", "--specfem-coordinates"},
+        {"utm_zone", "--specfem-utm-zone"}, {"depth", "--specfem-depth"}, {"par_file", "--specfem-par-file"}};
+    std::string name = e.name();
+    for (const auto& [field, option] : options) {
+      if (name == field) name = option;
+    }
+    if (e.name() == "coordinates" && !given.frame) throw refusal(name + ": needed: " + e.rule());
+    throw refusal(name + " " + e.value() + ": must be " + e.rule());
+  }
+  dt = o.dt;
+  nt = o.nt;
+  s.coordinates = o.frame == specfem_frame::utm ? "utm" : o.frame == specfem_frame::local ? "local" : "geographic";
+  s.utm_zone = o.utm_zone;
+  s.depth = o.depth_as_z ? "z" : "km";
+  s.dt_given = s.nt_given = s.coordinates_given = s.depth_given = true;
+}
+
+void check_specfem_options(const specfem_cmt_options& o, const std::vector<srf_point>& points) {
+  try {
+    check_specfem_cmt_options(o, points.size());
+    check_specfem_utm_zone(o, points);
+  } catch (const parameter_error& e) {
+    const std::pair<const char*, const char*> options[] = {
+        {"dt", "--dt"},
+        {"nt", "--nt"},
+        {"stf_dir", "--specfem-stf-dir"},
+        {"double_precision", "--specfem-precision double"},
+        {"utm_zone", o.par_file.empty() ? "--specfem-utm-zone" : "--specfem-utm-zone (or the Par_file's UTM_PROJECTION_ZONE)"},
+        {"origin", "--specfem-origin"}};
     std::string name = e.name();
     for (const auto& [field, option] : options) {
       if (name == field) name = option;
@@ -291,6 +335,13 @@ specfem_cmt_summary write_specfem_files(output_folder& out, const std::vector<sr
   return s;
 }
 
+void add_nstep_warning(warning_log& log, const specfem_cmt_summary& s, const specfem_cmt_options& o) {
+  if (o.par_file.empty() || s.nt_needed <= o.nt) return;
+  log.add("record_too_short", "the files' " + std::to_string(o.nt) + " values (the mesh's NSTEP, in " + o.par_file +
+                                  ") end before some functions do: set NSTEP to at least " +
+                                  std::to_string(s.nt_needed) + " and run again");
+}
+
 void add_specfem_json(json& j, const specfem_cmt_summary& s, const specfem_cmt_options& o) {
   j["exports"].push_back({{"format", "specfem-cmt"}, {"file", "CMTSOLUTION"}, {"quantity", "moment tensors"},
                           {"unit", "dyne cm"}});
@@ -302,6 +353,25 @@ void add_specfem_json(json& j, const specfem_cmt_summary& s, const specfem_cmt_o
     frame = {{"frame", "geographic"},
              {"latorUTM", "latitude, degrees"},
              {"longorUTM", "longitude, degrees"}};
+    if (s.tensors_turned) {
+      frame["utm_zone"] = o.utm_zone;
+      frame["projection"] = s.projection;
+      frame["grid_north_deg"] = {{"min", s.grid_north_min_deg}, {"max", s.grid_north_max_deg}};
+      frame["note"] = "SPECFEM3D projects the positions with UTM_PROJECTION_ZONE = " + std::to_string(o.utm_zone) +
+                      " and applies each tensor in its grid's axes: each tensor's strike is turned by the grid "
+                      "azimuth of true north at its entry";
+    } else {
+      std::string note =
+          "each tensor is as measured from true north, and SPECFEM3D applies it in its grid's axes: off by the grid "
+          "azimuth of true north at its entry";
+      if (s.grid_north_min_deg != 0 || s.grid_north_max_deg != 0) {
+        frame["points_zone"] = s.points_zone;
+        frame["tensors_off_by_deg"] = {{"min", s.grid_north_min_deg}, {"max", s.grid_north_max_deg}};
+        note += ", " + number_text(s.grid_north_min_deg) + " to " + number_text(s.grid_north_max_deg) +
+                " degrees at these points in zone " + std::to_string(s.points_zone);
+      }
+      frame["note"] = note + "; give the mesh's zone (--specfem-utm-zone, or --specfem-par-file) to have them turned";
+    }
   } else {
     frame = {{"frame", o.frame == specfem_frame::utm ? "utm" : "local"}};
     if (o.frame == specfem_frame::utm) frame["utm_zone"] = o.utm_zone;
@@ -315,7 +385,11 @@ void add_specfem_json(json& j, const specfem_cmt_summary& s, const specfem_cmt_o
   frame["depth"] = o.depth_as_z ? "z, m, up, 0 at the model's depth 0" : "km below the surface";
   // The Par_file lines these files need.
   json par = {{"DT", o.dt}, {"NSTEP", "at most " + std::to_string(o.nt)}, {"USE_EXTERNAL_SOURCE_FILE", ".true."}};
-  if (o.frame != specfem_frame::geographic) par["SUPPRESS_UTM_PROJECTION"] = ".true.";
+  par["SUPPRESS_UTM_PROJECTION"] = o.frame == specfem_frame::geographic ? ".false." : ".true.";
+  if (o.frame != specfem_frame::local) {
+    const int zone = o.utm_zone != 0 ? o.utm_zone : s.points_zone;
+    if (zone != 0) par["UTM_PROJECTION_ZONE"] = zone;
+  }
   par["USE_SOURCES_RECEIVERS_Z"] = o.depth_as_z ? ".true." : ".false.";
   j["specfem_cmt"] = {{"file", "CMTSOLUTION"},
                       {"folder", "specfem_stf"},
@@ -330,6 +404,7 @@ void add_specfem_json(json& j, const specfem_cmt_summary& s, const specfem_cmt_o
                       {"coordinates", frame},
                       {"par_file", par},
                       {"note", "dt must be the solver's DT and nt at least its NSTEP"}};
+  if (!o.par_file.empty()) j["specfem_cmt"]["par_file_followed"] = o.par_file;
 }
 
 void add_geometry_json(json& j, const geometry_check& g) {

@@ -123,7 +123,18 @@ struct specfem_settings {
   int utm_zone = 0;                          // utm: 0 is not given
   std::string origin;                        // local: LON,LAT
   std::string depth = "km";                  // km, or z (metres, USE_SOURCES_RECEIVERS_Z)
+  std::string par_file;                      // the mesh's DATA/Par_file, which the rest follows
+  // Which were given: those left out follow the Par_file.
+  bool dt_given = false, nt_given = false, coordinates_given = false, depth_given = false;
 };
+
+// With --specfem-par-file: reads it and brings the run's step dt and
+// length nt (0: the run's own choice) and the settings into line with it
+// (DT, NSTEP, the frame and zone, depth as z), marking them given, so that
+// following it again changes nothing. Refuses an option given that
+// disagrees, naming both values and the file's line; the file without
+// --export specfem-cmt (wanted false); a file that cannot be read.
+void follow_par_file(specfem_settings& s, double& dt, std::int32_t& nt, bool wanted);
 
 // The writer's options from the settings (the run sets dt, nt, the event
 // and the hypocentre). Refuses, naming the option, any of them given
@@ -132,9 +143,9 @@ struct specfem_settings {
 // build without PROJ.
 specfem_cmt_options specfem_options_of(const specfem_settings& s, bool wanted);
 
-// The writer's own check of the options for `points` entries, as a refusal
-// that names the option.
-void check_specfem_options(const specfem_cmt_options& o, std::size_t points);
+// The writer's own check of the options for the points' entries (the zone
+// among them), as a refusal that names the option.
+void check_specfem_options(const specfem_cmt_options& o, const std::vector<srf_point>& points);
 
 // The NRF options both programs take, as given.
 struct nrf_settings {
@@ -160,6 +171,9 @@ specfem_cmt_summary write_specfem_files(output_folder& out, const std::vector<sr
                                         const std::vector<double>& rigidity_pa, const specfem_cmt_options& o,
                                         warning_log& log, const std::function<std::string(std::size_t)>& label,
                                         const char* rows);
+// With a Par_file, the files too short for some functions are said once
+// more with the NSTEP that holds them all.
+void add_nstep_warning(warning_log& log, const specfem_cmt_summary& s, const specfem_cmt_options& o);
 // trislip.json's "specfem_cmt" entry and its lines in "exports".
 void add_specfem_json(json& j, const specfem_cmt_summary& s, const specfem_cmt_options& o);
 
