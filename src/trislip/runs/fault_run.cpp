@@ -348,7 +348,8 @@ void run_fault(const fault_request& given) {
 
   if (!r.quiet) {
     std::fputs(fault_summary(r, plan).c_str(), stdout);
-    std::printf("written into %s: trislip.srf, moment_rate.csv, trislip.json\n", r.output_dir.c_str());
+    std::printf("written into %s: trislip.srf, moment_rate.csv, trislip.json%s%s\n", r.output_dir.c_str(),
+                cmt_wanted ? ", CMTSOLUTION, specfem_stf/" : "", nrf_wanted ? ", trislip.nrf" : "");
   }
 }
 
