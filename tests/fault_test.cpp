@@ -540,6 +540,12 @@ TEST(fault_model, header_claims_have_each_directions_slack_and_partial_grids_the
   EXPECT_EQ(checks_of(dipping).second.find("header_top_depth"), std::string::npos);
   EXPECT_NE(checks_of(replaced(dipping, "% depth to top:", "% depth to top: Z2top =   3.14 km")).second.find("header_top_depth"),
             std::string::npos);
+  // A top row centred 1.09 km deep with Dz 4.5 km, as a published model
+  // has it: the cells reach above the ground, said, the plane kept.
+  std::vector<usgs_writer::segment> high = {{0, 0, -1.16, 0, 90, 5, 4.5, 4, 3, 1, 1}};
+  const auto above = checks_of(usgs_writer::fsp(high, usgs_writer::hypocentre(high)));
+  EXPECT_NE(above.second.find("plane_above_ground"), std::string::npos) << above.second;
+  EXPECT_NEAR(above.first.planes.at(0).dtop_km, -1.16, 0.01);
   // Subfaults 10 x 2 km: a top centre 3 km along strike of the rows' is
   // within half a subfault.
   std::vector<usgs_writer::segment> long_cells = {{0, 0, 1, 0, 60, 10, 2, 4, 3, 1, 1}};

@@ -179,6 +179,15 @@ void planes_of_rows(const model& m, const std::vector<std::vector<row_centre>>& 
                where(0) + ": " + std::to_string(g.nx) + " x " + std::to_string(g.nz) + ", the rows' " +
                    std::to_string(pl.nstk) + " x " + std::to_string(pl.ndip));
     }
+    // A top row centred less than half a subfault's height deep: the
+    // model's own cells reach above the ground. Said, and kept as it is:
+    // the points stay where the model has them.
+    if (pl.dtop_km < -0.005) {
+      said.add("plane_above_ground",
+               "the segment's top edge lies above the ground: its top row of subfaults is centred less than half "
+               "a subfault's height deep (the points stay where the model has them)",
+               where(0) + ": DTOP = " + km(pl.dtop_km) + " km");
+    }
     // The depth of a top edge has the slack of half a subfault down dip;
     // 0.01 km for the writers' two decimals.
     if (std::fabs(g.dtop_km - pl.dtop_km) > hz * correctly_rounded::sin_of(pl.dip * degree) + 0.01) {
