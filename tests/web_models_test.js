@@ -87,7 +87,10 @@ async function main() {
       // The summary is the program's but for the folder it wrote into.
       assert.strictEqual(await page.textContent('#fault-summary'), program.stdout.replace(/^written into .*\n/m, ''));
       assert.deepStrictEqual(await said(page), program.stderr.trim().split('\n').filter((l) => l));
-      assert.match(await page.textContent('#fault-rate-note'), /its integral \d\.\d{5}e\d+ N m; M0 of the nominal slips/);
+      // The moment under the chart as the program prints it.
+      const m0 = program.stdout.match(/^M0 (\S+) N m/m)[1];
+      assert.match(await page.textContent('#fault-rate-note'), new RegExp(
+        `its integral \\d(\\.\\d+)?e[+-]\\d\\d N m; M0 of the nominal slips ${m0.replace(/[.+]/g, '\\$&')} N m`));
       // A subfault's values under the pointer, in the middle of the first
       // segment.
       const canvas = await page.$('#fault-segments canvas');

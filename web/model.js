@@ -283,7 +283,9 @@ function nice_step(span, count) {
 }
 
 const number = (x, digits) => Number(x.toPrecision(digits)).toString();
-const moment_text = (x) => x.toExponential(5).replace('e+', 'e');
+// A moment as the program prints it: the shortest digits that read back
+// as the same double, in exponent form with at least two exponent digits.
+const moment_text = (x) => x.toExponential().replace(/e([+-])(\d)$/, 'e$10$2');
 
 // A canvas of the given CSS size, sharp on any screen.
 function canvas_of(box, width, height) {
@@ -339,7 +341,8 @@ function draw_fault(v, words, said) {
   $('fault-make').disabled = false;
   $('fault-summary').textContent = v.summary;
   $('fault-event').textContent = (v.event ? `${v.event}; ` : '') +
-    `${v.segments} segment${v.segments === 1 ? '' : 's'}` + (v.planes.length ? '' : ', without their geometry');
+    (v.planes.length ? `${v.segments} segment${v.segments === 1 ? '' : 's'}`
+      : 'no segment geometry in the model (a table of points)');
   if (said) show_said(said);
   $('fault-command').textContent = 'trislip-fault ' + words.map(shell_word).join(' ');
   if (!same) {

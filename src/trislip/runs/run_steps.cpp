@@ -464,4 +464,9 @@ std::string number_text(double x) {
   return s;
 }
 
+std::string moment_text(double x) {
+  char buf[32];
+  return std::string(buf, std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific).ptr);
+}
+
 }  // namespace trislip

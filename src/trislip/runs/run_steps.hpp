@@ -196,5 +196,8 @@ std::vector<std::string> comma_list(const std::string& list);
 
 // The shortest text that reads back as the same double.
 std::string number_text(double x);
+// A moment as the programs print it: the shortest digits that read back as
+// the same double, always in exponent form ("1.62262289617344e+19").
+std::string moment_text(double x);
 
 }  // namespace trislip
