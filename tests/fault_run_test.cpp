@@ -319,11 +319,19 @@ TEST_F(fault_run, bad_models_are_refused_with_nothing_written) {
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
     EXPECT_FALSE(exists("never")) << args;
   }
-  // The table with a rise time and a rigidity converts; a .param file
-  // named by its format too.
+  // The table with a rise time and a rigidity converts, and so does one
+  // of 3,000 rows (past the 64 KiB the format is told from), every row
+  // read; a .param file named by its format too.
   outcome r = run("table.csv --rise 2 --mu 3e10 --output-dir t --quiet");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(nlohmann::json::parse(read_file(path("t/trislip.json")))["srf"]["moment_Nm"], 3e10 * 1e6 * 0.5);
+  std::string rows = "lon,lat,depth_km,strike,dip,rake,area_m2,slip_m,tinit_s\n";
+  for (int i = 0; i < 3000; ++i) rows += "-118.00" + std::to_string(1000 + i) + ",34,5,120,45,90,1e6,0.5,0\n";
+  write_file(path("long.csv"), rows);
+  r = run("long.csv --rise 2 --mu 3e10 --output-dir l --quiet");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_GT(rows.size(), 1u << 16);
+  EXPECT_EQ(nlohmann::json::parse(read_file(path("l/trislip.json")))["srf"]["points"], 3000);
   r = run(models + "/usgs_2015_illapel.param --model-format usgs-param --output-dir p --quiet");
   EXPECT_EQ(r.status, 0) << r.err;
 }

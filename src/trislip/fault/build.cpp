@@ -156,15 +156,20 @@ const char* rigidity_source_name(rigidity_source s) {
 model read_model(const std::string& path, const model_format* format) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw model_error(path + ": cannot read: " + std::strerror(errno));
-  std::ostringstream s;
-  s << in.rdbuf();
+  // The first 64 KiB tell the format, so that a file that is no model is
+  // refused before the rest is read; the rest then comes in one read (a
+  // stream's character-by-character copy is slow on a large file,
+  // slowest in the browser page).
+  std::string text(std::size_t{1} << 16, '\0');
+  in.read(&text[0], static_cast<std::streamsize>(text.size()));
   if (in.bad()) throw model_error(path + ": cannot read: " + std::strerror(errno));
-  const std::string text = s.str();
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  const bool more = !in.eof();
   model_format f;
   if (format != nullptr) {
     f = *format;
   } else {
-    const std::string head = text.substr(0, 1 << 16);
+    const std::string& head = text;
     if (looks_like_usgs_param(head)) {
       f = model_format::usgs_param;
     } else if (looks_like_fsp(head)) {
@@ -177,6 +182,25 @@ model read_model(const std::string& path, const model_format* format) {
                         "fault_segments, #Fault_segment lines) or a CSV table whose header names lon, lat, "
                         "depth_km, ...");
     }
+  }
+  if (more) {
+    in.clear();
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size > 0 && static_cast<std::size_t>(size) > text.size()) {
+      const std::size_t had = text.size();
+      text.resize(static_cast<std::size_t>(size));
+      in.seekg(static_cast<std::streamoff>(had));
+      in.read(&text[had], static_cast<std::streamsize>(text.size() - had));
+      text.resize(had + static_cast<std::size_t>(in.gcount()));
+    }
+    // A file that grows while read, or a stream without an end to seek:
+    // the rest as it comes.
+    in.clear();
+    std::ostringstream rest;
+    rest << in.rdbuf();
+    text += rest.str();
+    if (in.bad()) throw model_error(path + ": cannot read: " + std::strerror(errno));
   }
   switch (f) {
     case model_format::fsp: return read_fsp(text, path);
