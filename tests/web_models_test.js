@@ -151,6 +151,31 @@ async function main() {
     assert.strictEqual(await page.textContent('#model-error'), program.stderr.trim());
     assert.strictEqual(await page.textContent('#fault-summary'), summary);
 
+    // A large file that is no model, refused at once; then one chosen while
+    // a model loads and that model chosen after it: the reading said with
+    // its name and size, the newest shown, the older one never said.
+    const drop = (files) => page.evaluate((files) => {
+      const read = [];
+      for (const [content, name] of files) {
+        const data = new DataTransfer();
+        data.items.add(new File([content.repeat ? content : 'x'.repeat(content.bytes)], name));
+        document.getElementById('model-drop').dispatchEvent(new DragEvent('drop', { dataTransfer: data, bubbles: true }));
+        read.push(document.getElementById('model-reading').textContent);
+      }
+      return read;
+    }, files);
+    const junk = [{ bytes: 30e6 }, 'junk.txt'];
+    assert.deepStrictEqual(await drop([junk]), ['reading junk.txt (30.0 MB)…']);
+    await page.waitForFunction(() => /junk\.txt: not a model/.test(document.getElementById('model-error').textContent),
+      null, { timeout: 15000 });
+    const name = path.basename(last);
+    await drop([junk, [fs.readFileSync(last, 'utf8'), name]]);
+    await settled(page);
+    assert.strictEqual(await page.textContent('#model-name'), name);
+    assert.strictEqual(await page.textContent('#model-error'), '');
+    assert.strictEqual(await page.textContent('#model-reading'), '');
+    assert.strictEqual(await page.textContent('#fault-summary'), summary);
+
     // Nothing cut off at either width: the page is no wider than the
     // window, and every canvas within it.
     for (const width of [1400, 800]) {

@@ -126,37 +126,47 @@ async function put_model(m) {
 }
 
 // A model from the file field or a drop: put into the module's folder,
-// then drawn. A model the program refuses is refused beside the field,
-// and the page keeps the model it showed.
-let opening = 0, opened_at = 0;
+// then drawn. Files open one after another, and only the newest chosen is
+// opened and shown: one chosen while another loads replaces it. A model
+// the program refuses is refused beside the field; the drawing before
+// stays, greyed, and the options then apply to the refused file, so that
+// one the program can read once an option is given (--mu, say) is drawn
+// when it is.
+let opening = 0, opened_at = 0, newest = 0, queue = Promise.resolve();
 window.trislipFaultIdle = () => !opening && !fault_busy && !fault_queued && !checker_busy && !checker_queued;
 
-async function open_model(file) {
+const size_text = (bytes) => (bytes < 1e6 ? `${(bytes / 1e3).toFixed(1)} kB` : `${(bytes / 1e6).toFixed(1)} MB`);
+
+function open_model(file) {
+  const mine = ++newest;
   ++opening;
-  opened_at = performance.now();
-  try {
-    await open_file(file);
-  } finally {
+  $('model-reading').textContent = `reading ${file.name} (${size_text(file.size)})…`;
+  queue = queue.then(() => (mine === newest ? open_file(file, mine) : null)).catch((e) => {
+    $('model-error').textContent = `${file.name}: ${e && e.message ? e.message : e}`;
+  }).finally(() => {
     --opening;
-  }
+    if (mine === newest) $('model-reading').textContent = '';
+  });
 }
 
-async function open_file(file) {
+async function open_file(file, mine) {
+  opened_at = performance.now();
   const bytes = new Uint8Array(await file.arrayBuffer());
-  const before = model;
+  if (mine !== newest) return;
   model = { name: file.name, bytes };
   const failed = await put_model(model);
+  if (mine !== newest) return;
   const words = fault_words();
-  const result = failed ? { refused: failed } : await fault_draw(words, true);
+  const result = failed ? { refused: failed } : await fault_draw(words, true, () => mine === newest);
+  if (mine !== newest) return;
   if (result.refused) {
+    clear_fault_errors();
     $('model-error').textContent = result.refused;
-    if (before) {
-      model = before;
-      await put_model(before);
-    }
+    $('model-name').textContent = fault_shown ? `${fault_shown.name}, greyed: ${file.name} was refused` : 'no model yet';
+    $('fault-plots').classList.add('stale');
+    $('fault-make').disabled = true;
     return;
   }
-  $('model-name').textContent = file.name;
   check_run(words);
 }
 
@@ -208,10 +218,11 @@ async function fault_next() {
 // Asks for the view of the words and draws it; returns the view, or
 // {refused} when the program refuses them. opening: a new model, whose
 // refusal goes beside the file field.
-async function fault_draw(words, opening) {
+async function fault_draw(words, opening, still_wanted = () => true) {
   // From the file chosen, or from the option's change.
   const started = opening ? opened_at : changed_at;
   const { result, ms } = await ask({ type: 'faultView', words });
+  if (!still_wanted()) return { refused: 'a newer file was chosen' };
   // Out of the module's memory, say: refused in those words.
   if (result.failed) result.refused = `trislip-fault: ${result.failed}`;
   if (result.refused) {
@@ -334,11 +345,15 @@ function hover(canvas, places, reach = 12) {
 
 let rate_chart = null;
 
-function draw_fault(v, words, said) {
+// redrawn: the same view again at a new width, as it was (greyed or not).
+function draw_fault(v, words, said, redrawn = false) {
   const same = fault_shown && JSON.stringify(fault_shown.words) === JSON.stringify(words);
-  fault_shown = { view: v, words };
-  $('fault-plots').classList.remove('stale');
-  $('fault-make').disabled = false;
+  if (!redrawn) {
+    fault_shown = { view: v, words, name: model.name };
+    $('model-name').textContent = model.name;
+    $('fault-plots').classList.remove('stale');
+    $('fault-make').disabled = false;
+  }
   $('fault-summary').textContent = v.summary;
   $('fault-event').textContent = (v.event ? `${v.event}; ` : '') +
     (v.planes.length ? `${v.segments} segment${v.segments === 1 ? '' : 's'}`
@@ -653,7 +668,7 @@ function start_model_part() {
   window.addEventListener('resize', () => {
     clearTimeout(resized);
     resized = setTimeout(() => {
-      if (fault_shown) draw_fault(fault_shown.view, fault_shown.words, null);
+      if (fault_shown) draw_fault(fault_shown.view, fault_shown.words, null, true);
     }, 150);
   });
 }
