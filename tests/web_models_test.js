@@ -100,6 +100,9 @@ async function main() {
       const windows = model === northridge ? '; time windows \\d: [\\d.]+ m, rake -?[\\d.]+°, from [\\d.]+ s(; \\d: .*)?' : '';
       assert.match(await page.textContent('#fault-hover'), new RegExp(
         `^line \\d+, segment 1: lon -?[\\d.]+, lat -?[\\d.]+, depth [\\d.]+ km; slip [\\d.]+ m, rake -?[\\d.]+°, rupture time [\\d.]+ s, rise time [\\d.]+ s${windows}$`));
+      // Every segment's panel to one scale in km.
+      const scales = await page.$$eval('#fault-segments .plot', (ps) => ps.map((p) => Number(p.dataset.pxPerKm)));
+      assert.ok(scales.length >= 1 && scales.every((x) => x > 0 && x === scales[0]), `${label}: panel scales ${scales}`);
       await files_equal_the_programs(page, program, label);
     }
 

@@ -278,6 +278,32 @@ function show_said(said) {
   }));
 }
 
+// The slip colour bar of the map and the panels, 0 to smax m.
+function draw_colour_bar(smax) {
+  const box = $('fault-slip-scale');
+  const width = Math.max(280, box.clientWidth), height = 40;
+  const [, ctx] = canvas_of(box, width, height);
+  const l = 58, r = 60, w = width - l - r;
+  ctx.clearRect(0, 0, width, height);
+  for (let x = 0; x < w; ++x) {
+    ctx.fillStyle = slip_colour(x / (w - 1));
+    ctx.fillRect(l + x, 4, 1.5, 14);
+  }
+  ctx.strokeStyle = '#999';
+  ctx.strokeRect(l, 4, w, 14);
+  ctx.fillStyle = '#555';
+  ctx.textAlign = 'center';
+  const step = smax > 0 ? nice_step(smax, Math.max(2, Math.floor(w / 70))) : 1;
+  for (let t = 0; t <= smax * (1 + 1e-9); t += step) {
+    const x = l + (smax > 0 ? t / smax : 0) * w;
+    ctx.fillRect(x, 18, 1, 4);
+    ctx.fillText(number(t, 6), x, 33);
+  }
+  ctx.textAlign = 'left';
+  ctx.fillText('slip (m)', l + w + 8, 15);
+  box.dataset.smax = String(smax);
+}
+
 // Colours: slip from white through yellow and red to dark red.
 function slip_colour(x) {
   const stops = [[255, 255, 255], [255, 230, 120], [240, 120, 40], [190, 30, 30], [90, 0, 20]];
@@ -286,6 +312,10 @@ function slip_colour(x) {
   const c = stops[i].map((v, k) => Math.round(v + (stops[i + 1][k] - v) * f));
   return `rgb(${c[0]},${c[1]},${c[2]})`;
 }
+
+// The segments' outlines, told apart.
+const segment_colours = ['#1b6ac9', '#2a9d3a', '#8e3bbf', '#d07a00', '#0d9aa8', '#c2185b'];
+const segment_colour = (i) => segment_colours[i % segment_colours.length];
 
 function nice_step(span, count) {
   const raw = span / count, p = Math.pow(10, Math.floor(Math.log10(raw)));
@@ -368,7 +398,7 @@ function draw_fault(v, words, said, redrawn = false) {
   const p = v.points, n = p.lon.length;
   let smax = 0;
   for (let k = 0; k < n; ++k) smax = Math.max(smax, p.slip[k]);
-  $('fault-slip-scale').textContent = `slip from 0 (white) to ${number(smax, 4)} m (dark red); rupture time contours in s`;
+  draw_colour_bar(smax);
 
   // The moment rate, its integral and the moments beside it.
   const width = Math.max(280, $('fault-rate').clientWidth);
@@ -430,29 +460,59 @@ function draw_map(v, smax) {
   }
   ctx.textAlign = 'center';
   ctx.fillText('longitude', pad.l + w / 2, height - 4);
-  // Subfaults, smallest slip first so the largest show.
+  ctx.save();
+  ctx.translate(12, pad.t + h / 2);
+  ctx.rotate(-Math.PI / 2);
+  ctx.fillText('latitude', 0, 0);
+  ctx.restore();
+  // Subfaults, smallest slip first so the largest show. A subfault of a
+  // segment is drawn as its cell seen from above, along strike by its
+  // horizontal width down dip (a thin strip for a vertical fault, not a
+  // square hiding the cells beneath it); one of no segment as a square.
+  // Each segment's outline in a colour of its own, numbered at its top
+  // edge's middle as in the panels below; the top edge thicker. Under the
+  // cells, so that a steep segment's strip of cells shows over it.
+  ctx.lineWidth = 1;
+  v.planes.forEach((pl, i) => {
+    ctx.strokeStyle = segment_colour(i);
+    ctx.beginPath();
+    pl.outline.forEach(([x, y], j) => (j ? ctx.lineTo(X(x), Y(y)) : ctx.moveTo(X(x), Y(y))));
+    ctx.stroke();
+    ctx.lineWidth = 2.5;
+    const [a, b] = [pl.outline[0], pl.outline[1]];
+    ctx.beginPath(); ctx.moveTo(X(a[0]), Y(a[1])); ctx.lineTo(X(b[0]), Y(b[1]));
+    ctx.stroke();
+    ctx.lineWidth = 1;
+    if (v.planes.length > 1) {
+      ctx.fillStyle = segment_colour(i);
+      ctx.font = 'bold 12px system-ui, sans-serif';
+      ctx.fillText(String(i + 1), (X(a[0]) + X(b[0])) / 2 + 8, (Y(a[1]) + Y(b[1])) / 2 - 6);
+      ctx.font = '11px system-ui, sans-serif';
+    }
+  });
   const order = [...Array(n).keys()].sort((a, b) => p.slip[a] - p.slip[b]);
   const size = Math.max(3, Math.min(14, Math.sqrt((w * h) / Math.max(1, n)) * 0.5));
+  const km = s / 111.195;  // px a km (a degree of latitude is 111.195 km)
   const places = [];
   ctx.strokeStyle = 'rgba(0,0,0,0.25)';
   for (const k of order) {
     const px = X(p.lon[k]), py = Y(p.lat[k]);
     ctx.fillStyle = slip_colour(smax > 0 ? p.slip[k] / smax : 0);
-    ctx.fillRect(px - size / 2, py - size / 2, size, size);
-    ctx.strokeRect(px - size / 2, py - size / 2, size, size);
+    const pl = v.planes[p.segment[k]];
+    if (pl) {
+      const along = Math.max(2, (pl.len / pl.nstk) * km), across = Math.max(1.5, (pl.wid / pl.ndip) * Math.cos(pl.dip * Math.PI / 180) * km);
+      ctx.save();
+      ctx.translate(px, py);
+      ctx.rotate(pl.strike * Math.PI / 180);  // along strike: up the canvas turned clockwise by the strike
+      ctx.fillRect(-across / 2, -along / 2, across, along);
+      // Cells a few px wide are filled only: their edges would hide them.
+      if (across >= 4) ctx.strokeRect(-across / 2, -along / 2, across, along);
+      ctx.restore();
+    } else {
+      ctx.fillRect(px - size / 2, py - size / 2, size, size);
+      ctx.strokeRect(px - size / 2, py - size / 2, size, size);
+    }
     places.push([k, px, py]);
-  }
-  ctx.strokeStyle = '#1b6ac9';
-  ctx.lineWidth = 1.5;
-  for (const pl of v.planes) {
-    ctx.beginPath();
-    pl.outline.forEach(([x, y], i) => (i ? ctx.lineTo(X(x), Y(y)) : ctx.moveTo(X(x), Y(y))));
-    // The top edge, thicker.
-    ctx.stroke();
-    ctx.lineWidth = 3;
-    ctx.beginPath(); ctx.moveTo(X(pl.outline[0][0]), Y(pl.outline[0][1])); ctx.lineTo(X(pl.outline[1][0]), Y(pl.outline[1][1]));
-    ctx.stroke();
-    ctx.lineWidth = 1.5;
   }
   if (v.hypocentre) star(ctx, X(v.hypocentre.lon), Y(v.hypocentre.lat));
   ctx.lineWidth = 1;
@@ -486,6 +546,12 @@ function draw_segments(v, smax) {
   }
   const old = box.querySelectorAll('.segment');
   for (let i = v.planes.length; i < old.length; ++i) old[i].remove();
+  // One scale in km for every panel: the longest fills the width, the
+  // widest at most 420 px high.
+  const pad = { l: 50, r: 10, t: 8, b: 32 };
+  const room = Math.max(280, box.clientWidth) - pad.l - pad.r;
+  const longest = Math.max(...v.planes.map((pl) => pl.len)), widest = Math.max(...v.planes.map((pl) => pl.wid));
+  const px_per_km = Math.min(room / longest, 420 / widest);
   v.planes.forEach((pl, s) => {
     let part = box.querySelectorAll('.segment')[s];
     if (!part) {
@@ -496,11 +562,11 @@ function draw_segments(v, smax) {
     }
     part.querySelector('h3').textContent = `Segment ${s + 1}: ${number(pl.len, 5)} km along strike ${number(pl.strike, 5)}°, ` +
       `${number(pl.wid, 5)} km down dip ${number(pl.dip, 4)}°, top at ${number(pl.dtop, 5)} km`;
+    part.querySelector('h3').style.color = v.planes.length > 1 ? segment_colour(s) : '';
     const plot = part.querySelector('.plot');
-    const width = Math.max(280, box.clientWidth);
-    const pad = { l: 50, r: 10, t: 8, b: 32 };
-    const w = width - pad.l - pad.r;
-    const h = Math.max(60, Math.min(360, w * pl.wid / pl.len));
+    const w = pl.len * px_per_km, h = pl.wid * px_per_km;
+    const width = Math.max(200, w + pad.l + pad.r);
+    plot.dataset.pxPerKm = String(px_per_km);
     const [canvas, ctx] = canvas_of(plot, width, h + pad.t + pad.b);
     const X = (a) => pad.l + (a + pl.len / 2) / pl.len * w, Y = (d) => pad.t + d / pl.wid * h;
     ctx.clearRect(0, 0, width, h + pad.t + pad.b);
@@ -525,11 +591,11 @@ function draw_segments(v, smax) {
     // Axes: km along strike from the segment's centre, km down dip.
     ctx.fillStyle = '#555';
     ctx.textAlign = 'center';
-    const sa = nice_step(pl.len, 6);
+    const sa = nice_step(pl.len, Math.max(2, Math.min(6, Math.floor(w / 60))));
     for (let a = Math.ceil(-pl.len / 2 / sa) * sa; a <= pl.len / 2 + 1e-9; a += sa) ctx.fillText(number(a, 6), X(a), pad.t + h + 13);
     ctx.fillText('km along strike from the centre', pad.l + w / 2, pad.t + h + 27);
     ctx.textAlign = 'right';
-    const sd = nice_step(pl.wid, 4);
+    const sd = nice_step(pl.wid, Math.max(1, Math.min(4, Math.floor(h / 25))));
     for (let d = 0; d <= pl.wid + 1e-9; d += sd) ctx.fillText(number(d, 6), pad.l - 4, Y(d) + 4);
     ctx.save();
     ctx.translate(12, pad.t + h / 2);
@@ -569,9 +635,9 @@ function contours(ctx, grid, nx, ny, X, Y) {
   ctx.strokeStyle = '#222';
   ctx.fillStyle = '#222';
   ctx.lineWidth = 1;
+  const placed = [], labels = [];
   for (let level = Math.ceil(lo / step) * step; level < hi; level += step) {
     ctx.beginPath();
-    let label = null;
     for (let j = 0; j + 1 < ny; ++j) {
       for (let i = 0; i + 1 < nx; ++i) {
         const c = [grid[j * nx + i], grid[j * nx + i + 1], grid[(j + 1) * nx + i + 1], grid[(j + 1) * nx + i]];
@@ -589,12 +655,26 @@ function contours(ctx, grid, nx, ny, X, Y) {
         for (let q = 0; q + 1 < cuts.length; q += 2) {
           ctx.moveTo(cuts[q][0], cuts[q][1]);
           ctx.lineTo(cuts[q + 1][0], cuts[q + 1][1]);
-          if (!label) label = cuts[q];
+          // A label wherever the contour is read: at any piece 70 px or
+          // more from every label placed, so each branch of a contour
+          // (both sides of the hypocentre) carries its number.
+          const at = [(cuts[q][0] + cuts[q + 1][0]) / 2, (cuts[q][1] + cuts[q + 1][1]) / 2];
+          if (placed.every(([x, y]) => Math.hypot(x - at[0], y - at[1]) >= 70)) {
+            placed.push(at);
+            labels.push([number(level, 6), at]);
+          }
         }
       }
     }
     ctx.stroke();
-    if (label) ctx.fillText(number(level, 6), label[0] + 2, label[1] - 2);
+  }
+  // The numbers over the lines, on a pale halo.
+  ctx.lineWidth = 3;
+  ctx.strokeStyle = 'rgba(255,255,255,0.85)';
+  ctx.textAlign = 'center';
+  for (const [text, [x, y]] of labels) {
+    ctx.strokeText(text, x, y + 4);
+    ctx.fillText(text, x, y + 4);
   }
   ctx.restore();
 }
