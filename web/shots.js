@@ -16,7 +16,8 @@ async function main() {
         await page.waitForFunction((name) => document.getElementById('model-name').textContent === name,
           path.basename(model), { timeout: 60000 });
         await page.waitForFunction(() => window.trislipFaultIdle(), null, { timeout: 60000 });
-        const top = await page.$eval('#fault-slip-scale', (e) => e.getBoundingClientRect().top + window.scrollY - 30);
+        const top = await page.$eval('#fault-map', (e) => e.parentElement.querySelector('h3').getBoundingClientRect().top +
+          window.scrollY - 4);
         const bottom = await page.$eval('#fault-segments', (e) => e.getBoundingClientRect().bottom + window.scrollY);
         const left = await page.$eval('#fault-plots', (e) => e.getBoundingClientRect().left);
         const right = await page.$eval('#fault-plots', (e) => e.getBoundingClientRect().right);
