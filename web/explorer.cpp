@@ -365,6 +365,8 @@ val fault_files(const val& words, bool keep) {
   if (!parse_fault_command(words, line, refused)) return with_refusal(refused);
   line.r.output_dir = "/runs/fault-" + std::to_string(++runs);
   line.r.quiet = true;
+  // Files dropped: the run says what it would and writes nothing.
+  line.r.files = keep;
   val r = val::object();
   try {
     run_fault(line.r);

@@ -80,6 +80,11 @@ struct srf_summary {
 srf_summary write_srf(const std::vector<srf_point>& points, const std::vector<srf_plane>& planes,
                       srf_version v, byte_sink& out, unsigned threads = 1);
 
+// What write_srf finds of the points, without writing them: the same
+// checks, sampling warnings and potency (slip1_m empty, the samples never
+// edited). For a run that only says what it would warn of.
+srf_summary check_srf(const std::vector<srf_point>& points, srf_version v);
+
 // Whether a rigidity (Pa) and a point's VS (m/s) and DEN (kg/m^3) agree:
 // DEN x VS^2 within 0.1% of it, or either of VS and DEN not given (NaN).
 bool rigidity_agrees(double mu_pa, double vs_m_s, double density_kg_m3);

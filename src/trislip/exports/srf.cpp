@@ -304,7 +304,44 @@ void format_block(const std::vector<srf_point>& points, std::size_t first, std::
 
 constexpr std::size_t block_points = 256;
 
+// A point's final sampled slip (m), summed as format_point sums it.
+double sampled_slip(const srf_point& pt, shape& sh) {
+  if (!sh.serves(pt.p)) sh.make(pt.p);
+  const samples_in in{sh.sums.data(), pt.p.dmax, sh.arsum, pt.p.dt};
+  double slip = 0, previous = 0;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(sh.n); ++i) {
+    const double vel = (in.sums[i] * in.dmax) / in.arsum;
+    slip = slip + ((vel + previous) * in.dt) / 2.0;
+    previous = vel;
+  }
+  return slip;
+}
+
+void check_points(const std::vector<srf_point>& points, srf_version v) {
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    try {
+      check_srf_point(points[i], v);
+    } catch (const std::invalid_argument& e) {
+      throw std::invalid_argument("point " + std::to_string(i) + ": " + e.what());
+    }
+  }
+}
+
 }  // namespace
+
+srf_summary check_srf(const std::vector<srf_point>& points, srf_version v) {
+  check_points(points, v);
+  srf_summary summary;
+  summary.points = points.size();
+  shape sh;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    summary.potency_m3 += points[i].area_m2 * points[i].p.dmax;
+    for (sampling_warning& w : check_sampling(points[i].p, sampled_slip(points[i], sh))) {
+      summary.warnings.push_back({i, std::move(w)});
+    }
+  }
+  return summary;
+}
 
 void check_points_and_rigidity(const std::vector<srf_point>& points, const std::vector<double>& rigidity_pa,
                                const char* writer) {
@@ -437,13 +474,7 @@ srf_plane parse_srf_plane(const std::string& text) {
 
 srf_summary write_srf(const std::vector<srf_point>& points, const std::vector<srf_plane>& planes, srf_version v,
                       byte_sink& out, unsigned threads) {
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    try {
-      check_srf_point(points[i], v);
-    } catch (const std::invalid_argument& e) {
-      throw std::invalid_argument("point " + std::to_string(i) + ": " + e.what());
-    }
-  }
+  check_points(points, v);
   std::string head = v == srf_version::v1_0 ? "1.0\n" : "2.0\n";
   if (!planes.empty()) {
     head += "PLANE " + std::to_string(planes.size()) + "\n";

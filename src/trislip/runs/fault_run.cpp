@@ -228,9 +228,64 @@ std::string fault_summary(const fault_request& r, const fault_plan& plan) {
   return text + "\n";
 }
 
+namespace {
+
+// The SPECFEM3D entries' event: the model's hypocentre, or its first point
+// to rupture.
+void place_event(fault_plan& plan) {
+  const model& m = plan.m;
+  const fault& f = plan.f;
+  specfem_cmt_options& cmt = plan.cmt;
+  cmt.event = plan.event;
+  const srf_point* first = &f.points.front();
+  for (const srf_point& pt : f.points) {
+    if (pt.tinit_s < first->tinit_s) first = &pt;
+  }
+  const bool hyp = !std::isnan(m.hyp_lat) && !std::isnan(m.hyp_lon) && !std::isnan(m.hyp_depth_km);
+  cmt.hyp_lat = hyp ? m.hyp_lat : first->lat;
+  cmt.hyp_lon = hyp ? m.hyp_lon : first->lon;
+  cmt.hyp_depth_km = hyp ? m.hyp_depth_km : first->depth_km;
+}
+
+const char* rows_of(const fault& f) { return f.windowed ? "window sources'" : "subfaults'"; }
+
+// What run_fault says, in its order, with nothing written: each subfault
+// sampled but no SRF line edited, the SPECFEM3D functions made into a sink
+// that keeps nothing.
+void say_fault(const fault_request& r, fault_plan& plan) {
+  const fault& f = plan.f;
+  summarise(check_srf(f.points, plan.v).warnings, f, plan.warnings);
+  plan.warnings.refuse_if_strict(r.strict);
+  if (!plan.cmt_wanted) return;
+  place_event(plan);
+  class discard final : public byte_sink {
+   public:
+    void write(const char*, std::size_t) override {}
+  } nothing;
+  specfem_cmt_summary s;
+  try {
+    s = write_specfem_cmt(f.points, f.rigidity_pa, plan.cmt, nothing,
+                          [](const std::string&, const std::function<void(byte_sink&)>& write) {
+                            discard none;
+                            write(none);
+                          });
+  } catch (const std::invalid_argument& e) {
+    throw refusal(std::string("--export specfem-cmt: ") + e.what());
+  }
+  plan.warnings.add_points(s.warnings, [&](std::size_t k) { return point_label(f, k); }, rows_of(f));
+  add_nstep_warning(plan.warnings, s, plan.cmt);
+  plan.warnings.refuse_if_strict(r.strict);
+}
+
+}  // namespace
+
 void run_fault(const fault_request& given) {
   const fault_request r = following_par_file(given);
   fault_plan plan = plan_fault(r);
+  if (!r.files) {
+    say_fault(r, plan);
+    return;
+  }
   const model& m = plan.m;
   const fault& f = plan.f;
   const srf_version v = plan.v;
@@ -252,18 +307,9 @@ void run_fault(const fault_request& given) {
   // entry; the event at the model's hypocentre, or its first point to rupture.
   specfem_cmt_summary cmt_done;
   if (cmt_wanted) {
-    cmt.event = plan.event;
-    const srf_point* first = &f.points.front();
-    for (const srf_point& pt : f.points) {
-      if (pt.tinit_s < first->tinit_s) first = &pt;
-    }
-    const bool hyp = !std::isnan(m.hyp_lat) && !std::isnan(m.hyp_lon) && !std::isnan(m.hyp_depth_km);
-    cmt.hyp_lat = hyp ? m.hyp_lat : first->lat;
-    cmt.hyp_lon = hyp ? m.hyp_lon : first->lon;
-    cmt.hyp_depth_km = hyp ? m.hyp_depth_km : first->depth_km;
+    place_event(plan);
     cmt_done = write_specfem_files(out, f.points, f.rigidity_pa, cmt, warnings,
-                                   [&](std::size_t k) { return point_label(f, k); },
-                                   f.windowed ? "window sources'" : "subfaults'");
+                                   [&](std::size_t k) { return point_label(f, k); }, rows_of(f));
     add_nstep_warning(warnings, cmt_done, cmt);
     warnings.refuse_if_strict(r.strict);
   }

@@ -25,6 +25,10 @@ struct fault_request {
   bool srf_without_plane = false; // trislip.srf without its PLANE block
   bool strict = false;            // a sampling warning refuses the run
   bool quiet = false;             // no summary on standard output
+  // false: every check and warning of the run, in its order, and nothing
+  // written (no folder, no file, no NRF): what the page shows beside its
+  // drawing, without editing a 50 MB SRF it would drop.
+  bool files = true;
 };
 
 // What a run reads, builds and checks before it writes anything.
