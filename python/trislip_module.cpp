@@ -575,7 +575,7 @@ PYBIND11_MODULE(trislip, m) {
         py::arg("rise") = py::none(), py::arg("vr") = py::none(), py::arg("rake") = py::none(),
         py::arg("mu") = py::none(), py::arg("vs") = py::none(), py::arg("density") = py::none(),
         py::arg("merge_windows") = false,
-        "Reads a finite-fault model (FSP, USGS .param or a CSV table; format: 'fsp', 'usgs-param',\n"
+        "Reads a finite-fault model (FSP, USGS .param, SRF or a CSV table; format: 'fsp', 'usgs-param', 'srf',\n"
         "'csv', or None to tell from the content) and maps it onto points as trislip-fault does.\n"
         "rise (s), vr (km/s), rake (degrees), mu (Pa), vs (m/s) and density (kg/m^3) fill what\n"
         "the model lacks. A time-window model gives a point per window with slip (merge_windows:\n"

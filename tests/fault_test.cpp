@@ -680,3 +680,60 @@ TEST(fault_model, bad_models_are_refused_by_line_and_column) {
 }
 
 }  // namespace
+
+// An SRF 2.0 file of two segments, one POINTS block each, its fields laid
+// out as no writer here lays them: each point keeps its place, slip
+// (components 1 and 2 as one vector), onset, VS and DEN, and lasts the span
+// of its samples; component 3 is said; what cannot be read names its line.
+TEST(fault_model, srf_files_read_whatever_their_layout) {
+  const std::string srf =
+      "2.0\n# a comment line\nPLANE 2\n"
+      "-118.0 34.0 2 1 4.0 2.0 90 90 0.0 -1.0 1.0\n"
+      "-118.0 34.05 1 1 2.0 2.0\n0 90 0.0 0.0 1.0\n"
+      "POINTS 2\n"
+      "-118.01 34.0 1.0 90 90 4e10 0.5 0.1 300000 2.7\n"
+      "0 30 4 0 0 0 0\n10 20 30 40\n"
+      "-117.99 34.0 1.0 90 90 4e10 0.7 0.1 300000 2.7 180 40 3 30 2 5 1 10 20 10 0 15 15\n"
+      "POINTS 1\n"
+      "-118.0 34.05 1.0 0 90 4e10 0.0 0.2 0 0\n"
+      "90 10 2 0 0 0 0\n5\n5\n";
+  const trislip::model m = trislip::read_srf_model(srf, "s.srf");
+  ASSERT_EQ(m.format, trislip::model_format::srf);
+  ASSERT_EQ(m.segments.size(), 2u);
+  EXPECT_EQ(m.segments[0].dx_km, 2);
+  EXPECT_EQ(m.segments[0].hyp_along_km, 1);  // SHYP from the top centre
+  ASSERT_EQ(m.subfaults.size(), 3u);
+  EXPECT_EQ(m.subfaults[0].line, 8u);
+  EXPECT_EQ(m.subfaults[0].slip_m, 0.3);
+  EXPECT_EQ(m.subfaults[0].rise_s, 0.4);  // 4 samples, the last above 0, at 0.1 s
+  EXPECT_EQ(m.subfaults[0].area_m2, 4e6);
+  EXPECT_EQ(m.subfaults[0].vs_m_s, 3000);
+  EXPECT_EQ(m.subfaults[0].density_kg_m3, 2700);
+  EXPECT_DOUBLE_EQ(m.subfaults[1].slip_m, 0.5);  // 0.4 and 0.3 at right angles
+  EXPECT_DOUBLE_EQ(m.subfaults[1].rake, 180 + std::atan2(0.3, 0.4) * 180 / M_PI);
+  EXPECT_DOUBLE_EQ(m.subfaults[1].rise_s, 0.3);
+  EXPECT_EQ(m.subfaults[2].segment, 1u);
+  EXPECT_TRUE(std::isnan(m.subfaults[2].vs_m_s));  // VS 0: the options' rigidity
+  ASSERT_EQ(m.notes.size(), 1u);
+  EXPECT_EQ(m.notes[0].check, "slip3_dropped");
+  EXPECT_NE(m.reading.find("2 POINTS blocks, one a segment"), std::string::npos) << m.reading;
+
+  const auto refusal = [](const std::string& text) {
+    try {
+      trislip::read_srf_model(text, "s.srf");
+    } catch (const trislip::model_error& e) {
+      return std::string(e.what());
+    }
+    return std::string("read");
+  };
+  const std::string one = "1.0\nPOINTS 1\n-118 34 1 90 90 4e10 0 0.1\n0 30 ";
+  EXPECT_EQ(refusal(one + "-3 0 0 0 0\n"), "s.srf: line 4: point 1's NT1 -3: must be a whole number from 0 to 67108864");
+  EXPECT_EQ(refusal(one + "2 0 0 0 0\n1 x\n"), "s.srf: line 5: point 1's SR1 sample 2: \"x\" is not a number");
+  EXPECT_EQ(refusal(one + "2 0 0 0 0\n1\n"), "s.srf: line 5: the file ends where point 1's SR1 sample 2 should follow: "
+                                             "it is cut short");
+  EXPECT_EQ(refusal("1.0\nPLANE 2\n" + std::string(2, ' ') + "0 0 1 1 1 1\n0 90 0 0 0\n0 0 1 1 1 1\n0 90 0 0 0\n" +
+                    one.substr(4) + "0 0 0 0 0\n"),
+            "s.srf: the PLANE block's 2 segments of 2 subfaults in all match neither the 1 POINTS blocks nor their 1 "
+            "points");
+  EXPECT_EQ(refusal("3.0\nPOINTS 0\n"), "s.srf: line 1: version \"3.0\": this program reads SRF 1.0 and 2.0");
+}

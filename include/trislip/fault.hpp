@@ -33,10 +33,10 @@
 
 namespace trislip {
 
-enum class model_format { csv, fsp, usgs_param };
-// "csv", "fsp", "usgs-param"
+enum class model_format { csv, fsp, usgs_param, srf };
+// "csv", "fsp", "usgs-param", "srf"
 const char* model_format_name(model_format f);
-// Throws std::invalid_argument naming the three names.
+// Throws std::invalid_argument naming the four names.
 model_format model_format_of(const std::string& name);
 
 // A file that cannot be read as a model: what() names the file, the line
@@ -135,6 +135,7 @@ struct model {
   double moment_nm = std::nan(""), mw = std::nan("");  // as stated
   time_windows windows;                               // a time-window model's, else stated values or none
   std::vector<fault_warning> notes;                   // what reading found worth saying
+  std::string reading;                                // how the file was read, where a summary should say it
   // Whether the rows give the slip of two windows or more: a model of one
   // window is read as one function per subfault.
   bool has_windows() const;
@@ -144,12 +145,19 @@ struct model {
 bool looks_like_fsp(const std::string& head);
 bool looks_like_usgs_param(const std::string& head);
 bool looks_like_csv(const std::string& head);
+bool looks_like_srf(const std::string& head);
 
 // The readers, from the file's whole text. `name` is how messages call the
 // file. Throw model_error.
 model read_fsp(const std::string& text, const std::string& name);
 model read_usgs_param(const std::string& text, const std::string& name);
 model read_csv_model(const std::string& text, const std::string& name);
+// An SRF file (1.0 or 2.0): each point a subfault at its own place with its
+// slip (components 1 and 2 as one vector, component 3 said and left out),
+// rake, area, onset, VS and DEN (2.0), its rise time the span of its
+// samples; the PLANE block's segments, each point's by its POINTS block
+// or its place in order.
+model read_srf_model(const std::string& text, const std::string& name);
 
 // Reads the file at path in the format given, or the one its content shows
 // (model_error listing what was expected when it is none of them).

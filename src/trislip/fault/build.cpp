@@ -132,16 +132,17 @@ const char* model_format_name(model_format f) {
   switch (f) {
     case model_format::fsp: return "fsp";
     case model_format::usgs_param: return "usgs-param";
+    case model_format::srf: return "srf";
     case model_format::csv: break;
   }
   return "csv";
 }
 
 model_format model_format_of(const std::string& name) {
-  for (model_format f : {model_format::csv, model_format::fsp, model_format::usgs_param}) {
+  for (model_format f : {model_format::csv, model_format::fsp, model_format::usgs_param, model_format::srf}) {
     if (name == model_format_name(f)) return f;
   }
-  throw std::invalid_argument(name + ": must be csv, fsp or usgs-param");
+  throw std::invalid_argument(name + ": must be csv, fsp, usgs-param or srf");
 }
 
 const char* rigidity_source_name(rigidity_source s) {
@@ -170,7 +171,9 @@ model read_model(const std::string& path, const model_format* format) {
     f = *format;
   } else {
     const std::string& head = text;
-    if (looks_like_usgs_param(head)) {
+    if (looks_like_srf(head)) {
+      f = model_format::srf;
+    } else if (looks_like_usgs_param(head)) {
       f = model_format::usgs_param;
     } else if (looks_like_fsp(head)) {
       f = model_format::fsp;
@@ -179,8 +182,8 @@ model read_model(const std::string& path, const model_format* format) {
     } else {
       throw model_error(path + ": not a model this program reads: expected an FSP file (% header lines and a "
                         "% LAT LON ... SLIP ... column line), a USGS .param file (#Total number of "
-                        "fault_segments, #Fault_segment lines) or a CSV table whose header names lon, lat, "
-                        "depth_km, ...");
+                        "fault_segments, #Fault_segment lines), an SRF file (1.0 or 2.0, then PLANE or POINTS) or a CSV "
+                        "table whose header names lon, lat, depth_km, ...");
     }
   }
   if (more) {
@@ -205,6 +208,7 @@ model read_model(const std::string& path, const model_format* format) {
   switch (f) {
     case model_format::fsp: return read_fsp(text, path);
     case model_format::usgs_param: return read_usgs_param(text, path);
+    case model_format::srf: return read_srf_model(text, path);
     case model_format::csv: break;
   }
   return read_csv_model(text, path);
@@ -272,7 +276,14 @@ fault build_fault(const model& m, const fault_options& o) {
     // To the subfault's centre, where the row is another of its points.
     if (seg != nullptr && seg->to_centre_along_km != 0) move_along_strike(lon, lat, strike, seg->to_centre_along_km);
     if (seg != nullptr && seg->to_centre_down_km != 0) move_down_dip(lon, lat, depth, strike, dip, seg->to_centre_down_km);
-    if (seg != nullptr) centres[s.segment].push_back({lon, lat, depth});
+    // One centre a subfault: an SRF's time windows are points at one place,
+    // one after another, and would weigh their subfault in the plane.
+    if (seg != nullptr) {
+      std::vector<detail::row_centre>& c = centres[s.segment];
+      if (c.empty() || c.back().lon != lon || c.back().lat != lat || c.back().depth_km != depth) {
+        c.push_back({lon, lat, depth});
+      }
+    }
     if (slip == 0) {
       ++f.zero_slip;
       continue;

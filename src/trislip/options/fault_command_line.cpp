@@ -17,10 +17,11 @@ fault_command_line::fault_command_line() {
       "into the output folder.");
   app.name("trislip-fault");
   app.set_version_flag("--version", std::string("trislip-fault ") + version);
-  app.add_option("MODEL", r.model_path, "the model: FSP (SRCMOD, USGS), USGS .param, or a CSV table of subfaults")
+  app.add_option("MODEL", r.model_path,
+                 "the model: FSP (SRCMOD, USGS), USGS .param, SRF (1.0, 2.0) or a CSV table of subfaults")
       ->required();
-  app.add_option("--model-format", r.model_format, "csv, fsp or usgs-param (default: found from the content)")
-      ->check(CLI::IsMember({"csv", "fsp", "usgs-param"}));
+  app.add_option("--model-format", r.model_format, "csv, fsp, usgs-param or srf (default: found from the content)")
+      ->check(CLI::IsMember({"csv", "fsp", "usgs-param", "srf"}));
   app.add_option("--output-dir", r.output_dir, "folder for the files, created when missing")->capture_default_str();
   app.add_option("--dt", p.dt, "sample spacing of the slip rates and the moment rate, s (> 0)")
       ->capture_default_str()

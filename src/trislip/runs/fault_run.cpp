@@ -222,6 +222,7 @@ std::string fault_summary(const fault_request& r, const fault_plan& plan) {
   } else if (m.has_windows()) {
     text += "time windows merged (--merge-windows): one function per subfault with its SLIP and RAKE\n";
   }
+  if (!m.reading.empty()) text += m.reading + "\n";
   std::snprintf(line, sizeof line, " N m (Mw %.2f)", moment_magnitude(plan.moment));
   text += "M0 " + moment_text(plan.moment) + line;
   if (!std::isnan(m.moment_nm)) text += ", the model states " + moment_text(m.moment_nm) + " N m";
