@@ -60,25 +60,7 @@ vector3 to_axes(const std::string& axes, double n, double e, double d) {
   X(nc_insert_compound) X(nc_put_att) X(nc_put_att_text) X(nc_put_var) X(nc_put_var_double) X(nc_put_var_uint) \
   X(nc_strerror)
 
-struct netcdf_library {
-#define TRISLIP_MEMBER(f) decltype(&::f) f = nullptr;
-  TRISLIP_NETCDF_FUNCTIONS(TRISLIP_MEMBER)
-#undef TRISLIP_MEMBER
-  std::string error;
-};
-
-const netcdf_library& netcdf() {
-  static const netcdf_library api = [] {
-    static detail::shared_library library(TRISLIP_NETCDF_SONAME, "netCDF");
-    netcdf_library a;
-#define TRISLIP_RESOLVE(f) a.f = library.function<decltype(&::f)>(#f);
-    TRISLIP_NETCDF_FUNCTIONS(TRISLIP_RESOLVE)
-#undef TRISLIP_RESOLVE
-    a.error = library.error();
-    return a;
-  }();
-  return api;
-}
+TRISLIP_OPENED_LIBRARY(netcdf_library, netcdf, TRISLIP_NETCDF_SONAME, "netCDF", TRISLIP_NETCDF_FUNCTIONS)
 
 void check_nc(int status, const char* what, const std::string& path) {
   if (status != NC_NOERR) throw std::runtime_error("cannot write " + path + ": " + what + ": " + netcdf().nc_strerror(status));

@@ -45,25 +45,7 @@ namespace {
   X(proj_coord) X(proj_create_crs_to_crs) X(proj_destroy) X(proj_errno) X(proj_errno_reset) X(proj_log_level) \
   X(proj_trans)
 
-struct proj_library {
-#define TRISLIP_MEMBER(f) decltype(&::f) f = nullptr;
-  TRISLIP_PROJ_FUNCTIONS(TRISLIP_MEMBER)
-#undef TRISLIP_MEMBER
-  std::string error;
-};
-
-const proj_library& proj() {
-  static const proj_library api = [] {
-    static detail::shared_library library(TRISLIP_PROJ_SONAME, "PROJ");
-    proj_library a;
-#define TRISLIP_RESOLVE(f) a.f = library.function<decltype(&::f)>(#f);
-    TRISLIP_PROJ_FUNCTIONS(TRISLIP_RESOLVE)
-#undef TRISLIP_RESOLVE
-    a.error = library.error();
-    return a;
-  }();
-  return api;
-}
+TRISLIP_OPENED_LIBRARY(proj_library, proj, TRISLIP_PROJ_SONAME, "PROJ", TRISLIP_PROJ_FUNCTIONS)
 
 }  // namespace
 

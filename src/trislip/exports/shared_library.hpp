@@ -39,3 +39,24 @@ class shared_library {
 };
 
 }  // namespace trislip::detail
+
+// A struct NAME of the functions that LIST(X) names (X(f) for each), typed
+// from the library's own header and looked up in `soname` the first time
+// GETTER() is called; its `error` is empty when every one was found.
+#define TRISLIP_LIBRARY_MEMBER(f) decltype(&::f) f = nullptr;
+#define TRISLIP_LIBRARY_LOOKUP(f) a.f = library.function<decltype(&::f)>(#f);
+#define TRISLIP_OPENED_LIBRARY(NAME, GETTER, soname, what, LIST)               \
+  struct NAME {                                                                \
+    LIST(TRISLIP_LIBRARY_MEMBER)                                               \
+    std::string error;                                                         \
+  };                                                                           \
+  const NAME& GETTER() {                                                       \
+    static const NAME api = [] {                                               \
+      static ::trislip::detail::shared_library library(soname, what);          \
+      NAME a;                                                                  \
+      LIST(TRISLIP_LIBRARY_LOOKUP)                                             \
+      a.error = library.error();                                               \
+      return a;                                                                \
+    }();                                                                       \
+    return api;                                                                \
+  }
