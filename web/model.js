@@ -301,7 +301,6 @@ function draw_colour_bar(smax) {
   }
   ctx.textAlign = 'left';
   ctx.fillText('slip (m)', l + w + 8, 15);
-  box.dataset.smax = String(smax);
 }
 
 // Colours: slip from white through yellow and red to dark red.
@@ -311,6 +310,16 @@ function slip_colour(x) {
   const i = Math.min(stops.length - 2, Math.floor(t)), f = t - i;
   const c = stops[i].map((v, k) => Math.round(v + (stops[i + 1][k] - v) * f));
   return `rgb(${c[0]},${c[1]},${c[2]})`;
+}
+
+// A vertical axis's title, centred at height y, read from the bottom up.
+function axis_title(ctx, text, y) {
+  ctx.save();
+  ctx.translate(12, y);
+  ctx.rotate(-Math.PI / 2);
+  ctx.textAlign = 'center';
+  ctx.fillText(text, 0, 0);
+  ctx.restore();
 }
 
 // The segments' outlines, told apart.
@@ -460,11 +469,7 @@ function draw_map(v, smax) {
   }
   ctx.textAlign = 'center';
   ctx.fillText('longitude', pad.l + w / 2, height - 4);
-  ctx.save();
-  ctx.translate(12, pad.t + h / 2);
-  ctx.rotate(-Math.PI / 2);
-  ctx.fillText('latitude', 0, 0);
-  ctx.restore();
+  axis_title(ctx, 'latitude', pad.t + h / 2);
   // Subfaults, smallest slip first so the largest show. A subfault of a
   // segment is drawn as its cell seen from above, along strike by its
   // horizontal width down dip (a thin strip for a vertical fault, not a
@@ -597,12 +602,7 @@ function draw_segments(v, smax) {
     ctx.textAlign = 'right';
     const sd = nice_step(pl.wid, Math.max(1, Math.min(4, Math.floor(h / 25))));
     for (let d = 0; d <= pl.wid + 1e-9; d += sd) ctx.fillText(number(d, 6), pad.l - 4, Y(d) + 4);
-    ctx.save();
-    ctx.translate(12, pad.t + h / 2);
-    ctx.rotate(-Math.PI / 2);
-    ctx.textAlign = 'center';
-    ctx.fillText('km down dip', 0, 0);
-    ctx.restore();
+    axis_title(ctx, 'km down dip', pad.t + h / 2);
     if (Math.abs(pl.shyp) <= pl.len / 2 + dx / 2 && pl.dhyp >= -dz / 2 && pl.dhyp <= pl.wid + dz / 2 &&
         segment_holds_hypocentre(v, s)) {
       star(ctx, X(pl.shyp), Y(pl.dhyp));
@@ -635,7 +635,7 @@ function contours(ctx, grid, nx, ny, X, Y) {
   ctx.strokeStyle = '#222';
   ctx.fillStyle = '#222';
   ctx.lineWidth = 1;
-  const placed = [], labels = [];
+  const labels = [];  // [text, [x, y]]
   for (let level = Math.ceil(lo / step) * step; level < hi; level += step) {
     ctx.beginPath();
     for (let j = 0; j + 1 < ny; ++j) {
@@ -659,10 +659,7 @@ function contours(ctx, grid, nx, ny, X, Y) {
           // more from every label placed, so each branch of a contour
           // (both sides of the hypocentre) carries its number.
           const at = [(cuts[q][0] + cuts[q + 1][0]) / 2, (cuts[q][1] + cuts[q + 1][1]) / 2];
-          if (placed.every(([x, y]) => Math.hypot(x - at[0], y - at[1]) >= 70)) {
-            placed.push(at);
-            labels.push([number(level, 6), at]);
-          }
+          if (labels.every(([, [x, y]]) => Math.hypot(x - at[0], y - at[1]) >= 70)) labels.push([number(level, 6), at]);
         }
       }
     }

@@ -126,6 +126,29 @@ double z_of_depth(double km) {
   return z;
 }
 
+// Degrees of longitude east of a UTM zone's central meridian, -180 to 180.
+double from_central_meridian(double lon, int zone) {
+  double d = std::fmod(lon - (6.0 * std::abs(zone) - 183), 360.0);
+  if (d > 180) d -= 360;
+  if (d < -180) d += 360;
+  return d;
+}
+
+// The longitudes' and latitudes' ranges of points (not empty).
+struct lonlat_box {
+  double lon_min, lon_max, lat_min, lat_max;
+};
+lonlat_box box_of(const std::vector<srf_point>& points) {
+  lonlat_box b{points[0].lon, points[0].lon, points[0].lat, points[0].lat};
+  for (const srf_point& pt : points) {
+    b.lon_min = std::min(b.lon_min, pt.lon);
+    b.lon_max = std::max(b.lon_max, pt.lon);
+    b.lat_min = std::min(b.lat_min, pt.lat);
+    b.lat_max = std::max(b.lat_max, pt.lat);
+  }
+  return b;
+}
+
 // The grid azimuth of true north at (lon, lat) in a UTM zone on WGS84,
 // degrees clockwise from the grid's y axis: the transverse Mercator series
 // to the fifth power of the longitude from the zone's central meridian
@@ -133,10 +156,7 @@ double z_of_depth(double km) {
 // says how far off unturned tensors are, without PROJ, the same on every
 // platform (the sines and cosines correctly rounded).
 double utm_north_deg(double lon, double lat, int zone) {
-  double dl = std::fmod(lon - (6.0 * std::abs(zone) - 183), 360.0);
-  if (dl > 180) dl -= 360;
-  if (dl < -180) dl += 360;
-  dl *= degree;
+  const double dl = from_central_meridian(lon, zone) * degree;
   const double phi = lat * degree;
   const double s = correctly_rounded::sin_of(phi), c = correctly_rounded::cos_of(phi);
   const double e2 = 0.00669437999014, ep2 = e2 / (1 - e2);
@@ -234,46 +254,32 @@ void check_specfem_cmt_options(const specfem_cmt_options& o, std::size_t points)
 
 int utm_zone_of_points(const std::vector<srf_point>& points) {
   if (points.empty()) return 0;
-  double lon_min = points[0].lon, lon_max = lon_min, lat_min = points[0].lat, lat_max = lat_min;
-  for (const srf_point& pt : points) {
-    lon_min = std::min(lon_min, pt.lon);
-    lon_max = std::max(lon_max, pt.lon);
-    lat_min = std::min(lat_min, pt.lat);
-    lat_max = std::max(lat_max, pt.lat);
-  }
-  double lon = (lon_min + lon_max) / 2;
+  const lonlat_box b = box_of(points);
+  double lon = (b.lon_min + b.lon_max) / 2;
   if (!std::isfinite(lon)) return 0;
   lon = std::fmod(lon + 180, 360);
   if (lon < 0) lon += 360;
   const int zone = std::min(60, static_cast<int>(lon / 6) + 1);
-  return (lat_min + lat_max) / 2 < 0 ? -zone : zone;
+  return (b.lat_min + b.lat_max) / 2 < 0 ? -zone : zone;
 }
 
 void check_specfem_utm_zone(const specfem_cmt_options& o, const std::vector<srf_point>& points) {
   if (o.frame == specfem_frame::local || o.utm_zone == 0 || points.empty()) return;
-  const int zone = o.utm_zone < 0 ? -o.utm_zone : o.utm_zone;
-  if (zone > 60) return;  // check_specfem_cmt_options names it
-  const double central = 6.0 * zone - 183;
-  double lon_min = points[0].lon, lon_max = lon_min, lat_min = points[0].lat, lat_max = lat_min;
+  if (std::abs(o.utm_zone) > 60) return;  // check_specfem_cmt_options names it
+  const double central = 6.0 * std::abs(o.utm_zone) - 183;
   double farthest = 0;
   bool on_its_side = false;
   for (const srf_point& pt : points) {
-    lon_min = std::min(lon_min, pt.lon);
-    lon_max = std::max(lon_max, pt.lon);
-    lat_min = std::min(lat_min, pt.lat);
-    lat_max = std::max(lat_max, pt.lat);
-    double off = std::fmod(pt.lon - central, 360.0);
-    if (off > 180) off -= 360;
-    if (off < -180) off += 360;
-    farthest = std::max(farthest, std::fabs(off));
+    farthest = std::max(farthest, std::fabs(from_central_meridian(pt.lon, o.utm_zone)));
     if (o.utm_zone > 0 ? pt.lat >= 0 : pt.lat <= 0) on_its_side = true;
   }
   if (farthest <= 6 && on_its_side) return;
   const int own = utm_zone_of_points(points);
+  const lonlat_box b = box_of(points);
   throw parameter_error("utm_zone", std::to_string(o.utm_zone),
                         "a zone that holds the points: they lie in zone " + std::to_string(own) + " (longitudes " +
-                            shortest_text(lon_min) + " to " + shortest_text(lon_max) + ", latitudes " +
-                            shortest_text(lat_min) + " to " + shortest_text(lat_max) + "); zone " +
+                            shortest_text(b.lon_min) + " to " + shortest_text(b.lon_max) + ", latitudes " +
+                            shortest_text(b.lat_min) + " to " + shortest_text(b.lat_max) + "); zone " +
                             std::to_string(o.utm_zone) + " takes longitudes " + shortest_text(central - 6) +
                             " to " + shortest_text(central + 6) + (o.utm_zone > 0 ? ", north" : ", south") +
                             " of the equator");

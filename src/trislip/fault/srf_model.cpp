@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,12 +22,12 @@ struct token {
   std::size_t line;
 };
 
-// The file's fields, each with its line; a line whose first field starts
-// with # is a comment.
-std::vector<token> tokens_of(const std::string& text) {
+// The file's fields (the first `most` of them), each with its line; a
+// line whose first field starts with # is a comment.
+std::vector<token> tokens_of(const std::string& text, std::size_t most = SIZE_MAX) {
   std::vector<token> out;
   const std::vector<std::string_view> lines = detail::lines_of(text);
-  for (std::size_t i = 0; i < lines.size(); ++i) {
+  for (std::size_t i = 0; i < lines.size() && out.size() < most; ++i) {
     const std::vector<std::string_view> fields = detail::fields_of(lines[i]);
     if (!fields.empty() && fields[0].front() == '#') continue;
     for (std::string_view f : fields) out.push_back({f, i + 1});
@@ -86,7 +87,7 @@ bool looks_like_srf(const std::string& head) {
   // Whole lines only: the head may end inside one. (The tokens point into
   // this text, which must outlive them.)
   const std::string lines = head.substr(0, std::min(head.size(), head.rfind('\n')));
-  const std::vector<token> t = tokens_of(lines);
+  const std::vector<token> t = tokens_of(lines, 2);
   return t.size() >= 2 && (t[0].text == "1.0" || t[0].text == "2.0") && (t[1].text == "PLANE" || t[1].text == "POINTS");
 }
 

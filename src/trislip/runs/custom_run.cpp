@@ -680,8 +680,7 @@ void produce(custom_plan& plan) {
 // DT as --dt, its NSTEP as --nt, its frame and depth.
 custom_options following_par_file(const custom_options& given) {
   custom_options o = given;
-  const std::vector<std::string> names = comma_list(o.exports);
-  follow_par_file(o.specfem, o.p.dt, o.p.nt, std::find(names.begin(), names.end(), "specfem-cmt") != names.end());
+  follow_par_file(o.specfem, o.p.dt, o.p.nt, o.exports);
   return o;
 }
 

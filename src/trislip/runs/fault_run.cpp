@@ -123,20 +123,16 @@ json windows_json(const model& m, const fault& f) {
   return j;
 }
 
-}  // namespace
-
 // The request with the mesh's Par_file followed (--specfem-par-file): its
 // DT as --dt, its NSTEP as --nt, its frame and depth.
 fault_request following_par_file(const fault_request& given) {
   fault_request r = given;
-  const std::vector<std::string> names = comma_list(r.exports);
-  follow_par_file(r.specfem, r.fault.p.dt, r.nt,
-                  std::find(names.begin(), names.end(), "specfem-cmt") != names.end());
+  follow_par_file(r.specfem, r.fault.p.dt, r.nt, r.exports);
   return r;
 }
 
-fault_plan plan_fault(const fault_request& given) {
-  const fault_request r = following_par_file(given);
+// plan_fault for a request that already follows its Par_file.
+fault_plan plan_followed(const fault_request& r) {
   check_options(r);
   fault_plan plan;
   plan.exports = exports_of(r.exports);
@@ -196,6 +192,10 @@ fault_plan plan_fault(const fault_request& given) {
   plan.moment = nominal_moment(f.points, f.rigidity_pa);
   return plan;
 }
+
+}  // namespace
+
+fault_plan plan_fault(const fault_request& given) { return plan_followed(following_par_file(given)); }
 
 std::string fault_summary(const fault_request& r, const fault_plan& plan) {
   const model& m = plan.m;
@@ -281,8 +281,9 @@ void say_fault(const fault_request& r, fault_plan& plan) {
 }  // namespace
 
 void run_fault(const fault_request& given) {
+  // The Par_file read once: the run's request is the one its plan follows.
   const fault_request r = following_par_file(given);
-  fault_plan plan = plan_fault(r);
+  fault_plan plan = plan_followed(r);
   if (!r.files) {
     say_fault(r, plan);
     return;

@@ -251,9 +251,12 @@ specfem_cmt_options specfem_options_of(const specfem_settings& s, bool wanted) {
   return o;
 }
 
-void follow_par_file(specfem_settings& s, double& dt, std::int32_t& nt, bool wanted) {
+void follow_par_file(specfem_settings& s, double& dt, std::int32_t& nt, const std::string& exports) {
   if (s.par_file.empty()) return;
-  if (!wanted) throw refusal("--specfem-par-file: goes with --export specfem-cmt");
+  const std::vector<std::string> names = comma_list(exports);
+  if (std::find(names.begin(), names.end(), "specfem-cmt") == names.end()) {
+    throw refusal("--specfem-par-file: goes with --export specfem-cmt");
+  }
   specfem_cmt_options o;
   o.dt = dt;
   o.nt = nt;

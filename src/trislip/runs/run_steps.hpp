@@ -133,8 +133,8 @@ struct specfem_settings {
 // (DT, NSTEP, the frame and zone, depth as z), marking them given, so that
 // following it again changes nothing. Refuses an option given that
 // disagrees, naming both values and the file's line; the file without
-// --export specfem-cmt (wanted false); a file that cannot be read.
-void follow_par_file(specfem_settings& s, double& dt, std::int32_t& nt, bool wanted);
+// specfem-cmt in `exports` (--export's list); a file that cannot be read.
+void follow_par_file(specfem_settings& s, double& dt, std::int32_t& nt, const std::string& exports);
 
 // The writer's options from the settings (the run sets dt, nt, the event
 // and the hypocentre). Refuses, naming the option, any of them given
