@@ -30,6 +30,12 @@ struct srf_point {
   double vs_m_s = std::nan("");   // version 2.0: shear-wave speed, m/s
   double density_kg_m3 = std::nan("");  // version 2.0: density, kg/m^3
   parameters p;                   // its function; p.dmax is its slip, m
+  // A slip-rate function of its own (m/s) in place of p's, where not
+  // empty: sample i is the rate at tinit_s + i * p.dt and holds from half
+  // a step before that time to half a step after, so that its slip, the
+  // sum of the samples times p.dt, is p.dmax (within 1e-9 of it). The
+  // function ends half a step after its last sample. SRF's own samples.
+  std::vector<double> rate_m_s;
 };
 
 // One segment of the PLANE block, in SRF's units.
@@ -45,9 +51,10 @@ struct srf_plane {
 enum class srf_version { v1_0, v2_0 };
 
 // Throws parameter_error naming the field (lon, lat, depth_km, strike,
-// dip, rake, area_m2, tinit_s, vs_m_s, density_kg_m3, or a parameter of
-// the function, dmax being the slip) and its rule: angles in range,
-// depth >= 0, area, slip, VS and DEN (in 2.0) > 0.
+// dip, rake, area_m2, tinit_s, vs_m_s, density_kg_m3, rate_m_s, or a
+// parameter of the function, dmax being the slip) and its rule: angles in
+// range, depth >= 0, area, slip, VS and DEN (in 2.0) > 0, an own rate's
+// samples finite and their slip dmax.
 void check_srf_point(const srf_point& pt, srf_version v);
 
 // The segment of one square subfault of the point's area centred on it.

@@ -21,6 +21,7 @@
 #include "trislip/correctly_rounded.hpp"
 #include "trislip/projection.hpp"
 #include "trislip/synthesis.hpp"
+#include "trislip/exports/kept_rate.hpp"
 #include "trislip/text.hpp"
 
 namespace trislip {
@@ -285,6 +286,27 @@ void check_specfem_utm_zone(const specfem_cmt_options& o, const std::vector<srf_
                             " of the equator");
 }
 
+namespace {
+
+// p at the solver's step, whatever the point's own.
+parameters with_step(parameters p, double dt) {
+  p.dt = dt;
+  return p;
+}
+
+// A point's own rate as delayed_normalised_slip gives the function's: its
+// slip up to k * dt after the rupture time, divided by the whole slip.
+std::vector<double> delayed_normalised_kept_slip(const srf_point& pt, double dt, std::int32_t nt) {
+  const std::vector<double> c = detail::kept_rate_cumulative(pt.rate_m_s, pt.p.dt);
+  std::vector<double> out(static_cast<std::size_t>(nt));
+  for (std::size_t k = 0; k < out.size(); ++k) {
+    out[k] = detail::kept_rate_slip_at(c, pt.p.dt, static_cast<double>(k) * dt - pt.tinit_s) / c.back();
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string specfem_stf_name(std::size_t k, bool binary) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "stf_%06zu%s", k + 1, binary ? ".bin" : ".txt");
@@ -304,8 +326,7 @@ specfem_cmt_summary write_specfem_cmt(
     m0[k] = rigidity_pa[k] * points[k].area_m2 * points[k].p.dmax;
     summary.m0_nm += m0[k];
     // The record must hold the delay and the whole function.
-    const parameters& p = points[k].p;
-    const double end = points[k].tinit_s + detail::make_pulse(slip_params_of(p), p.nv).tauj;
+    const double end = points[k].tinit_s + detail::function_end_s(points[k]);
     const double last = static_cast<double>(o.nt - 1) * o.dt;
     if (last < end) {
       cut_short[k] = true;
@@ -403,9 +424,9 @@ specfem_cmt_summary write_specfem_cmt(
   const auto work = [&](unsigned t) {
     try {
       for (std::size_t k = t; k < points.size() && !stop; k += T) {
-        parameters q = points[k].p;
-        q.dt = o.dt;  // the solver's step, whatever the point's own
-        const std::vector<double> values = delayed_normalised_slip(q, points[k].tinit_s, o.nt);
+        const std::vector<double> values = points[k].rate_m_s.empty()
+                                               ? delayed_normalised_slip(with_step(points[k].p, o.dt), points[k].tinit_s, o.nt)
+                                               : delayed_normalised_kept_slip(points[k], o.dt, o.nt);
         // Sampled from its rupture time, not from a step, the function can
         // lose more slip than its own samples do. A record that ends before
         // the function is said once, as too short, not again as lost slip.

@@ -22,6 +22,7 @@
 
 #include "trislip/correctly_rounded.hpp"
 #include "trislip/exports/e13_5.hpp"
+#include "trislip/exports/kept_rate.hpp"
 #include "trislip/fft.hpp"
 #include "trislip/synthesis.hpp"
 #include "trislip/text.hpp"
@@ -239,9 +240,10 @@ __attribute__((target("avx2"))) std::size_t edit_samples_avx2(const samples_in& 
 // One point's text; returns its final sampled slip (m) and sets its SLIP1
 // as written (m).
 double format_point(const srf_point& pt, srf_version v, shape& sh, std::string& out, double& slip1_m) {
-  if (!sh.serves(pt.p)) sh.make(pt.p);
+  const bool own = !pt.rate_m_s.empty();
+  if (!own && !sh.serves(pt.p)) sh.make(pt.p);
   const parameters& p = pt.p;
-  const auto n = static_cast<std::size_t>(sh.n);
+  const auto n = own ? pt.rate_m_s.size() : static_cast<std::size_t>(sh.n);
   if (v == srf_version::v1_0) {
     append_memo_line(out, sh.memo, 0, {pt.lon, pt.lat, pt.depth_km, pt.strike, pt.dip, pt.area_m2 * 1e4, pt.tinit_s, p.dt});
   } else {
@@ -257,8 +259,15 @@ double format_point(const srf_point& pt, srf_version v, shape& sh, std::string& 
   const samples_in in{sh.sums.data(), p.dmax, sh.arsum, p.dt};
   double slip = 0, previous = 0;
   std::size_t i = 0;
+  if (own) {
+    // Its own rate as it is: the slip its samples carry.
+    for (; i < n; ++i) {
+      slip = slip + pt.rate_m_s[i] * p.dt;
+      detail::edit_e13_5(pt.rate_m_s[i] * 100, text + field_at(i), sum);
+    }
+  }
 #if defined(TRISLIP_AVX2)
-  if (avx2_in_use()) i = edit_samples_avx2(in, n, text, sum, slip, previous);
+  if (!own && avx2_in_use()) i = edit_samples_avx2(in, n, text, sum, slip, previous);
 #endif
   for (; i < n; ++i) {
     // The synthesis's velocity, bit for bit: sample 0 is 0 (its sum is).
@@ -298,6 +307,8 @@ void format_block(const std::vector<srf_point>& points, std::size_t first, std::
     const double final_slip = format_point(points[i], v, sh, b.text, slip1);
     b.slip1_m.push_back(slip1);
     b.potency += points[i].area_m2 * points[i].p.dmax;
+    // A point's own rate is sampled as it was given: nothing to check.
+    if (!points[i].rate_m_s.empty()) continue;
     for (sampling_warning& w : check_sampling(points[i].p, final_slip)) b.warnings.push_back({i, std::move(w)});
   }
 }
@@ -336,6 +347,7 @@ srf_summary check_srf(const std::vector<srf_point>& points, srf_version v) {
   shape sh;
   for (std::size_t i = 0; i < points.size(); ++i) {
     summary.potency_m3 += points[i].area_m2 * points[i].p.dmax;
+    if (!points[i].rate_m_s.empty()) continue;
     for (sampling_warning& w : check_sampling(points[i].p, sampled_slip(points[i], sh))) {
       summary.warnings.push_back({i, std::move(w)});
     }
@@ -382,9 +394,11 @@ srf_sr1 srf_sr1_as_written(const std::vector<srf_point>& points) {
   char field[16] = {};
   detail::decimal_sum sum;
   for (const srf_point& pt : points) {
-    if (!sh.serves(pt.p)) sh.make(pt.p);
-    for (std::size_t i = 0; i < static_cast<std::size_t>(sh.n); ++i) {
-      const double vel = (sh.sums[i] * pt.p.dmax) / sh.arsum;
+    const bool own = !pt.rate_m_s.empty();
+    if (!own && !sh.serves(pt.p)) sh.make(pt.p);
+    const std::size_t n = own ? pt.rate_m_s.size() : static_cast<std::size_t>(sh.n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const double vel = own ? pt.rate_m_s[i] : (sh.sums[i] * pt.p.dmax) / sh.arsum;
       detail::edit_e13_5(vel * 100, field, sum);
       const char* at = field;
       while (*at == ' ') ++at;
@@ -407,6 +421,17 @@ void check_srf_point(const srf_point& pt, srf_version v) {
   require(std::isfinite(pt.rake) && pt.rake >= -180 && pt.rake <= 180, "rake", pt.rake, "from -180 to 180");
   require(std::isfinite(pt.area_m2) && pt.area_m2 > 0, "area_m2", pt.area_m2, "finite and > 0");
   require(std::isfinite(pt.tinit_s) && pt.tinit_s >= 0, "tinit_s", pt.tinit_s, "finite and >= 0");
+  if (!pt.rate_m_s.empty()) {
+    double slip = 0;
+    for (std::size_t i = 0; i < pt.rate_m_s.size(); ++i) {
+      if (!std::isfinite(pt.rate_m_s[i])) {
+        throw parameter_error("rate_m_s", "sample " + std::to_string(i) + " " + shortest_text(pt.rate_m_s[i]), "finite");
+      }
+      slip = slip + pt.rate_m_s[i] * pt.p.dt;
+    }
+    require(std::fabs(slip - pt.p.dmax) <= 1e-9 * std::fabs(pt.p.dmax), "rate_m_s", slip,
+            "a slip (the samples' sum times dt, m) within 1e-9 of dmax");
+  }
   if (v == srf_version::v2_0) {
     require(std::isfinite(pt.vs_m_s) && pt.vs_m_s > 0, "vs_m_s", pt.vs_m_s, "given, finite and > 0 in SRF 2.0");
     require(std::isfinite(pt.density_kg_m3) && pt.density_kg_m3 > 0, "density_kg_m3", pt.density_kg_m3,

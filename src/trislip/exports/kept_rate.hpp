@@ -1,0 +1,50 @@
+// A point's own slip-rate function (srf_point::rate_m_s), as the writers
+// and the moment rate take it: each sample the rate over one step centred
+// on its time, so that the slip grows linearly across each step and the
+// slip up to any time is read off the running sums.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "trislip/srf.hpp"
+#include "trislip/synthesis.hpp"
+
+namespace trislip {
+namespace detail {
+
+// The running slip: c[j] the slip up to half a step before sample j, from
+// c[0] = 0 to c[n] = the whole slip, each sample times dt added in order.
+inline std::vector<double> kept_rate_cumulative(const std::vector<double>& rate_m_s, double dt) {
+  std::vector<double> c(rate_m_s.size() + 1, 0.0);
+  for (std::size_t i = 0; i < rate_m_s.size(); ++i) c[i + 1] = c[i] + rate_m_s[i] * dt;
+  return c;
+}
+
+// Its slip tau seconds after the rupture time: 0 up to half a step before
+// the first sample, c.back() from half a step after the last, linear
+// between.
+inline double kept_rate_slip_at(const std::vector<double>& c, double dt, double tau) {
+  double x = tau / dt + 0.5;  // in steps from c[0]'s time
+  // A time that is a step's edge but for rounding (a rupture time on the
+  // grid, give or take its last bit) takes that edge's slip exactly.
+  const double edge = std::round(x);
+  if (std::fabs(x - edge) <= 1e-9) x = edge;
+  if (!(x > 0)) return 0;
+  const auto n = c.size() - 1;
+  if (x >= static_cast<double>(n)) return c[n];
+  const auto j = static_cast<std::size_t>(x);
+  const double f = x - static_cast<double>(j);
+  return c[j] + (c[j + 1] - c[j]) * f;
+}
+
+// Where a point's function ends after its rupture time: its last pulse's
+// end, or half a step after its own rate's last sample.
+inline double function_end_s(const srf_point& pt) {
+  if (!pt.rate_m_s.empty()) return (static_cast<double>(pt.rate_m_s.size()) - 0.5) * pt.p.dt;
+  return make_pulse(slip_params_of(pt.p), pt.p.nv).tauj;
+}
+
+}  // namespace detail
+}  // namespace trislip
