@@ -165,7 +165,7 @@ trislip::srf_point point_of(const py::dict& d, std::size_t index, bool columns, 
   };
   const char* known[] = {"lon", "lat", "depth_km", "strike", "dip", "rake", "area_m2", "slip_m", "tinit_s",
                          "fmax_hz", "tr", "ar", "nv", "dt", "nt", "vs_m_s", "density_kg_m3", "rigidity_pa",
-                         "line", "window", "segment"};
+                         "line", "window", "segment", "rate_m_s"};
   for (const auto& [key, value] : d) {
     const std::string k = py::str(key);
     if (std::find(std::begin(known), std::end(known), k) == std::end(known)) {
@@ -198,6 +198,11 @@ trislip::srf_point point_of(const py::dict& d, std::size_t index, bool columns, 
   };
   if (d.contains("nv")) pt.p.nv = count("nv", 1, trislip::max_pulses);
   if (d.contains("nt")) pt.p.nt = count("nt", trislip::min_samples, trislip::max_samples);
+  // Its own slip rate (m/s, at dt), as read_fault gives it with keep_rate_functions.
+  if (d.contains("rate_m_s")) {
+    const py::object rates = d["rate_m_s"];
+    pt.rate_m_s = (columns ? rates.cast<py::sequence>()[index] : rates).cast<std::vector<double>>();
+  }
   return pt;
 }
 
@@ -210,6 +215,10 @@ std::vector<trislip::srf_point> points_of(const py::object& items) {
     py::dict arrays;
     py::ssize_t n = -1;
     for (const auto& [key, value] : d) {
+      if (std::string(py::str(key)) == "rate_m_s") {  // one array a row, of any length
+        arrays[key] = value;
+        continue;
+      }
       const auto a = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(value);
       if (!a || a.ndim() != 1) throw std::invalid_argument(std::string(py::str(key)) + ": must be a column of numbers");
       if (n >= 0 && a.size() != n) throw std::invalid_argument(std::string(py::str(key)) + ": columns differ in length");
@@ -240,9 +249,11 @@ trislip::srf_plane plane_of(const py::handle& values) {
 // point a row), the PLANE segments and what was filled in.
 py::dict read_fault(const std::string& path, const py::object& format, double dt, double tr, double ar,
                     std::int64_t nv, const py::object& rise, const py::object& vr, const py::object& rake,
-                    const py::object& mu, const py::object& vs, const py::object& density, bool merge_windows) {
+                    const py::object& mu, const py::object& vs, const py::object& density, bool merge_windows,
+                    bool keep_rate_functions) {
   trislip::fault_options o;
   o.merge_windows = merge_windows;
+  o.keep_rate_functions = keep_rate_functions;
   o.p.dt = dt;
   o.p.tr = tr;
   o.p.ar = ar;
@@ -295,6 +306,13 @@ py::dict read_fault(const std::string& path, const py::object& format, double dt
   cols["rigidity_pa"] = column([&](std::size_t k) { return f.rigidity_pa[k]; });
   cols["line"] = column([&](std::size_t k) { return static_cast<double>(f.lines[k]); });
   cols["window"] = column([&](std::size_t k) { return static_cast<double>(f.windows[k]); });
+  if (keep_rate_functions) {
+    py::list rates;
+    for (const trislip::srf_point& pt : pts) {
+      rates.append(py::array_t<double>(static_cast<py::ssize_t>(pt.rate_m_s.size()), pt.rate_m_s.data()));
+    }
+    cols["rate_m_s"] = rates;
+  }
   py::list planes;
   for (const trislip::srf_plane& p : f.planes) {
     planes.append(py::make_tuple(p.elon, p.elat, p.nstk, p.ndip, p.len_km, p.wid_km, p.strike, p.dip, p.dtop_km,
@@ -564,7 +582,8 @@ PYBIND11_MODULE(trislip, m) {
         "Writes a kinematic rupture model as an SRF file, each point with its own regularized\n"
         "triangle slip velocity function. points: dicts with lon, lat (degrees), depth_km,\n"
         "strike, dip, rake (degrees), area_m2, slip_m, and optionally tinit_s, fmax_hz, tr, ar,\n"
-        "nv, dt, nt, vs_m_s, density_kg_m3 (VS and DEN, needed by version 2.0). plane: None\n"
+        "nv, dt, nt, vs_m_s, density_kg_m3 (VS and DEN, needed by version 2.0), rate_m_s (a slip\n"
+        "rate of its own, m/s at dt, in place of the function; its sum times dt the slip). plane: None\n"
         "(no PLANE block), 'point' (one square subfault around a single point) or the eleven\n"
         "values ELON ELAT NSTK NDIP LEN WID STK DIP DTOP SHYP DHYP, or a list of such segments.\n"
         "points may also be a dict of columns (arrays of equal length) with those names, as\n"
@@ -574,15 +593,18 @@ PYBIND11_MODULE(trislip, m) {
         py::arg("dt") = 0.01, py::arg("tr") = d.tr, py::arg("ar") = d.ar, py::arg("nv") = d.nv,
         py::arg("rise") = py::none(), py::arg("vr") = py::none(), py::arg("rake") = py::none(),
         py::arg("mu") = py::none(), py::arg("vs") = py::none(), py::arg("density") = py::none(),
-        py::arg("merge_windows") = false,
+        py::arg("merge_windows") = false, py::arg("keep_rate_functions") = false,
         "Reads a finite-fault model (FSP, USGS .param, SRF or a CSV table; format: 'fsp', 'usgs-param', 'srf',\n"
         "'csv', or None to tell from the content) and maps it onto points as trislip-fault does.\n"
         "rise (s), vr (km/s), rake (degrees), mu (Pa), vs (m/s) and density (kg/m^3) fill what\n"
         "the model lacks. A time-window model gives a point per window with slip (merge_windows:\n"
-        "one per subfault, as --merge-windows). Returns a dict: columns (NumPy arrays, one row a\n"
-        "point with slip: lon, lat, depth_km, strike, dip, rake, area_m2, slip_m, tinit_s, fmax_hz,\n"
-        "tr, ar, nv, dt, nt, vs_m_s, density_kg_m3, rigidity_pa, line, window: the time window from\n"
-        "1, 0 for a whole subfault), planes, format, event, subfaults_read,\n"
+        "one per subfault, as --merge-windows). keep_rate_functions: an SRF file's own slip-rate\n"
+        "functions, resampled at dt with their slip kept, as --keep-rate-functions. Returns a dict:\n"
+        "columns (NumPy arrays, one row a point with slip: lon, lat, depth_km, strike, dip, rake,\n"
+        "area_m2, slip_m, tinit_s, fmax_hz, tr, ar, nv, dt, nt, vs_m_s, density_kg_m3, rigidity_pa,\n"
+        "line, window: the time window from 1, 0 for a whole subfault; with keep_rate_functions,\n"
+        "rate_m_s: a list of each point's slip rate in m/s at dt, which the writers take), planes,\n"
+        "format, event, subfaults_read,\n"
         "zero_slip, stated_moment_Nm and warnings (check, message). Raises ValueError naming the\n"
         "line for a model it cannot read or fill.");
   m.def("moment_tensor", &moment_tensor, py::arg("strike"), py::arg("dip"), py::arg("rake"), py::arg("m0"),

@@ -12,6 +12,7 @@ const fault_options = [
   { name: 'tr', label: 'duration ratio of successive pulses', unit: '', value: '1.633', group: 'function' },
   { name: 'ar', label: 'weight ratio of successive pulses', unit: '', value: '0.95', group: 'function' },
   { name: 'nv', label: 'number of pulses', unit: '', value: '8', group: 'function' },
+  { name: 'keep-rate-functions', label: 'an SRF file\'s own slip-rate functions, resampled at --dt, instead of this program\'s', flag: true, group: 'function' },
   { name: 'rise', label: 'rise time where the model gives none', unit: 's', value: '', group: 'fill' },
   { name: 'vr', label: 'rupture speed where the model gives no rupture time', unit: 'km/s', value: '', group: 'fill' },
   { name: 'rake', label: 'rake where the model gives none', unit: 'degrees', value: '', group: 'fill' },

@@ -101,6 +101,17 @@ struct model_subfault {
   // A time-window model's slip (m) and rake (degrees) of each window, in
   // window order; empty where the rows have no TW columns.
   std::vector<double> window_slip_m, window_rake;
+  // An SRF point's own slip rate along its slip (m/s), sample i at trup_s
+  // + i * rate_dt_s: components 1 and 2 taken along their summed slip
+  // (slip_m and rake), every sample the file gives. Empty for the other
+  // formats.
+  std::vector<double> rate_m_s;
+  double rate_dt_s = std::nan("");
+  // The largest rate across that slip (m/s): components 1 and 2 whose
+  // functions differ in shape turn the slip's direction in time, which one
+  // function with one rake cannot hold.
+  double rate_across_m_s = 0;
+  double stated_slip_m = std::nan("");  // an SRF point's SLIP1 and SLIP2 as one vector, m
 };
 
 // The time windows of a multi-time-window inversion, as its header states
@@ -155,8 +166,8 @@ model read_csv_model(const std::string& text, const std::string& name);
 // An SRF file (1.0 or 2.0): each point a subfault at its own place with its
 // slip (components 1 and 2 as one vector, component 3 said and left out),
 // rake, area, onset, VS and DEN (2.0), its rise time the span of its
-// samples; the PLANE block's segments, each point's by its POINTS block
-// or its place in order.
+// samples and its own rate along its slip; the PLANE block's segments,
+// each point's by its POINTS block or its place in order.
 model read_srf_model(const std::string& text, const std::string& name);
 
 // Reads the file at path in the format given, or the one its content shows
@@ -175,6 +186,11 @@ struct fault_options {
   // A time-window model as one function per subfault: its total slip
   // (SLIP), its rake (RAKE) and its rise time (avTr), the windows merged.
   bool merge_windows = false;
+  // An SRF file's own slip-rate functions instead of this program's: each
+  // point's cumulative slip resampled at p.dt (each sample the slip gained
+  // over the step centred on it) and kept as the point's rate_m_s, so that
+  // its slip is its samples' to rounding. Only SRF files have them.
+  bool keep_rate_functions = false;
 };
 
 // What --mu beside --vs and --density that disagree with it (by
@@ -237,6 +253,9 @@ struct fault {
   std::size_t zero_slip = 0;               // left out
   std::size_t subfaults() const { return read - zero_slip; }  // written, as one point or its windows
   std::vector<fault_warning> warnings;
+  // How each point's function was made, where a summary should say it (an
+  // SRF file's: its own rate kept, or this program's in its place).
+  std::string functions;
 };
 
 // How messages name point k of a fault: "line N", and ", window W" for a

@@ -190,6 +190,20 @@ def test_a_published_model_read_changed_and_written(tmp_path):
         trislip.read_fault(str(p))
 
 
+def test_an_srfs_own_rate_functions_kept_and_written_again(tmp_path):
+    src = tmp_path / "own.srf"
+    src.write_text("1.0\nPOINTS 1\n-118 34 5 90 90 4e10 0.5 0.02\n0 1.6 5 0 0 0 0\n0 20 40 20 0\n")
+    c = trislip.read_fault(str(src), dt=0.01, mu=3e10, keep_rate_functions=True)["columns"]
+    rate = c["rate_m_s"][0]
+    assert c["slip_m"][0] == pytest.approx(0.016, rel=1e-12)
+    assert np.sum(rate) * 0.01 == pytest.approx(0.016, rel=1e-12)
+    assert np.allclose(rate[:5], [0, 0.1, 0.2, 0.3, 0.4])  # the 0.02 s steps' rates, halved at their edges
+    out = trislip.write_srf(c, str(tmp_path / "again.srf"))
+    assert out["slip1_m"] == pytest.approx([0.016], rel=1e-12) and out["warnings"] == []
+    with pytest.raises(ValueError, match="--keep-rate-functions: a model in fsp"):
+        trislip.read_fault(str(MODELS / "usgs_2019_ridgecrest.fsp"), keep_rate_functions=True)
+
+
 def test_time_windows_are_points_of_their_own():
     path = str(MODELS / "time-windows" / "srcmod_1994_northridge.fsp")
     c = trislip.read_fault(path, dt=0.002)["columns"]

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "trislip/fault/model_text.hpp"
 #include "trislip/power.hpp"
 #include "trislip/synthesis.hpp"
+#include "trislip/exports/kept_rate.hpp"
 #include "trislip/text.hpp"
 
 namespace trislip {
@@ -74,6 +76,51 @@ std::int64_t samples_to_end(const parameters& p) {
   while (n <= max_samples && static_cast<double>(n - 1) * p.dt < taumax) ++n;
   return std::max<std::int64_t>(n, min_samples);
 }
+
+// A point's own rate brought to the step dt without losing its slip: its
+// running slip (each sample the rate over the step centred on it) taken
+// at half steps of dt, and each new sample the slip gained over its step.
+// The file's own samples when dt is its step.
+std::vector<double> resampled_rate(const std::vector<double>& rate, double from_dt, double dt, const std::string& line) {
+  if (dt == from_dt) return rate;
+  const std::vector<double> c = detail::kept_rate_cumulative(rate, from_dt);
+  const double end = (static_cast<double>(rate.size()) - 0.5) * from_dt;  // where the last step ends
+  const double steps = std::ceil(end / dt + 0.5);
+  if (!(steps <= static_cast<double>(max_samples))) {
+    throw model_error(line + ": its rate function of " + shortest_text(end) + " s at --dt " + shortest_text(dt) +
+                      " s needs more than 2^26 samples");
+  }
+  std::vector<double> out(static_cast<std::size_t>(std::max(1.0, steps)));
+  double before = 0;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const double after = detail::kept_rate_slip_at(c, from_dt, (static_cast<double>(i) + 0.5) * dt);
+    out[i] = (after - before) / dt;
+    before = after;
+  }
+  return out;
+}
+
+// Something found in points of one kind: how many, the first few lines,
+// and what the first one is.
+struct tally {
+  std::size_t count = 0;
+  std::string first;
+  std::vector<std::size_t> lines;
+  void add(std::size_t line, const std::function<std::string()>& what) {
+    if (count++ == 0) first = what();
+    if (lines.size() < 5) lines.push_back(line);
+  }
+  void say(std::vector<fault_warning>& to, const char* check, const std::string& what, std::size_t of,
+           bool strict) const {
+    if (count == 0) return;
+    std::string l;
+    for (std::size_t k = 0; k < lines.size(); ++k) l += (k ? ", " : "") + std::to_string(lines[k]);
+    if (count > lines.size()) l += ", ...";
+    to.push_back({check, std::to_string(count) + " of " + std::to_string(of) + " points " + what + " (lines " + l +
+                             "); the first: " + first,
+                  strict});
+  }
+};
 
 // The windows' length and overlap, which time every window: both known,
 // the length > 0 and the overlap from 0 to less than the length, so that
@@ -232,9 +279,14 @@ fault build_fault(const model& m, const fault_options& o) {
   if (!std::isnan(o.mu_pa) && !rigidity_agrees(o.mu_pa, o.vs_m_s, o.density_kg_m3)) {
     throw std::invalid_argument(rigidity_disagreement(o));
   }
+  if (o.keep_rate_functions && m.format != model_format::srf) {
+    throw std::invalid_argument(std::string("--keep-rate-functions: a model in ") + model_format_name(m.format) +
+                                " has no slip-rate functions of its own; SRF files have");
+  }
   fault f;
   f.read = m.subfaults.size();
   fill rake_fill, rise_fill, trup_fill, structure_fill, window_fill;
+  tally slip_differs, rake_turns, coarser;
   f.warnings = m.notes;
   f.windowed = m.has_windows() && !o.merge_windows;
   if (f.windowed) check_windows(m.windows);
@@ -335,6 +387,9 @@ fault build_fault(const model& m, const fault_options& o) {
       }
       pt.p.nv = static_cast<std::int32_t>(s.nv);
     }
+    if (o.keep_rate_functions && !(s.rise_s > 0)) {
+      throw model_error(line + ": a slip of " + shortest_text(slip) + " m and no slip-rate sample other than 0 to keep");
+    }
     double rise = windowed ? m.windows.length_s : s.rise_s;
     if (windowed) {
       pt.p.fmax = ipow(pt.p.tr, pt.p.nv - 1) / rise;  // the window's length, checked with the windows
@@ -425,6 +480,35 @@ fault build_fault(const model& m, const fault_options& o) {
                         " s needs more than 2^26 samples");
     }
     pt.p.nt = static_cast<std::int32_t>(n);
+    if (o.keep_rate_functions) {
+      // Its own rate at the run's step, carrying the slip its samples do.
+      pt.rate_m_s = resampled_rate(s.rate_m_s, s.rate_dt_s, o.p.dt, line);
+      const std::vector<double> c = detail::kept_rate_cumulative(pt.rate_m_s, o.p.dt);
+      const double kept = c.back();
+      if (!(kept > 0)) {
+        throw model_error(line + ": its slip-rate samples add up to a slip of " + shortest_text(kept) +
+                          " m: a rate function kept must carry slip > 0");
+      }
+      pt.p.dmax = kept;
+      pt.p.nt = static_cast<std::int32_t>(std::max<std::size_t>(pt.rate_m_s.size(), min_samples));
+      const double file_slip = detail::kept_rate_cumulative(s.rate_m_s, s.rate_dt_s).back();
+      if (std::fabs(file_slip - s.stated_slip_m) > 1e-3 * s.stated_slip_m) {
+        slip_differs.add(s.line, [&] {
+          return "SLIP1 and SLIP2 " + shortest_text(s.stated_slip_m) + " m, samples " + shortest_text(file_slip) + " m";
+        });
+      }
+      double peak = 0;
+      for (double x : s.rate_m_s) peak = std::max(peak, std::fabs(x));
+      if (s.rate_across_m_s > 1e-3 * peak) {
+        rake_turns.add(s.line, [&] {
+          return "a rate of " + shortest_text(s.rate_across_m_s) + " m/s across its slip, its peak along it " +
+                 shortest_text(peak) + " m/s";
+        });
+      }
+      if (o.p.dt > s.rate_dt_s * (1 + 1e-9)) {
+        coarser.add(s.line, [&] { return "DT " + shortest_text(s.rate_dt_s) + " s"; });
+      }
+    }
     const auto add = [&](const srf_point& q, std::int32_t window) {
       try {
         check_srf_point(q, srf_version::v1_0);
@@ -459,6 +543,27 @@ fault build_fault(const model& m, const fault_options& o) {
   trup_fill.say(f.warnings, "rupture_time_filled", "the rupture time", f.read);
   structure_fill.say(f.warnings, "structure_filled", "the velocity structure", f.read);
   window_fill.say(f.warnings, "window_slip_filled", "a window's slip", f.read);
+  const std::size_t points = f.points.size();
+  slip_differs.say(f.warnings, "rate_slip_differs",
+                   "have samples whose slip (DT x their sum) differs from their SLIP1 and SLIP2 beyond 0.1%: the "
+                   "samples' slip is kept",
+                   points, true);
+  rake_turns.say(f.warnings, "rate_rake_turns",
+                 "have components 1 and 2 whose functions differ in shape, turning the slip's direction in time: "
+                 "each kept as its rate along its whole slip, the part across it left out",
+                 points, true);
+  coarser.say(f.warnings, "rate_resampled_coarser",
+              "have rate functions sampled finer than --dt " + shortest_text(o.p.dt) +
+                  " s: resampled with their slip kept, their peaks smoothed; lower --dt to keep their shape",
+              points, false);
+  if (m.format == model_format::srf) {
+    f.functions = o.keep_rate_functions
+                      ? "each point's own slip-rate function kept (--keep-rate-functions): its components 1 and 2 "
+                        "along its slip, its running slip resampled at --dt " + shortest_text(o.p.dt) +
+                            " s and differenced, so that its slip is its samples'"
+                      : "each point's slip kept, its rate function replaced by this program's function lasting the "
+                        "span of its samples (up to its last sample above 0, and one step more)";
+  }
 
   detail::planes_of_rows(m, centres, f);
   // A segment with no point with slip starts where the next one does.
@@ -493,7 +598,7 @@ std::vector<double> moment_rate(const std::vector<srf_point>& points, const std:
   std::vector<double> taumax(points.size());
   for (std::size_t k = 0; k < points.size(); ++k) {
     check(points[k].p);
-    taumax[k] = detail::make_pulse(slip_params_of(points[k].p), points[k].p.nv).tauj;
+    taumax[k] = detail::function_end_s(points[k]);
     end = std::max(end, points[k].tinit_s + taumax[k]);
   }
   std::size_t n = 1;
@@ -501,6 +606,19 @@ std::vector<double> moment_rate(const std::vector<srf_point>& points, const std:
   std::vector<double> rate(n, 0.0);
   for (std::size_t k = 0; k < points.size(); ++k) {
     const srf_point& pt = points[k];
+    if (!pt.rate_m_s.empty()) {
+      // Its own rate: the slip it gains over the step centred on each
+      // sample, so that the steps' sum is its whole moment.
+      const std::vector<double> c = detail::kept_rate_cumulative(pt.rate_m_s, pt.p.dt);
+      const double scale = rigidity_pa[k] * pt.area_m2;
+      double before = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        const double after = detail::kept_rate_slip_at(c, pt.p.dt, (static_cast<double>(i) + 0.5) * dt - pt.tinit_s);
+        rate[i] = rate[i] + scale * ((after - before) / dt);
+        before = after;
+      }
+      continue;
+    }
     const slip_params sp = slip_params_of(pt.p);
     const pulse_train train(sp);
     const double scale = rigidity_pa[k] * pt.area_m2;

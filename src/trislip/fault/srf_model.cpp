@@ -183,10 +183,14 @@ model read_srf_model(const std::string& text, const std::string& name) {
       // The span of each component's samples: up to its last one that is
       // not 0, and one step beyond it, where the rate has stopped.
       double span = 0;
+      std::vector<double> sr[2];  // components 1 and 2, cm/s
       for (int c = 0; c < 3; ++c) {
         std::size_t last = 0;
+        if (c < 2) sr[c].resize(nt[c]);
         for (std::size_t k = 0; k < nt[c]; ++k) {
-          if (in.number(pt + "SR" + std::to_string(c + 1) + " sample " + std::to_string(k + 1)) != 0) last = k + 1;
+          const double x = in.number(pt + "SR" + std::to_string(c + 1) + " sample " + std::to_string(k + 1));
+          if (c < 2) sr[c][k] = x;
+          if (x != 0) last = k + 1;
         }
         if (c < 2) span = std::max(span, static_cast<double>(last) * dt);
       }
@@ -195,7 +199,21 @@ model read_srf_model(const std::string& text, const std::string& name) {
       // point keeps. Component 3 opens the fault, which no output here
       // holds: it is said, with its potency.
       s.slip_m = std::hypot(slip[0], slip[1]);
+      s.stated_slip_m = s.slip_m;
       s.rake = slip[1] == 0 ? rake : rake + std::atan2(slip[1], slip[0]) * (180 / 3.14159265358979323846);
+      // Its own rate along that slip, every sample as written, and the
+      // most across it.
+      if (s.slip_m > 0) {
+        const double along1 = slip[0] / s.slip_m, along2 = slip[1] / s.slip_m;
+        const std::size_t n = std::max(nt[0], nt[1]);
+        s.rate_m_s.resize(n);
+        for (std::size_t k = 0; k < n; ++k) {
+          const double a = k < nt[0] ? sr[0][k] : 0, b = k < nt[1] ? sr[1][k] : 0;
+          s.rate_m_s[k] = (a * along1 + b * along2) / 100;
+          s.rate_across_m_s = std::max(s.rate_across_m_s, std::fabs(b * along1 - a * along2) / 100);
+        }
+        s.rate_dt_s = dt;
+      }
       if (slip[2] != 0) {
         ++slip3_points;
         slip3_potency += std::fabs(slip[2]) * s.area_m2;
@@ -243,9 +261,7 @@ model read_srf_model(const std::string& text, const std::string& name) {
               (planes == 0 ? ", no PLANE block"
                : block_sizes.size() == planes && planes > 1 ? ", one a segment"
                                                             : ", " + std::to_string(planes) + " PLANE segment" +
-                                                                  (planes == 1 ? "" : "s")) +
-              "; each point's slip kept, its rate function replaced by this program's function lasting the span "
-              "of its samples (up to its last sample above 0, and one step more)";
+                                                                  (planes == 1 ? "" : "s"));
   if (slip3_points > 0) {
     m.notes.push_back({"slip3_dropped",
                        std::to_string(slip3_points) + " points have slip in component 3 (opening), which no output "

@@ -48,6 +48,11 @@ fault_command_line::fault_command_line() {
                "SLIP and RAKE and the header's avTr; by default each window with slip is a source of\n"
                "its own, with its slip and rake, lasting LEN and starting (w - 1) x (LEN - SHF) after\n"
                "the rupture front");
+  app.add_flag("--keep-rate-functions", f.keep_rate_functions,
+               "an SRF model's own slip-rate functions instead of this program's: each point's\n"
+               "components 1 and 2 along its slip, its running slip resampled at --dt and\n"
+               "differenced, so that its slip is its samples'; by default each is replaced by this\n"
+               "program's function lasting the span of its samples");
   app.add_option("--export", r.exports,
                  "further files, comma-separated (srf is always written): specfem-cmt (SPECFEM3D's\n"
                  "CMTSOLUTION in dyne cm and one normalised slip file per subfault, delayed by its\n"

@@ -222,7 +222,7 @@ std::string fault_summary(const fault_request& r, const fault_plan& plan) {
   } else if (m.has_windows()) {
     text += "time windows merged (--merge-windows): one function per subfault with its SLIP and RAKE\n";
   }
-  if (!m.reading.empty()) text += m.reading + "\n";
+  if (!m.reading.empty()) text += m.reading + (f.functions.empty() ? "" : "; " + f.functions) + "\n";
   std::snprintf(line, sizeof line, " N m (Mw %.2f)", moment_magnitude(plan.moment));
   text += "M0 " + moment_text(plan.moment) + line;
   if (!std::isnan(m.moment_nm)) text += ", the model states " + moment_text(m.moment_nm) + " N m";
@@ -374,7 +374,11 @@ void run_fault(const fault_request& given) {
   add_geometry_json(j, f.geometry);
   j["parameters"] = {{"dt", p.dt}, {"tr", p.tr}, {"ar", p.ar}, {"nv", p.nv}};
   j["function"] = f.windowed ? "each window's lasts the window's length: fmax = tr^(nv-1) / LEN"
-                             : "each subfault's lasts its rise time: fmax = tr^(nv-1) / rise";
+                  : r.fault.keep_rate_functions
+                      ? "each point's own slip-rate function from the SRF file (--keep-rate-functions): components "
+                        "1 and 2 along the point's slip, its running slip resampled at dt (each sample the slip "
+                        "gained over the step centred on it) and differenced; tr, ar and nv unused"
+                      : "each subfault's lasts its rise time: fmax = tr^(nv-1) / rise";
   std::map<rigidity_source, std::size_t> by_source;
   for (rigidity_source s : f.rigidity_from) ++by_source[s];
   j["rigidity"] = json::array();
