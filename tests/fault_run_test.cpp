@@ -3,6 +3,7 @@
 // refusals that leave nothing behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -371,7 +372,121 @@ TEST_F(fault_run, an_srf_file_read_back_gives_its_points_again) {
     const auto j = nlohmann::json::parse(read_file(path("b/trislip.json")));
     EXPECT_EQ(j["geometry"]["result"], "passed");
     EXPECT_EQ(j["specfem_cmt"]["entries"], a.size());
+    // Its own rate functions kept at the step they were written with: the
+    // same points again, byte for byte (and Northridge's plane as above).
+    r = run("a/trislip.srf --dt 0.01 --mu 3e10 --keep-rate-functions --output-dir c --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string was = read_file(path("a/trislip.srf")), kept = read_file(path("c/trislip.srf"));
+    EXPECT_TRUE(was.substr(was.find("POINTS")) == kept.substr(kept.find("POINTS")));
   }
+}
+
+// A made-up SRF of two POINTS blocks and no PLANE, in a free layout: each
+// point's own rate kept, at the run's step, a coarser one and a finer one,
+// with components 2 and 3.
+TEST_F(fault_run, an_srfs_own_rate_functions_are_kept_with_their_slip) {
+  struct point {
+    double tinit, dt, rake;
+    std::vector<double> sr1, sr2, sr3;  // cm/s
+  };
+  const std::vector<point> pts = {
+      {0.5, 0.01, 90, {0, 10, 30, 20, 10, 0}, {}, {}},
+      {1.2, 0.02, 180, {0, 40, 80, 40}, {0, 30, 60, 30}, {25, 0}},  // 2 in step with 1; 3 opens
+      {0.3, 0.005, 90, {0, 20, 40, 60, 40, 20, 0}, {}, {}},
+      {0.0, 0.01, 0, {0, 50, 50, 0}, {0, 0, 40, 40}, {}},  // 2 later than 1: the slip turns
+  };
+  const auto slip_cm = [](const point& p, const std::vector<double>& sr) {
+    double sum = 0;
+    for (double x : sr) sum += x;
+    return p.dt * sum;
+  };
+  std::string text = "1.0\n# made up\n";
+  for (std::size_t k = 0; k < pts.size(); ++k) {
+    const point& p = pts[k];
+    if (k % 2 == 0) text += "POINTS 2\n";
+    std::ostringstream o;
+    o.precision(17);
+    o << -118 + 0.01 * static_cast<double>(k) << " 34.0 5.0 90 90 4e10 " << p.tinit << " " << p.dt
+      << (k == 0 ? " " : "\n") << p.rake;
+    for (const auto* sr : {&p.sr1, &p.sr2, &p.sr3}) o << "  " << slip_cm(p, *sr) << " " << sr->size();
+    for (const auto* sr : {&p.sr1, &p.sr2, &p.sr3}) {
+      for (std::size_t i = 0; i < sr->size(); ++i) o << (i % 4 == 3 ? "\n" : " ") << (*sr)[i];
+      o << "\n";
+    }
+    text += o.str();
+  }
+  write_file(path("m.srf"), text);
+
+  outcome r = run("m.srf --mu 3e10 --keep-rate-functions --export specfem-cmt --output-dir k");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(read_file(path("out.txt")).find("SRF 1.0: 2 POINTS blocks, no PLANE block; each point's own slip-rate "
+                                            "function kept (--keep-rate-functions)"),
+            std::string::npos) << read_file(path("out.txt"));
+  for (const char* said : {"slip in component 3", "turning the slip's direction in time", "sampled finer than --dt"}) {
+    EXPECT_NE(r.err.find(said), std::string::npos) << said << "\n" << r.err;
+  }
+  // At the file's own step the samples are the file's.
+  const std::vector<std::string> srf = lines_of(read_file(path("k/trislip.srf")));
+  EXPECT_EQ(numbers(srf.at(4)), (std::vector<double>{0, 10, 30, 20, 10, 0}));
+
+  // Each SPECFEM3D function times its entry's moment is the point's slip
+  // along its rake as the file's samples give it.
+  const std::vector<std::string> cmt = lines_of(read_file(path("k/CMTSOLUTION")));
+  std::vector<double> m0;  // N m
+  for (std::size_t i = 0; i + 5 < cmt.size(); ++i) {
+    if (cmt[i].rfind("Mrr:", 0) != 0) continue;
+    double m[6];
+    for (int c = 0; c < 6; ++c) m[c] = numbers(cmt[i + static_cast<std::size_t>(c)].substr(4)).at(0);
+    m0.push_back(std::sqrt((m[0] * m[0] + m[1] * m[1] + m[2] * m[2]) / 2 + m[3] * m[3] + m[4] * m[4] + m[5] * m[5]) / 1e7);
+  }
+  ASSERT_EQ(m0.size(), pts.size());
+  const double mu_area = 3e10 * 4e6;
+  for (std::size_t k = 0; k < pts.size(); ++k) {
+    const double slip = std::hypot(slip_cm(pts[k], pts[k].sr1), slip_cm(pts[k], pts[k].sr2)) / 100;
+    char name[64];
+    std::snprintf(name, sizeof name, "k/specfem_stf/stf_%06zu.txt", k + 1);
+    const std::vector<std::string> stf = lines_of(read_file(path(name)));
+    const double last = numbers(stf.back()).at(0);
+    EXPECT_NEAR(last * m0[k] / mu_area, slip, 1e-9 * slip) << "point " << k;
+  }
+
+  // The whole fault's moment rate is the file's: each point's running slip,
+  // linear across each of its samples' steps, differenced over the run's.
+  const double dt = 0.01;
+  const auto slip_at = [](const point& p, const std::vector<double>& along, double tau) {
+    const double x = tau / p.dt + 0.5;
+    double c = 0;
+    for (std::size_t j = 0; j < along.size(); ++j) c += along[j] * p.dt * std::clamp(x - static_cast<double>(j), 0.0, 1.0);
+    return c / 100;
+  };
+  const std::vector<std::string> rate = lines_of(read_file(path("k/moment_rate.csv")));
+  double peak = 0;
+  std::vector<double> want(rate.size() - 1, 0.0);
+  for (const point& p : pts) {
+    const double s1 = slip_cm(p, p.sr1), s2 = slip_cm(p, p.sr2), size = std::hypot(s1, s2);
+    std::vector<double> along(std::max(p.sr1.size(), p.sr2.size()), 0.0);
+    for (std::size_t j = 0; j < along.size(); ++j) {
+      along[j] = ((j < p.sr1.size() ? p.sr1[j] : 0) * s1 + (j < p.sr2.size() ? p.sr2[j] : 0) * s2) / size;
+    }
+    for (std::size_t i = 0; i < want.size(); ++i) {
+      const double t = static_cast<double>(i) * dt - p.tinit;
+      want[i] += mu_area * (slip_at(p, along, t + dt / 2) - slip_at(p, along, t - dt / 2)) / dt;
+      peak = std::max(peak, want[i]);
+    }
+  }
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    const std::vector<double> row = numbers(std::string(rate[i + 1]).replace(rate[i + 1].find(','), 1, " "));
+    EXPECT_NEAR(row.at(1), want[i], 1e-9 * peak) << "at " << row.at(0) << " s";
+  }
+
+  // What cannot be kept as it is refuses the run with --strict; a model
+  // with no rate functions of its own refuses the flag.
+  EXPECT_EQ(run("m.srf --mu 3e10 --keep-rate-functions --strict --output-dir s").status, 2);
+  r = run(models + "/usgs_2019_ridgecrest.fsp --keep-rate-functions --output-dir f");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--keep-rate-functions: a model in fsp has no slip-rate functions of its own"),
+            std::string::npos) << r.err;
+  EXPECT_FALSE(exists("s") || exists("f"));
 }
 
 }  // namespace
