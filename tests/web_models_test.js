@@ -179,6 +179,22 @@ async function main() {
     assert.strictEqual(await page.textContent('#model-reading'), '');
     assert.strictEqual(await page.textContent('#fault-summary'), summary);
 
+    // An SRF, the one the program wrote from that model in SRF 2.0, with
+    // its own rate functions kept: summary, warnings and files the program's.
+    const srf = path.join(scratch, 'kept.srf');
+    fs.writeFileSync(srf, run_program(`trislip-fault ${name} --srf-version 2.0`, last, 'srf').files['trislip.srf']);
+    await page.setInputFiles('#model-file', srf);
+    await page.waitForFunction(() => document.getElementById('model-name').textContent === 'kept.srf');
+    await page.check('#fault-keep-rate-functions');
+    await settled(page);
+    const kept_command = await page.textContent('#fault-command');
+    assert.match(kept_command, / --keep-rate-functions /);
+    const kept = run_program(kept_command, srf, 'kept');
+    assert.strictEqual(kept.status, 0, kept.stderr);
+    assert.strictEqual(await page.textContent('#fault-summary'), kept.stdout.replace(/^written into .*\n/m, ''));
+    assert.deepStrictEqual(await said(page), kept.stderr.trim().split('\n').filter((l) => l));
+    await files_equal_the_programs(page, kept, 'kept');
+
     // Nothing cut off at either width: the page is no wider than the
     // window, and every canvas within it.
     for (const width of [1400, 800]) {

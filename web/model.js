@@ -1,4 +1,4 @@
-// The page's second part: a published model (FSP, USGS .param or a CSV
+// The page's second part: a published model (FSP, USGS .param, SRF or a CSV
 // table) opened from the user's disk, shown as trislip-fault reads it, and
 // the files of trislip-fault's own run. The command shown is the one the
 // worker parses and runs, so every value and refusal is the program's.
