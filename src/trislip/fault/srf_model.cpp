@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "model_text.hpp"
@@ -35,6 +37,15 @@ std::vector<token> tokens_of(const std::string& text, std::size_t most = SIZE_MA
   return out;
 }
 
+template <class What>
+std::string text_of(const What& what) {
+  if constexpr (std::is_invocable_v<const What&>) {
+    return what();
+  } else {
+    return std::string(what);
+  }
+}
+
 class reader {
  public:
   reader(const std::string& text, const std::string& name) : tokens_(tokens_of(text)), name_(name) {}
@@ -42,31 +53,35 @@ class reader {
   bool done() const { return at_ >= tokens_.size(); }
   const token* peek() const { return done() ? nullptr : &tokens_[at_]; }
 
-  // The next field as a number; what names it in a refusal.
-  double number(const std::string& what) {
+  // The next field as a number. `what` names it in a refusal: a text, or
+  // a function that makes one, so that a field read well costs no text.
+  template <class What>
+  double number(const What& what) {
     const token& t = next(what);
     std::string_view s = t.text;
     if (s.size() > 1 && s.front() == '+') s.remove_prefix(1);
     double x = 0;
     if (!read_number(s, x) || !std::isfinite(x)) {
-      throw model_error(detail::where(name_, t.line) + ": " + what + ": \"" + std::string(t.text) +
+      throw model_error(detail::where(name_, t.line) + ": " + text_of(what) + ": \"" + std::string(t.text) +
                         "\" is not a number");
     }
     return x;
   }
   // A count: a whole number from 0 to `most`.
-  std::size_t count(const std::string& what, double most) {
+  template <class What>
+  std::size_t count(const What& what, double most) {
     const std::size_t line = peek() ? peek()->line : last_line();
     const double x = number(what);
     if (!(x >= 0 && x <= most && x == std::floor(x))) {
-      throw model_error(detail::where(name_, line) + ": " + what + " " + shortest_text(x) +
+      throw model_error(detail::where(name_, line) + ": " + text_of(what) + " " + shortest_text(x) +
                         ": must be a whole number from 0 to " + std::to_string(static_cast<long long>(most)));
     }
     return static_cast<std::size_t>(x);
   }
-  const token& next(const std::string& what) {
+  template <class What>
+  const token& next(const What& what) {
     if (done()) {
-      throw model_error(detail::where(name_, last_line()) + ": the file ends where " + what +
+      throw model_error(detail::where(name_, last_line()) + ": the file ends where " + text_of(what) +
                         " should follow: it is cut short");
     }
     return tokens_[at_++];
@@ -150,46 +165,54 @@ model read_srf_model(const std::string& text, const std::string& name) {
     const std::size_t np = in.count("POINTS's count of points", most_points);
     block_sizes.push_back(np);
     for (std::size_t i = 0; i < np; ++i) {
-      const std::string pt = "point " + std::to_string(m.subfaults.size() + 1) + "'s ";
+      // How refusals name the point and its fields, made only for one.
+      const std::size_t number = m.subfaults.size() + 1;
+      const auto pt = [number] { return "point " + std::to_string(number) + "'s "; };
+      const auto field = [&pt](const char* label) { return [&pt, label] { return pt() + label; }; };
       model_subfault s;
       s.line = in.peek() ? in.peek()->line : in.last_line();
-      s.lon = in.number(pt + "LON");
-      s.lat = in.number(pt + "LAT");
-      s.depth_km = in.number(pt + "DEP");
-      s.strike = in.number(pt + "STK");
-      s.dip = in.number(pt + "DIP");
-      s.area_m2 = in.number(pt + "AREA") * 1e-4;  // cm^2
-      s.trup_s = in.number(pt + "TINIT");
-      const double dt = in.number(pt + "DT");
+      s.lon = in.number(field("LON"));
+      s.lat = in.number(field("LAT"));
+      s.depth_km = in.number(field("DEP"));
+      s.strike = in.number(field("STK"));
+      s.dip = in.number(field("DIP"));
+      s.area_m2 = in.number(field("AREA")) * 1e-4;  // cm^2
+      s.trup_s = in.number(field("TINIT"));
+      const double dt = in.number(field("DT"));
       if (v2) {
-        s.vs_m_s = in.number(pt + "VS") / 100;             // cm/s
-        s.density_kg_m3 = in.number(pt + "DEN") * 1000;    // g/cm^3
+        s.vs_m_s = in.number(field("VS")) / 100;             // cm/s
+        s.density_kg_m3 = in.number(field("DEN")) * 1000;    // g/cm^3
         if (!(s.vs_m_s > 0 && s.density_kg_m3 > 0)) {
           s.vs_m_s = s.density_kg_m3 = std::nan("");  // unknown: the rigidity comes from the options
         }
       }
-      const double rake = in.number(pt + "RAKE");
+      const double rake = in.number(field("RAKE"));
       double slip[3] = {};
       std::size_t nt[3] = {};
       for (int c = 0; c < 3; ++c) {
-        slip[c] = in.number(pt + "SLIP" + std::to_string(c + 1)) / 100;  // cm
-        nt[c] = in.count(pt + "NT" + std::to_string(c + 1), most_samples);
+        slip[c] = in.number([&] { return pt() + "SLIP" + std::to_string(c + 1); }) / 100;  // cm
+        nt[c] = in.count([&] { return pt() + "NT" + std::to_string(c + 1); }, most_samples);
       }
       if (!(dt > 0 && dt * static_cast<double>(std::max({nt[0], nt[1], nt[2]})) < 1e9) && (nt[0] + nt[1] + nt[2]) > 0) {
-        throw model_error(detail::where(name, s.line) + ": " + pt + "DT " + shortest_text(dt) +
+        throw model_error(detail::where(name, s.line) + ": " + pt() + "DT " + shortest_text(dt) +
                           ": must be > 0, and its samples span less than 1e9 s");
       }
-      if (!(s.area_m2 > 0)) throw model_error(detail::where(name, s.line) + ": " + pt + "AREA: must be > 0");
+      if (!(s.area_m2 > 0)) throw model_error(detail::where(name, s.line) + ": " + pt() + "AREA: must be > 0");
       // The span of each component's samples: up to its last one that is
       // not 0, and one step beyond it, where the rate has stopped.
       double span = 0;
-      std::vector<double> sr[2];  // components 1 and 2, cm/s
+      // Component 1's samples (cm/s) where the point's rate goes, 2's beside.
+      std::vector<double>& sr1 = s.rate_m_s;
+      std::vector<double> sr2;
+      sr1.resize(std::max(nt[0], nt[1]));
+      sr2.resize(nt[1]);
       for (int c = 0; c < 3; ++c) {
         std::size_t last = 0;
-        if (c < 2) sr[c].resize(nt[c]);
+        double* const into = c == 0 ? sr1.data() : c == 1 ? sr2.data() : nullptr;
         for (std::size_t k = 0; k < nt[c]; ++k) {
-          const double x = in.number(pt + "SR" + std::to_string(c + 1) + " sample " + std::to_string(k + 1));
-          if (c < 2) sr[c][k] = x;
+          const double x =
+              in.number([&] { return pt() + "SR" + std::to_string(c + 1) + " sample " + std::to_string(k + 1); });
+          if (into != nullptr) into[k] = x;
           if (x != 0) last = k + 1;
         }
         if (c < 2) span = std::max(span, static_cast<double>(last) * dt);
@@ -205,21 +228,21 @@ model read_srf_model(const std::string& text, const std::string& name) {
       // most across it.
       if (s.slip_m > 0) {
         const double along1 = slip[0] / s.slip_m, along2 = slip[1] / s.slip_m;
-        const std::size_t n = std::max(nt[0], nt[1]);
-        s.rate_m_s.resize(n);
-        for (std::size_t k = 0; k < n; ++k) {
-          const double a = k < nt[0] ? sr[0][k] : 0, b = k < nt[1] ? sr[1][k] : 0;
-          s.rate_m_s[k] = (a * along1 + b * along2) / 100;
+        for (std::size_t k = 0; k < sr1.size(); ++k) {
+          const double a = sr1[k], b = k < nt[1] ? sr2[k] : 0;
+          sr1[k] = (a * along1 + b * along2) / 100;
           s.rate_across_m_s = std::max(s.rate_across_m_s, std::fabs(b * along1 - a * along2) / 100);
         }
         s.rate_dt_s = dt;
+      } else {
+        sr1 = std::vector<double>();
       }
       if (slip[2] != 0) {
         ++slip3_points;
         slip3_potency += std::fabs(slip[2]) * s.area_m2;
       }
       if (s.slip_m > 0) s.rise_s = span > 0 ? span : std::nan("");
-      m.subfaults.push_back(s);
+      m.subfaults.push_back(std::move(s));
     }
   }
   if (m.subfaults.empty()) {
