@@ -26,16 +26,17 @@ inline std::vector<double> kept_rate_cumulative(const std::vector<double>& rate_
 // the first sample, c.back() from half a step after the last, linear
 // between.
 inline double kept_rate_slip_at(const std::vector<double>& c, double dt, double tau) {
-  double x = tau / dt + 0.5;  // in steps from c[0]'s time
+  const double x = tau / dt + 0.5;  // in steps from c[0]'s time
+  const std::size_t n = c.size() - 1;
   // A time that is a step's edge but for rounding (a rupture time on the
-  // grid, give or take its last bit) takes that edge's slip exactly.
-  const double edge = std::round(x);
-  if (std::fabs(x - edge) <= 1e-9) x = edge;
-  if (!(x > 0)) return 0;
-  const auto n = c.size() - 1;
-  if (x >= static_cast<double>(n)) return c[n];
+  // grid, give or take its last bits) takes that edge's slip exactly.
+  constexpr double edge = 1e-9;
+  if (!(x > edge)) return 0;
+  if (x >= static_cast<double>(n) - edge) return c[n];
   const auto j = static_cast<std::size_t>(x);
   const double f = x - static_cast<double>(j);
+  if (f <= edge) return c[j];
+  if (f >= 1 - edge) return c[j + 1];
   return c[j] + (c[j + 1] - c[j]) * f;
 }
 

@@ -611,8 +611,12 @@ std::vector<double> moment_rate(const std::vector<srf_point>& points, const std:
       // sample, so that the steps' sum is its whole moment.
       const std::vector<double> c = detail::kept_rate_cumulative(pt.rate_m_s, pt.p.dt);
       const double scale = rigidity_pa[k] * pt.area_m2;
+      // Only the steps around its own, a step more each side: before them
+      // it has no slip, after them all of it.
+      const double first = std::floor((pt.tinit_s - pt.p.dt / 2) / dt - 0.5) - 1;
+      const double last = std::ceil((pt.tinit_s + taumax[k]) / dt + 0.5) + 1;
       double before = 0;
-      for (std::size_t i = 0; i < n; ++i) {
+      for (auto i = static_cast<std::size_t>(std::max(0.0, first)); i < n && static_cast<double>(i) <= last; ++i) {
         const double after = detail::kept_rate_slip_at(c, pt.p.dt, (static_cast<double>(i) + 0.5) * dt - pt.tinit_s);
         rate[i] = rate[i] + scale * ((after - before) / dt);
         before = after;
