@@ -74,8 +74,9 @@ fault_command_line::fault_command_line() {
   app.add_flag("--strict", r.strict,
                "refuse the run (status 2, nothing written) when a subfault's sampling loses its\n"
                "function (a step too coarse for its shortest pulse, slip lost), a point or the\n"
-               "hypocentre lies off the model's segments, or a time-window model's windows disagree\n"
-               "with its header");
+               "hypocentre lies off the model's segments, a time-window model's windows disagree\n"
+               "with its header, or an SRF's rate functions kept disagree with its slips or turn\n"
+               "its rake");
   app.add_flag("--quiet", r.quiet, "no summary on standard output");
   app.footer(
       "Every value filled in (a rake, rise time or rupture time the model lacks), every header\n"
