@@ -4,10 +4,11 @@
 //
 // Units are SRF's: degrees, km, cm^2, s, cm, cm/s (2.0 adds VS in cm/s and
 // DEN in g/cm^3); the points are given in SI units and converted here.
-// Each point's slip-rate function is its slip velocity in cm/s from the
-// first sample up to the end of its function, and SLIP1 is DT times the
-// sum of the samples as written, so that readers that integrate the
-// samples and readers that take SLIP1 agree.
+// Each point's slip-rate function (or its own samples, where it has them)
+// is its slip velocity in cm/s from the first sample up to the end of its
+// function, and SLIP1 is DT times the sum of the samples as written, so
+// that readers that integrate the samples and readers that take SLIP1
+// agree.
 #pragma once
 
 #include <cmath>
