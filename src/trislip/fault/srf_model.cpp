@@ -51,6 +51,7 @@ class reader {
   reader(const std::string& text, const std::string& name) : tokens_(tokens_of(text)), name_(name) {}
 
   bool done() const { return at_ >= tokens_.size(); }
+  std::size_t left() const { return tokens_.size() - at_; }
   const token* peek() const { return done() ? nullptr : &tokens_[at_]; }
 
   // The next field as a number. `what` names it in a refusal: a text, or
@@ -201,11 +202,13 @@ model read_srf_model(const std::string& text, const std::string& name) {
       // The span of each component's samples: up to its last one that is
       // not 0, and one step beyond it, where the rate has stopped.
       double span = 0;
-      // Component 1's samples (cm/s) where the point's rate goes, 2's beside.
+      // Component 1's samples (cm/s) where the point's rate goes, 2's beside;
+      // no more room than the file has fields, so that a count the file
+      // cannot hold is refused where it runs out, not first allocated.
       std::vector<double>& sr1 = s.rate_m_s;
       std::vector<double> sr2;
-      sr1.resize(std::max(nt[0], nt[1]));
-      sr2.resize(nt[1]);
+      sr1.resize(std::min(std::max(nt[0], nt[1]), in.left()));
+      sr2.resize(std::min(nt[1], in.left()));
       for (int c = 0; c < 3; ++c) {
         std::size_t last = 0;
         double* const into = c == 0 ? sr1.data() : c == 1 ? sr2.data() : nullptr;
