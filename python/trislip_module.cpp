@@ -165,7 +165,7 @@ trislip::srf_point point_of(const py::dict& d, std::size_t index, bool columns, 
   };
   const char* known[] = {"lon", "lat", "depth_km", "strike", "dip", "rake", "area_m2", "slip_m", "tinit_s",
                          "fmax_hz", "tr", "ar", "nv", "dt", "nt", "vs_m_s", "density_kg_m3", "rigidity_pa",
-                         "line", "window", "segment", "rate_m_s"};
+                         "line", "window", "segment", "rate_m_s", "rate2_m_s"};
   for (const auto& [key, value] : d) {
     const std::string k = py::str(key);
     if (std::find(std::begin(known), std::end(known), k) == std::end(known)) {
@@ -198,11 +198,14 @@ trislip::srf_point point_of(const py::dict& d, std::size_t index, bool columns, 
   };
   if (d.contains("nv")) pt.p.nv = count("nv", 1, trislip::max_pulses);
   if (d.contains("nt")) pt.p.nt = count("nt", trislip::min_samples, trislip::max_samples);
-  // Its own slip rate (m/s, at dt), as read_fault gives it with keep_rate_functions.
-  if (d.contains("rate_m_s")) {
-    const py::object rates = d["rate_m_s"];
-    pt.rate_m_s = (columns ? rates.cast<py::sequence>()[index] : rates).cast<std::vector<double>>();
-  }
+  // Its own slip rates (m/s, at dt), as read_fault gives them with keep_rate_functions.
+  const auto own = [&](const char* key, std::vector<double>& into) {
+    if (!d.contains(key)) return;
+    const py::object rates = d[key];
+    into = (columns ? rates.cast<py::sequence>()[index] : rates).cast<std::vector<double>>();
+  };
+  own("rate_m_s", pt.rate_m_s);
+  own("rate2_m_s", pt.rate2_m_s);
   return pt;
 }
 
@@ -215,7 +218,8 @@ std::vector<trislip::srf_point> points_of(const py::object& items) {
     py::dict arrays;
     py::ssize_t n = -1;
     for (const auto& [key, value] : d) {
-      if (std::string(py::str(key)) == "rate_m_s") {  // one array a row, of any length
+      const std::string name = py::str(key);
+      if (name == "rate_m_s" || name == "rate2_m_s") {  // one array a row, of any length
         arrays[key] = value;
         continue;
       }
@@ -307,11 +311,13 @@ py::dict read_fault(const std::string& path, const py::object& format, double dt
   cols["line"] = column([&](std::size_t k) { return static_cast<double>(f.lines[k]); });
   cols["window"] = column([&](std::size_t k) { return static_cast<double>(f.windows[k]); });
   if (keep_rate_functions) {
-    py::list rates;
+    py::list along, across;
     for (const trislip::srf_point& pt : pts) {
-      rates.append(py::array_t<double>(static_cast<py::ssize_t>(pt.rate_m_s.size()), pt.rate_m_s.data()));
+      along.append(py::array_t<double>(static_cast<py::ssize_t>(pt.rate_m_s.size()), pt.rate_m_s.data()));
+      across.append(py::array_t<double>(static_cast<py::ssize_t>(pt.rate2_m_s.size()), pt.rate2_m_s.data()));
     }
-    cols["rate_m_s"] = rates;
+    cols["rate_m_s"] = along;
+    cols["rate2_m_s"] = across;
   }
   py::list planes;
   for (const trislip::srf_plane& p : f.planes) {
@@ -583,7 +589,8 @@ PYBIND11_MODULE(trislip, m) {
         "triangle slip velocity function. points: dicts with lon, lat (degrees), depth_km,\n"
         "strike, dip, rake (degrees), area_m2, slip_m, and optionally tinit_s, fmax_hz, tr, ar,\n"
         "nv, dt, nt, vs_m_s, density_kg_m3 (VS and DEN, needed by version 2.0), rate_m_s (a slip\n"
-        "rate of its own, m/s at dt, in place of the function; its sum times dt the slip). plane: None\n"
+        "rate of its own, m/s at dt, in place of the function; its sum times dt the slip), rate2_m_s\n"
+        "(beside it, its rate across the rake). plane: None\n"
         "(no PLANE block), 'point' (one square subfault around a single point) or the eleven\n"
         "values ELON ELAT NSTK NDIP LEN WID STK DIP DTOP SHYP DHYP, or a list of such segments.\n"
         "points may also be a dict of columns (arrays of equal length) with those names, as\n"
@@ -603,7 +610,8 @@ PYBIND11_MODULE(trislip, m) {
         "columns (NumPy arrays, one row a point with slip: lon, lat, depth_km, strike, dip, rake,\n"
         "area_m2, slip_m, tinit_s, fmax_hz, tr, ar, nv, dt, nt, vs_m_s, density_kg_m3, rigidity_pa,\n"
         "line, window: the time window from 1, 0 for a whole subfault; with keep_rate_functions,\n"
-        "rate_m_s: a list of each point's slip rate in m/s at dt, which the writers take), planes,\n"
+        "rate_m_s and rate2_m_s: lists of each point's slip rate along and across its rake in m/s\n"
+        "at dt, which the writers take), planes,\n"
         "format, event, subfaults_read,\n"
         "zero_slip, stated_moment_Nm and warnings (check, message). Raises ValueError naming the\n"
         "line for a model it cannot read or fill.");

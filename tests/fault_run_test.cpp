@@ -422,12 +422,23 @@ TEST_F(fault_run, an_srfs_own_rate_functions_are_kept_with_their_slip) {
   EXPECT_NE(read_file(path("out.txt")).find("SRF 1.0: 2 POINTS blocks, no PLANE block; each point's own slip-rate "
                                             "function kept (--keep-rate-functions)"),
             std::string::npos) << read_file(path("out.txt"));
-  for (const char* said : {"slip in component 3", "turning the slip's direction in time", "sampled finer than --dt"}) {
+  for (const char* said : {"slip in component 3", "turning the slip in time", "sampled finer than --dt",
+                           "SPECFEM3D entries hold only the rate along their rake"}) {
     EXPECT_NE(r.err.find(said), std::string::npos) << said << "\n" << r.err;
   }
-  // At the file's own step the samples are the file's.
+  // At the file's own step the samples are the file's; the last point's
+  // turning slip is its component 2, across its rake, adding up to 0.
   const std::vector<std::string> srf = lines_of(read_file(path("k/trislip.srf")));
   EXPECT_EQ(numbers(srf.at(4)), (std::vector<double>{0, 10, 30, 20, 10, 0}));
+  const std::vector<double> fourth = numbers(srf.at(srf.size() - 3));
+  ASSERT_EQ(fourth.size(), 7u);
+  EXPECT_EQ(fourth[4], 4);  // NT2
+  EXPECT_NEAR(fourth[3], 0, 1e-6);  // SLIP2
+  const double across = 50 * 0.8 / std::hypot(1.0, 0.8);  // cm/s, component 1's 50 turned
+  const std::vector<double> sr2 = numbers(srf.back());
+  ASSERT_EQ(sr2.size(), 4u);
+  EXPECT_NEAR(sr2[1], -across, 1e-4 * across);
+  EXPECT_NEAR(sr2[3], across, 1e-4 * across);
 
   // Each SPECFEM3D function times its entry's moment is the point's slip
   // along its rake as the file's samples give it.

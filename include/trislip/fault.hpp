@@ -101,17 +101,12 @@ struct model_subfault {
   // A time-window model's slip (m) and rake (degrees) of each window, in
   // window order; empty where the rows have no TW columns.
   std::vector<double> window_slip_m, window_rake;
-  // An SRF point's own slip rate along its slip (m/s), sample i at trup_s
-  // + i * rate_dt_s: components 1 and 2 taken along their summed slip
-  // (slip_m and rake), every sample the file gives. Empty for the other
-  // formats.
-  std::vector<double> rate_m_s;
-  double rate_dt_s = std::nan("");
-  // The largest rate across that slip (m/s): components 1 and 2 whose
-  // functions differ in shape turn the slip's direction in time, which one
-  // function with one rake cannot hold.
-  double rate_across_m_s = 0;
-  double stated_slip_m = std::nan("");  // an SRF point's SLIP1 and SLIP2 as one vector, m
+  // An SRF point's own slip rates as written (m/s), sample i at trup_s +
+  // i * rate_dt_s: component 1 along its RAKE (srf_rake) and component 2
+  // at RAKE + 90 degrees. Empty for the other formats.
+  std::vector<double> rate1_m_s, rate2_m_s;
+  double rate_dt_s = std::nan(""), srf_rake = std::nan("");
+  double slip1_m = std::nan(""), slip2_m = std::nan("");  // its SLIP1 and SLIP2 (slip_m is their vector's size)
 };
 
 // The time windows of a multi-time-window inversion, as its header states
@@ -187,9 +182,11 @@ struct fault_options {
   // (SLIP), its rake (RAKE) and its rise time (avTr), the windows merged.
   bool merge_windows = false;
   // An SRF file's own slip-rate functions instead of this program's: each
-  // point's cumulative slip resampled at p.dt (each sample the slip gained
-  // over the step centred on it) and kept as the point's rate_m_s, so that
-  // its slip is its samples' to rounding. Only SRF files have them.
+  // point's rake and slip those of its samples' net slip, its rate along
+  // and across that rake (rate_m_s, rate2_m_s) with its running slip
+  // resampled at p.dt (each sample the slip gained over the step centred
+  // on it), so that its slip is its samples' to rounding. Only SRF files
+  // have them.
   bool keep_rate_functions = false;
 };
 

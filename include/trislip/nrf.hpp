@@ -5,8 +5,8 @@
 // sampling interval (s), rigidity mu (Pa), area (m^2), and three unit
 // vectors in the mesh's axes: tan1 along the slip, tan2 the slip turned
 // by 90 degrees in the fault plane, normal the fault's normal. Its slip
-// rates (m/s) are SR1 of trislip.srf, read as the converter reads them
-// (the file's %13.5e cm/s x 0.01). SeisSol builds each source's moment
+// rates (m/s) are SR1 (and a point's own SR2, along tan2) of trislip.srf,
+// read as the converter reads them (the file's %13.5e cm/s x 0.01). SeisSol builds each source's moment
 // tensor from mu, the area, the vectors and the mesh's own elastic
 // constants; a mu of 0 would take the mesh's rigidity instead, so the
 // model's rigidity is always written.
@@ -32,7 +32,7 @@ struct nrf_options {
 };
 
 struct nrf_summary {
-  std::size_t sources = 0, samples = 0;
+  std::size_t sources = 0, samples = 0;  // samples: of component 1
   double m0_nm = 0;            // sum of mu * area * (the slip rates' sum x their interval)
   double onset_shift_s = 0;    // subtracted from every onset
   std::string axes = "enu";    // the mesh's axes, as +axis= gives them

@@ -37,6 +37,10 @@ struct srf_point {
   // sum of the samples times p.dt, is p.dmax (within 1e-9 of it). The
   // function ends half a step after its last sample. SRF's own samples.
   std::vector<double> rate_m_s;
+  // Beside them, where its slip turns in time: its rate across its rake
+  // (at rake + 90 degrees, m/s), at the same step, adding up to no slip;
+  // written as SRF's and NRF's component 2.
+  std::vector<double> rate2_m_s;
 };
 
 // One segment of the PLANE block, in SRF's units.
@@ -55,7 +59,7 @@ enum class srf_version { v1_0, v2_0 };
 // dip, rake, area_m2, tinit_s, vs_m_s, density_kg_m3, rate_m_s, or a
 // parameter of the function, dmax being the slip) and its rule: angles in
 // range, depth >= 0, area, slip, VS and DEN (in 2.0) > 0, an own rate's
-// samples finite and their slip dmax.
+// samples finite and their slip dmax, rate2_m_s only beside rate_m_s.
 void check_srf_point(const srf_point& pt, srf_version v);
 
 // The segment of one square subfault of the point's area centred on it.
@@ -104,14 +108,15 @@ bool rigidity_agrees(double mu_pa, double vs_m_s, double density_kg_m3);
 void check_points_and_rigidity(const std::vector<srf_point>& points, const std::vector<double>& rigidity_pa,
                                const char* writer);
 
-// Each point's SR1 samples as write_srf writes them (the %13.5e text, in
-// cm/s) read back and turned to m/s by x 0.01, as SeisSol's converter
-// reads an SRF: point k's samples are m_s[first[k]] to m_s[first[k + 1] - 1].
+// Each point's SR1 samples (component 2: SR2) as write_srf writes them (the
+// %13.5e text, in cm/s) read back and turned to m/s by x 0.01, as SeisSol's
+// converter reads an SRF: point k's samples are m_s[first[k]] to
+// m_s[first[k + 1] - 1].
 struct srf_sr1 {
   std::vector<double> m_s;
   std::vector<std::size_t> first;  // one more than the points
 };
-srf_sr1 srf_sr1_as_written(const std::vector<srf_point>& points);
+srf_sr1 srf_sr1_as_written(const std::vector<srf_point>& points, int component = 1);
 
 // The seismic moment of a potency for a rigidity mu (Pa), N m, and its
 // moment magnitude, IASPEI: (2/3)(log10 M0 - 9.1).

@@ -122,9 +122,9 @@ nrf_summary write_nrf(const std::vector<srf_point>& points, const std::vector<do
 #else
   if (!netcdf().error.empty()) throw std::invalid_argument("nrf: " + netcdf().error);
   const map_projection grid(bare);
-  const srf_sr1 rates = srf_sr1_as_written(points);
-  if (rates.m_s.size() > std::numeric_limits<unsigned>::max()) {
-    throw std::invalid_argument("nrf: " + std::to_string(rates.m_s.size()) +
+  const srf_sr1 rates = srf_sr1_as_written(points), across = srf_sr1_as_written(points, 2);
+  if (rates.m_s.size() > std::numeric_limits<unsigned>::max() || across.m_s.size() > std::numeric_limits<unsigned>::max()) {
+    throw std::invalid_argument("nrf: " + std::to_string(rates.m_s.size() + across.m_s.size()) +
                                 " slip rate samples: more than the file's 32-bit offsets hold");
   }
   double first_onset = 0;
@@ -165,6 +165,7 @@ nrf_summary write_nrf(const std::vector<srf_point>& points, const std::vector<do
     sf.normal = to_axes(summary.axes, -sd * sp, sd * cp, -cd);
     const std::size_t n = rates.first[k + 1] - rates.first[k];
     offsets[3 * (k + 1)] = static_cast<unsigned>(rates.first[k + 1]);
+    offsets[3 * (k + 1) + 1] = static_cast<unsigned>(across.first[k + 1]);
     double slip = 0;
     for (std::size_t i = rates.first[k]; i < rates.first[k + 1]; ++i) slip += rates.m_s[i];
     summary.m0_nm += sf.mu * sf.area * slip * sf.timestep;
@@ -193,14 +194,14 @@ nrf_summary write_nrf(const std::vector<srf_point>& points, const std::vector<do
     for (std::size_t i = 0; i < 7; ++i) {
       check_nc(netcdf().nc_insert_compound(nc, sf_type, names[i], at[i], i < 4 ? NC_DOUBLE : v3), "Subfault", path);
     }
-    // Dimensions as the converter makes them: a length of 0 (the empty
-    // second and third slip components) makes an unlimited dimension.
+    // Dimensions as the converter makes them: a length of 0 (an empty
+    // second or third slip component) makes an unlimited dimension.
     int source = 0, sroffset = 0, direction = 0, sample[3] = {};
     check_nc(netcdf().nc_def_dim(nc, "source", points.size(), &source), "source", path);
     check_nc(netcdf().nc_def_dim(nc, "sroffset", points.size() + 1, &sroffset), "sroffset", path);
     check_nc(netcdf().nc_def_dim(nc, "direction", 3, &direction), "direction", path);
     check_nc(netcdf().nc_def_dim(nc, "sample1", rates.m_s.size(), &sample[0]), "sample1", path);
-    check_nc(netcdf().nc_def_dim(nc, "sample2", 0, &sample[1]), "sample2", path);
+    check_nc(netcdf().nc_def_dim(nc, "sample2", across.m_s.size(), &sample[1]), "sample2", path);
     check_nc(netcdf().nc_def_dim(nc, "sample3", 0, &sample[2]), "sample3", path);
     int centres_id = 0, subfaults_id = 0, offsets_id = 0, rates_id[3] = {};
     check_nc(netcdf().nc_def_var(nc, "centres", v3, 1, &source, &centres_id), "centres", path);
@@ -225,6 +226,7 @@ nrf_summary write_nrf(const std::vector<srf_point>& points, const std::vector<do
     }
     check_nc(netcdf().nc_put_var_uint(nc, offsets_id, offsets.data()), "sroffsets", path);
     if (!rates.m_s.empty()) check_nc(netcdf().nc_put_var_double(nc, rates_id[0], rates.m_s.data()), "sliprates1", path);
+    if (!across.m_s.empty()) check_nc(netcdf().nc_put_var_double(nc, rates_id[1], across.m_s.data()), "sliprates2", path);
   } catch (...) {
     netcdf().nc_close(nc);
     throw;

@@ -283,8 +283,23 @@ double format_point(const srf_point& pt, srf_version v, shape& sh, std::string& 
   const double slip1 = p.dt * sum.value();
   slip1_m = slip1 / 100;  // cm
   sh.memo.append(out, 11, slip1);
-  out += ' ' + std::to_string(n) + " 0 0 0 0\n";
+  out += ' ' + std::to_string(n);
+  if (pt.rate2_m_s.empty()) {
+    out += " 0 0 0 0\n";
+    out.append(text, sh.text.size());
+    return slip;
+  }
+  // Component 2, the rate across the rake, on lines of its own.
+  const std::size_t n2 = pt.rate2_m_s.size();
+  std::string text2(13 * n2 + (n2 + 5) / 6, ' ');
+  detail::decimal_sum sum2;
+  for (std::size_t k = 0; k < n2; ++k) detail::edit_e13_5(pt.rate2_m_s[k] * 100, text2.data() + field_at(k), sum2);
+  for (std::size_t line = 0; line * 6 < n2; ++line) text2[13 * std::min(n2, line * 6 + 6) + line] = '\n';
+  out += ' ';
+  append_shortest(out, p.dt * sum2.value());
+  out += ' ' + std::to_string(n2) + " 0 0\n";
   out.append(text, sh.text.size());
+  out += text2;
   return slip;
 }
 
@@ -386,25 +401,29 @@ bool rigidity_agrees(double mu_pa, double vs_m_s, double density_kg_m3) {
   return std::fabs(density_kg_m3 * vs_m_s * vs_m_s - mu_pa) <= 1e-3 * std::fabs(mu_pa);
 }
 
-srf_sr1 srf_sr1_as_written(const std::vector<srf_point>& points) {
+srf_sr1 srf_sr1_as_written(const std::vector<srf_point>& points, int component) {
   srf_sr1 out;
   out.first.reserve(points.size() + 1);
   out.first.push_back(0);
   shape sh;
   char field[16] = {};
   detail::decimal_sum sum;
+  const auto as_written = [&](double m_s) {
+    detail::edit_e13_5(m_s * 100, field, sum);
+    const char* at = field;
+    while (*at == ' ') ++at;
+    double cm_s = 0;
+    std::from_chars(at, field + 13, cm_s);
+    out.m_s.push_back(cm_s * 1.0e-2);
+  };
   for (const srf_point& pt : points) {
-    const bool own = !pt.rate_m_s.empty();
-    if (!own && !sh.serves(pt.p)) sh.make(pt.p);
-    const std::size_t n = own ? pt.rate_m_s.size() : static_cast<std::size_t>(sh.n);
-    for (std::size_t i = 0; i < n; ++i) {
-      const double vel = own ? pt.rate_m_s[i] : (sh.sums[i] * pt.p.dmax) / sh.arsum;
-      detail::edit_e13_5(vel * 100, field, sum);
-      const char* at = field;
-      while (*at == ' ') ++at;
-      double cm_s = 0;
-      std::from_chars(at, field + 13, cm_s);
-      out.m_s.push_back(cm_s * 1.0e-2);
+    if (component == 2) {
+      for (double v : pt.rate2_m_s) as_written(v);  // only a point's own, across its rake
+    } else if (!pt.rate_m_s.empty()) {
+      for (double v : pt.rate_m_s) as_written(v);
+    } else {
+      if (!sh.serves(pt.p)) sh.make(pt.p);
+      for (std::size_t i = 0; i < static_cast<std::size_t>(sh.n); ++i) as_written((sh.sums[i] * pt.p.dmax) / sh.arsum);
     }
     out.first.push_back(out.m_s.size());
   }
@@ -421,6 +440,14 @@ void check_srf_point(const srf_point& pt, srf_version v) {
   require(std::isfinite(pt.rake) && pt.rake >= -180 && pt.rake <= 180, "rake", pt.rake, "from -180 to 180");
   require(std::isfinite(pt.area_m2) && pt.area_m2 > 0, "area_m2", pt.area_m2, "finite and > 0");
   require(std::isfinite(pt.tinit_s) && pt.tinit_s >= 0, "tinit_s", pt.tinit_s, "finite and >= 0");
+  if (!pt.rate2_m_s.empty()) {
+    require(!pt.rate_m_s.empty(), "rate2_m_s", static_cast<double>(pt.rate2_m_s.size()), "beside rate_m_s only");
+    for (std::size_t i = 0; i < pt.rate2_m_s.size(); ++i) {
+      if (!std::isfinite(pt.rate2_m_s[i])) {
+        throw parameter_error("rate2_m_s", "sample " + std::to_string(i) + " " + shortest_text(pt.rate2_m_s[i]), "finite");
+      }
+    }
+  }
   if (!pt.rate_m_s.empty()) {
     double slip = 0;
     for (std::size_t i = 0; i < pt.rate_m_s.size(); ++i) {

@@ -100,6 +100,35 @@ std::vector<double> resampled_rate(const std::vector<double>& rate, double from_
   return out;
 }
 
+// An SRF point's own rates, taken along the net slip of its samples and
+// across it: the part across adds up to no slip, and is not 0 only where
+// components 1 and 2 differ in shape, turning the slip in time.
+struct own_rates {
+  double slip1 = 0, slip2 = 0, net = 0;  // the samples' slip in components 1 and 2, and its size, m
+  std::vector<double> along, across;     // m/s, at the file's step
+  double peak = 0, across_peak = 0;      // the largest of each, m/s
+};
+
+own_rates own_rates_of(const model_subfault& s) {
+  own_rates r;
+  r.slip1 = detail::kept_rate_cumulative(s.rate1_m_s, s.rate_dt_s).back();
+  r.slip2 = detail::kept_rate_cumulative(s.rate2_m_s, s.rate_dt_s).back();
+  r.net = std::hypot(r.slip1, r.slip2);
+  if (!(r.net > 0)) return r;
+  const double along1 = r.slip1 / r.net, along2 = r.slip2 / r.net;
+  const std::size_t n = std::max(s.rate1_m_s.size(), s.rate2_m_s.size());
+  r.along.resize(n);
+  r.across.resize(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    const double a = k < s.rate1_m_s.size() ? s.rate1_m_s[k] : 0, b = k < s.rate2_m_s.size() ? s.rate2_m_s[k] : 0;
+    r.along[k] = a * along1 + b * along2;
+    r.across[k] = b * along1 - a * along2;
+    r.peak = std::max(r.peak, std::fabs(r.along[k]));
+    r.across_peak = std::max(r.across_peak, std::fabs(r.across[k]));
+  }
+  return r;
+}
+
 // Something found in points of one kind: how many, the first few lines,
 // and what the first one is.
 struct tally {
@@ -313,6 +342,19 @@ fault build_fault(const model& m, const fault_options& o) {
       slip = 0;
       for (double x : window_slip) slip += x;
     }
+    // An SRF's own rates kept: the slip is what their samples carry, which
+    // its SLIP1 and SLIP2 should be.
+    own_rates own;
+    if (o.keep_rate_functions) {
+      own = own_rates_of(s);
+      slip = own.net;
+      if (std::hypot(own.slip1 - s.slip1_m, own.slip2 - s.slip2_m) > 1e-3 * s.slip_m) {
+        slip_differs.add(s.line, [&] {
+          return "SLIP1 " + shortest_text(s.slip1_m) + " m and SLIP2 " + shortest_text(s.slip2_m) + " m, samples " +
+                 shortest_text(own.slip1) + " m and " + shortest_text(own.slip2) + " m";
+        });
+      }
+    }
     if (std::isnan(slip)) throw model_error(line + ": no slip (unknown or missing)");
     if (!(slip >= 0)) throw model_error(line + ": slip " + shortest_text(slip) + " m: must be >= 0");
     double lon = s.lon, lat = s.lat, depth = s.depth_km;
@@ -386,9 +428,6 @@ fault build_fault(const model& m, const fault_options& o) {
         throw model_error(line + ", column nv: " + shortest_text(s.nv) + " is not a whole number from 1 to 64");
       }
       pt.p.nv = static_cast<std::int32_t>(s.nv);
-    }
-    if (o.keep_rate_functions && !(s.rise_s > 0)) {
-      throw model_error(line + ": a slip of " + shortest_text(slip) + " m and no slip-rate sample other than 0 to keep");
     }
     double rise = windowed ? m.windows.length_s : s.rise_s;
     if (windowed) {
@@ -481,28 +520,17 @@ fault build_fault(const model& m, const fault_options& o) {
     }
     pt.p.nt = static_cast<std::int32_t>(n);
     if (o.keep_rate_functions) {
-      // Its own rate at the run's step, carrying the slip its samples do.
-      pt.rate_m_s = resampled_rate(s.rate_m_s, s.rate_dt_s, o.p.dt, line);
-      const std::vector<double> c = detail::kept_rate_cumulative(pt.rate_m_s, o.p.dt);
-      const double kept = c.back();
-      if (!(kept > 0)) {
-        throw model_error(line + ": its slip-rate samples add up to a slip of " + shortest_text(kept) +
-                          " m: a rate function kept must carry slip > 0");
-      }
-      pt.p.dmax = kept;
+      // Its own rates at the run's step, along the samples' net slip, whose
+      // direction is the point's rake, and across it where the slip turns.
+      pt.rake = normalised_rake(s.srf_rake + std::atan2(own.slip2, own.slip1) * (180 / 3.14159265358979323846));
+      pt.rate_m_s = resampled_rate(own.along, s.rate_dt_s, o.p.dt, line);
+      pt.p.dmax = detail::kept_rate_cumulative(pt.rate_m_s, o.p.dt).back();
       pt.p.nt = static_cast<std::int32_t>(std::max<std::size_t>(pt.rate_m_s.size(), min_samples));
-      const double file_slip = detail::kept_rate_cumulative(s.rate_m_s, s.rate_dt_s).back();
-      if (std::fabs(file_slip - s.stated_slip_m) > 1e-3 * s.stated_slip_m) {
-        slip_differs.add(s.line, [&] {
-          return "SLIP1 and SLIP2 " + shortest_text(s.stated_slip_m) + " m, samples " + shortest_text(file_slip) + " m";
-        });
-      }
-      double peak = 0;
-      for (double x : s.rate_m_s) peak = std::max(peak, std::fabs(x));
-      if (s.rate_across_m_s > 1e-3 * peak) {
+      if (own.across_peak > 1e-6 * own.peak) {
+        pt.rate2_m_s = resampled_rate(own.across, s.rate_dt_s, o.p.dt, line);
         rake_turns.add(s.line, [&] {
-          return "a rate of " + shortest_text(s.rate_across_m_s) + " m/s across its slip, its peak along it " +
-                 shortest_text(peak) + " m/s";
+          return "a rate of up to " + shortest_text(own.across_peak) + " m/s across its rake, up to " +
+                 shortest_text(own.peak) + " m/s along it";
         });
       }
       if (o.p.dt > s.rate_dt_s * (1 + 1e-9)) {
@@ -549,9 +577,10 @@ fault build_fault(const model& m, const fault_options& o) {
                    "samples' slip is kept",
                    points, true);
   rake_turns.say(f.warnings, "rate_rake_turns",
-                 "have components 1 and 2 whose functions differ in shape, turning the slip's direction in time: "
-                 "each kept as its rate along its whole slip, the part across it left out",
-                 points, true);
+                 "have components 1 and 2 whose functions differ in shape, turning the slip in time: the rate "
+                 "across each one's rake (its slip adding up to 0) is written as component 2 of trislip.srf and "
+                 "trislip.nrf; the moment rate and SPECFEM3D's entries take the rate along it",
+                 points, false);
   coarser.say(f.warnings, "rate_resampled_coarser",
               "have rate functions sampled finer than --dt " + shortest_text(o.p.dt) +
                   " s: resampled with their slip kept, their peaks smoothed; lower --dt to keep their shape",
@@ -559,8 +588,8 @@ fault build_fault(const model& m, const fault_options& o) {
   if (m.format == model_format::srf) {
     f.functions = o.keep_rate_functions
                       ? "each point's own slip-rate function kept (--keep-rate-functions): its components 1 and 2 "
-                        "along its slip, its running slip resampled at --dt " + shortest_text(o.p.dt) +
-                            " s and differenced, so that its slip is its samples'"
+                        "along their net slip (and across it, where the slip turns), its running slip resampled at "
+                        "--dt " + shortest_text(o.p.dt) + " s and differenced, so that its slip is its samples'"
                       : "each point's slip kept, its rate function replaced by this program's function lasting the "
                         "span of its samples (up to its last sample above 0, and one step more)";
   }

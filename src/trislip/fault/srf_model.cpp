@@ -202,20 +202,18 @@ model read_srf_model(const std::string& text, const std::string& name) {
       // The span of each component's samples: up to its last one that is
       // not 0, and one step beyond it, where the rate has stopped.
       double span = 0;
-      // Component 1's samples (cm/s) where the point's rate goes, 2's beside;
-      // no more room than the file has fields, so that a count the file
-      // cannot hold is refused where it runs out, not first allocated.
-      std::vector<double>& sr1 = s.rate_m_s;
-      std::vector<double> sr2;
-      sr1.resize(std::min(std::max(nt[0], nt[1]), in.left()));
-      sr2.resize(std::min(nt[1], in.left()));
+      // Components 1 and 2 as written, in m/s; no more room than the file
+      // has fields, so that a count the file cannot
+      // hold is refused where it runs out, not first allocated.
+      s.rate1_m_s.resize(std::min(nt[0], in.left()));
+      s.rate2_m_s.resize(std::min(nt[1], in.left()));
       for (int c = 0; c < 3; ++c) {
         std::size_t last = 0;
-        double* const into = c == 0 ? sr1.data() : c == 1 ? sr2.data() : nullptr;
+        double* const into = c == 0 ? s.rate1_m_s.data() : c == 1 ? s.rate2_m_s.data() : nullptr;
         for (std::size_t k = 0; k < nt[c]; ++k) {
           const double x =
               in.number([&] { return pt() + "SR" + std::to_string(c + 1) + " sample " + std::to_string(k + 1); });
-          if (into != nullptr) into[k] = x;
+          if (into != nullptr) into[k] = x / 100;
           if (x != 0) last = k + 1;
         }
         if (c < 2) span = std::max(span, static_cast<double>(last) * dt);
@@ -224,27 +222,17 @@ model read_srf_model(const std::string& text, const std::string& name) {
       // with component 1 it is one slip vector, whose size and rake the
       // point keeps. Component 3 opens the fault, which no output here
       // holds: it is said, with its potency.
+      s.slip1_m = slip[0];
+      s.slip2_m = slip[1];
       s.slip_m = std::hypot(slip[0], slip[1]);
-      s.stated_slip_m = s.slip_m;
+      s.srf_rake = rake;
+      s.rate_dt_s = dt;
       s.rake = slip[1] == 0 ? rake : rake + std::atan2(slip[1], slip[0]) * (180 / 3.14159265358979323846);
-      // Its own rate along that slip, every sample as written, and the
-      // most across it.
-      if (s.slip_m > 0) {
-        const double along1 = slip[0] / s.slip_m, along2 = slip[1] / s.slip_m;
-        for (std::size_t k = 0; k < sr1.size(); ++k) {
-          const double a = sr1[k], b = k < nt[1] ? sr2[k] : 0;
-          sr1[k] = (a * along1 + b * along2) / 100;
-          s.rate_across_m_s = std::max(s.rate_across_m_s, std::fabs(b * along1 - a * along2) / 100);
-        }
-        s.rate_dt_s = dt;
-      } else {
-        sr1 = std::vector<double>();
-      }
       if (slip[2] != 0) {
         ++slip3_points;
         slip3_potency += std::fabs(slip[2]) * s.area_m2;
       }
-      if (s.slip_m > 0) s.rise_s = span > 0 ? span : std::nan("");
+      if (span > 0) s.rise_s = span;
       m.subfaults.push_back(std::move(s));
     }
   }

@@ -50,9 +50,9 @@ fault_command_line::fault_command_line() {
                "the rupture front");
   app.add_flag("--keep-rate-functions", f.keep_rate_functions,
                "an SRF model's own slip-rate functions instead of this program's: each point's\n"
-               "components 1 and 2 along its slip, its running slip resampled at --dt and\n"
-               "differenced, so that its slip is its samples'; by default each is replaced by this\n"
-               "program's function lasting the span of its samples");
+               "components 1 and 2 along their net slip (and across it, where the slip turns), its\n"
+               "running slip resampled at --dt and differenced, so that its slip is its samples'; by\n"
+               "default each is replaced by this program's function lasting the span of its samples");
   app.add_option("--export", r.exports,
                  "further files, comma-separated (srf is always written): specfem-cmt (SPECFEM3D's\n"
                  "CMTSOLUTION in dyne cm and one normalised slip file per subfault, delayed by its\n"
@@ -76,7 +76,7 @@ fault_command_line::fault_command_line() {
                "function (a step too coarse for its shortest pulse, slip lost), a point or the\n"
                "hypocentre lies off the model's segments, a time-window model's windows disagree\n"
                "with its header, or an SRF's rate functions kept disagree with its slips or turn\n"
-               "its rake");
+               "in time where SPECFEM3D's entries cannot follow");
   app.add_flag("--quiet", r.quiet, "no summary on standard output");
   app.footer(
       "Every value filled in (a rake, rise time or rupture time the model lacks), every header\n"

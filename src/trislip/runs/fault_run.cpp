@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "trislip/exports/kept_rate.hpp"
 #include "trislip/runs/run_steps.hpp"
 #include "trislip/text.hpp"
 
@@ -123,6 +124,31 @@ json windows_json(const model& m, const fault& f) {
   return j;
 }
 
+// SPECFEM3D's entries hold one function each, along the point's rake: the
+// slip across it of points whose slip turns in time is said and left out.
+void say_slip_across(const fault& f, warning_log& log) {
+  std::size_t turning = 0, line = 0;
+  double most = 0;  // m, the most slip across a rake before it adds up to 0
+  for (std::size_t k = 0; k < f.points.size(); ++k) {
+    const srf_point& pt = f.points[k];
+    if (pt.rate2_m_s.empty()) continue;
+    ++turning;
+    for (double c : detail::kept_rate_cumulative(pt.rate2_m_s, pt.p.dt)) {
+      if (std::fabs(c) > most) {
+        most = std::fabs(c);
+        line = f.lines[k];
+      }
+    }
+  }
+  if (turning == 0) return;
+  log.add("specfem_slip_across_left_out",
+          std::to_string(turning) + " of " + std::to_string(f.points.size()) + " SPECFEM3D entries hold only the "
+          "rate along their rake, one function each: their slip across it, up to " + shortest_text(most) +
+          " m before it adds up to 0 (line " + std::to_string(line) + "), is left out (trislip.srf and trislip.nrf "
+          "hold it)",
+          true);
+}
+
 // The request with the mesh's Par_file followed (--specfem-par-file): its
 // DT as --dt, its NSTEP as --nt, its frame and depth.
 fault_request following_par_file(const fault_request& given) {
@@ -176,6 +202,7 @@ fault_plan plan_followed(const fault_request& r) {
     }
   }
   for (const fault_warning& w : f.warnings) plan.warnings.add(w.check, w.message, w.strict);
+  if (plan.cmt_wanted) say_slip_across(f, plan.warnings);
   if (f.planes.empty() && !r.srf_without_plane) {
     plan.warnings.add("srf_no_plane", "trislip.srf has no PLANE block, which SW4's rupture command needs: the model "
                                       "gives no segment geometry", false);
@@ -376,8 +403,10 @@ void run_fault(const fault_request& given) {
   j["function"] = f.windowed ? "each window's lasts the window's length: fmax = tr^(nv-1) / LEN"
                   : r.fault.keep_rate_functions
                       ? "each point's own slip-rate function from the SRF file (--keep-rate-functions): components "
-                        "1 and 2 along the point's slip, its running slip resampled at dt (each sample the slip "
-                        "gained over the step centred on it) and differenced; tr, ar and nv unused"
+                        "1 and 2 along their net slip, whose direction is the point's rake (the rate across it, where "
+                        "the slip turns, written as component 2 of the SRF and NRF), its running slip resampled at dt "
+                        "(each sample the slip gained over the step centred on it) and differenced; tr, ar and nv "
+                        "unused"
                       : "each subfault's lasts its rise time: fmax = tr^(nv-1) / rise";
   std::map<rigidity_source, std::size_t> by_source;
   for (rigidity_source s : f.rigidity_from) ++by_source[s];
