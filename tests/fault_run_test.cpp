@@ -373,11 +373,20 @@ TEST_F(fault_run, an_srf_file_read_back_gives_its_points_again) {
     EXPECT_EQ(j["geometry"]["result"], "passed");
     EXPECT_EQ(j["specfem_cmt"]["entries"], a.size());
     // Its own rate functions kept at the step they were written with: the
-    // same points again, byte for byte (and Northridge's plane as above).
-    r = run("a/trislip.srf --dt 0.01 --mu 3e10 --keep-rate-functions --output-dir c --quiet");
+    // same points again, byte for byte.
+    r = run("a/trislip.srf --dt 0.01 --mu 3e10 --keep-rate-functions --srf-without-plane --output-dir c --quiet");
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string was = read_file(path("a/trislip.srf")), kept = read_file(path("c/trislip.srf"));
     EXPECT_TRUE(was.substr(was.find("POINTS")) == kept.substr(kept.find("POINTS")));
+    // Without its PLANE block, the plane found from the points: the same
+    // grid, its size within 0.3%.
+    r = run("c/trislip.srf --mu 3e10 --output-dir d --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<double> plane = numbers(lines_of(read_file(path("a/trislip.srf")))[2]);
+    const std::vector<double> found = numbers(lines_of(read_file(path("d/trislip.srf")))[2]);
+    ASSERT_EQ(found.size(), 6u);
+    for (int c = 2; c < 6; ++c) EXPECT_NEAR(found[c], plane[c], 0.003 * plane[c]) << "PLANE field " << c;
+    EXPECT_EQ(nlohmann::json::parse(read_file(path("d/trislip.json")))["geometry"]["result"], "passed");
   }
 }
 
@@ -406,7 +415,7 @@ TEST_F(fault_run, an_srfs_own_rate_functions_are_kept_with_their_slip) {
     if (k % 2 == 0) text += "POINTS 2\n";
     std::ostringstream o;
     o.precision(17);
-    o << -118 + 0.01 * static_cast<double>(k) << " 34.0 5.0 90 90 4e10 " << p.tinit << " " << p.dt
+    o << -118 + 0.01 * static_cast<double>(k) << " 34.0 5.0 " << 90 + 10 * (k / 2) << " 90 4e10 " << p.tinit << " " << p.dt
       << (k == 0 ? " " : "\n") << p.rake;
     for (const auto* sr : {&p.sr1, &p.sr2, &p.sr3}) o << "  " << slip_cm(p, *sr) << " " << sr->size();
     for (const auto* sr : {&p.sr1, &p.sr2, &p.sr3}) {
@@ -419,7 +428,8 @@ TEST_F(fault_run, an_srfs_own_rate_functions_are_kept_with_their_slip) {
 
   outcome r = run("m.srf --mu 3e10 --keep-rate-functions --export specfem-cmt --output-dir k");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(read_file(path("out.txt")).find("SRF 1.0: 2 POINTS blocks, no PLANE block; each point's own slip-rate "
+  EXPECT_NE(read_file(path("out.txt")).find("SRF 1.0: 2 POINTS blocks, no PLANE block, and its points lie on no "
+                                            "grid on a plane: no segment geometry; each point's own slip-rate "
                                             "function kept (--keep-rate-functions)"),
             std::string::npos) << read_file(path("out.txt"));
   for (const char* said : {"slip in component 3", "turning the slip in time", "sampled finer than --dt",

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "geometry.hpp"
 #include "model_text.hpp"
 #include "trislip/fault.hpp"
 #include "trislip/text.hpp"
@@ -96,6 +97,105 @@ class reader {
 };
 
 constexpr double most_points = 1e8, most_samples = 67108864;
+
+// The step of a grid's values along one axis: values closer than `near`
+// are one row of the grid, and the step spreads the rows evenly from the
+// first to the last (0 for one row); whether every value lies on the grid,
+// within a quarter of a step.
+double spacing(std::vector<double> x, double near, bool& on_grid) {
+  std::sort(x.begin(), x.end());
+  std::size_t rows = 1;
+  for (std::size_t i = 1; i < x.size(); ++i) rows += x[i] - x[i - 1] > near ? 1 : 0;
+  const double step = rows > 1 ? (x.back() - x.front()) / static_cast<double>(rows - 1) : 0;
+  for (double v : x) {
+    const double steps = step > 0 ? (v - x.front()) / step : 0;
+    if (std::fabs(steps - std::round(steps)) > 0.25) on_grid = false;
+  }
+  return step;
+}
+
+// A file without PLANE: the points of each strike and dip (as written) are
+// a segment where they lie on one plane (within half a subfault, as the
+// geometry check allows), on a grid whose step along strike times its
+// step down dip is each point's area (within 2%): those steps are its Dx
+// and Dz. At most 100 such sets, of 4 points or more; else
+// none, and the points have no segment geometry, as a table's.
+bool segments_of_points(model& m) {
+  std::vector<std::pair<double, double>> sets;  // strike and dip
+  std::vector<std::size_t> set_of(m.subfaults.size());
+  for (std::size_t k = 0; k < m.subfaults.size(); ++k) {
+    const std::pair<double, double> key{m.subfaults[k].strike, m.subfaults[k].dip};
+    const auto at = std::find(sets.begin(), sets.end(), key);
+    set_of[k] = static_cast<std::size_t>(at - sets.begin());
+    if (at == sets.end()) {
+      if (sets.size() == 100) return false;
+      sets.push_back(key);
+    }
+  }
+  std::vector<model_segment> segments;
+  for (std::size_t g = 0; g < sets.size(); ++g) {
+    const auto [strike, dip] = sets[g];
+    // Positions in the frame of a plane through the points' middle.
+    double lon = 0, lat = 0, depth = 0, n = 0;
+    for (std::size_t k = 0; k < m.subfaults.size(); ++k) {
+      if (set_of[k] != g) continue;
+      lon += m.subfaults[k].lon;
+      lat += m.subfaults[k].lat;
+      depth += m.subfaults[k].depth_km;
+      ++n;
+    }
+    std::vector<double> along, down;
+    double largest_area = 0;
+    bool on_grid = true;
+    for (std::size_t k = 0; k < m.subfaults.size(); ++k) {
+      if (set_of[k] != g) continue;
+      const model_subfault& s = m.subfaults[k];
+      const detail::plane_position p =
+          detail::in_plane(lon / n, lat / n, depth / n, strike, dip, s.lon, s.lat, s.depth_km);
+      along.push_back(p.along);
+      down.push_back(p.down);
+      largest_area = std::max(largest_area, s.area_m2);
+      if (std::fabs(p.off) > 0.5 * std::sqrt(s.area_m2) / 1000) on_grid = false;  // off the plane
+    }
+    if (along.size() < 4 || !on_grid) return false;
+    const double area_km2 = largest_area * 1e-6, near = std::sqrt(area_km2) / 4;
+    double dx = spacing(along, near, on_grid), dz = spacing(down, near, on_grid);
+    if (dx == 0 && dz == 0) dx = dz = std::sqrt(area_km2);
+    if (dx == 0) dx = area_km2 / dz;
+    if (dz == 0) dz = area_km2 / dx;
+    // The steps' ratio from the positions, their product the area (the
+    // positions, flattened, are a little off over a long segment).
+    const double to_area = std::sqrt(area_km2 / (dx * dz));
+    if (std::fabs(to_area - 1) <= 0.01) {
+      dx *= to_area;
+      dz *= to_area;
+    }
+    for (std::size_t k = 0; k < m.subfaults.size(); ++k) {
+      if (set_of[k] == g && std::fabs(m.subfaults[k].area_m2 * 1e-6 - dx * dz) > 0.02 * dx * dz) on_grid = false;
+    }
+    if (!on_grid || !std::isfinite(dx * dz)) return false;
+    model_segment seg;
+    seg.strike = strike;
+    seg.dip = dip;
+    seg.dx_km = dx;
+    seg.dz_km = dz;
+    segments.push_back(seg);
+  }
+  m.segments = segments;
+  for (std::size_t k = 0; k < m.subfaults.size(); ++k) m.subfaults[k].segment = set_of[k];
+  // The hypocentre: the first point with slip to rupture.
+  const model_subfault* first = nullptr;
+  for (const model_subfault& s : m.subfaults) {
+    if (s.slip_m > 0 && (first == nullptr || s.trup_s < first->trup_s)) first = &s;
+  }
+  if (first != nullptr) {
+    m.hyp_lon = first->lon;
+    m.hyp_lat = first->lat;
+    m.hyp_depth_km = first->depth_km;
+    m.hyp_line = first->line;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -269,10 +369,16 @@ model read_srf_model(const std::string& text, const std::string& name) {
     m.hyp_depth_km = depth;
     m.hyp_line = g.hyp_line;
   }
-  // Without a PLANE block the points have no segment geometry, as a table's.
+  // Without a PLANE block, the segments its points lie on, if they do.
+  const bool found = planes == 0 && segments_of_points(m);
+  const std::string found_text =
+      found ? ", no PLANE block: " + std::to_string(m.segments.size()) + " segment" +
+                  (m.segments.size() == 1 ? "" : "s") + " from its points, each a grid on a plane, the hypocentre "
+                  "its first point to rupture"
+            : ", no PLANE block, and its points lie on no grid on a plane: no segment geometry";
   m.reading = "SRF " + std::string(stated.text) + ": " + std::to_string(block_sizes.size()) + " POINTS block" +
               (block_sizes.size() == 1 ? "" : "s") +
-              (planes == 0 ? ", no PLANE block"
+              (planes == 0 ? found_text
                : block_sizes.size() == planes && planes > 1 ? ", one a segment"
                                                             : ", " + std::to_string(planes) + " PLANE segment" +
                                                                   (planes == 1 ? "" : "s"));
