@@ -155,7 +155,8 @@ bool segments_of_points(model& m) {
       along.push_back(p.along);
       down.push_back(p.down);
       largest_area = std::max(largest_area, s.area_m2);
-      if (std::fabs(p.off) > 0.5 * std::sqrt(s.area_m2) / 1000) on_grid = false;  // off the plane
+      // Off the plane, or nowhere (a latitude far out of range, say).
+      if (!(std::fabs(p.off) <= 0.5 * std::sqrt(s.area_m2) / 1000 && std::isfinite(p.along + p.down))) on_grid = false;
     }
     if (along.size() < 4 || !on_grid) return false;
     const double area_km2 = largest_area * 1e-6, near = std::sqrt(area_km2) / 4;
