@@ -578,8 +578,8 @@ fault build_fault(const model& m, const fault_options& o) {
                    points, true);
   rake_turns.say(f.warnings, "rate_rake_turns",
                  "have components 1 and 2 whose functions differ in shape, turning the slip in time: the rate "
-                 "across each one's rake (its slip adding up to 0) is written as component 2 of trislip.srf and "
-                 "trislip.nrf; the moment rate and SPECFEM3D's entries take the rate along it",
+                 "across each one's rake (its slip adding up to 0) is written as component 2 of trislip.srf (and "
+                 "of trislip.nrf); the moment rate and SPECFEM3D's entries take the rate along it",
                  points, false);
   coarser.say(f.warnings, "rate_resampled_coarser",
               "have rate functions sampled finer than --dt " + shortest_text(o.p.dt) +
