@@ -22,6 +22,14 @@ inline std::vector<double> kept_rate_cumulative(const std::vector<double>& rate_
   return c;
 }
 
+// The whole slip: each sample times dt added in order, the running slip's
+// last value.
+inline double kept_rate_slip(const std::vector<double>& rate_m_s, double dt) {
+  double slip = 0;
+  for (double r : rate_m_s) slip = slip + r * dt;
+  return slip;
+}
+
 // Its slip tau seconds after the rupture time: 0 up to half a step before
 // the first sample, c.back() from half a step after the last, linear
 // between.

@@ -440,22 +440,20 @@ void check_srf_point(const srf_point& pt, srf_version v) {
   require(std::isfinite(pt.rake) && pt.rake >= -180 && pt.rake <= 180, "rake", pt.rake, "from -180 to 180");
   require(std::isfinite(pt.area_m2) && pt.area_m2 > 0, "area_m2", pt.area_m2, "finite and > 0");
   require(std::isfinite(pt.tinit_s) && pt.tinit_s >= 0, "tinit_s", pt.tinit_s, "finite and >= 0");
-  if (!pt.rate2_m_s.empty()) {
-    require(!pt.rate_m_s.empty(), "rate2_m_s", static_cast<double>(pt.rate2_m_s.size()), "beside rate_m_s only");
-    for (std::size_t i = 0; i < pt.rate2_m_s.size(); ++i) {
-      if (!std::isfinite(pt.rate2_m_s[i])) {
-        throw parameter_error("rate2_m_s", "sample " + std::to_string(i) + " " + shortest_text(pt.rate2_m_s[i]), "finite");
+  // A point's own samples: every one finite.
+  for (const auto& [name, rate] : {std::pair<const char*, const std::vector<double>*>{"rate_m_s", &pt.rate_m_s},
+                                   {"rate2_m_s", &pt.rate2_m_s}}) {
+    for (std::size_t i = 0; i < rate->size(); ++i) {
+      if (!std::isfinite((*rate)[i])) {
+        throw parameter_error(name, "sample " + std::to_string(i) + " " + shortest_text((*rate)[i]), "finite");
       }
     }
   }
+  if (!pt.rate2_m_s.empty()) {
+    require(!pt.rate_m_s.empty(), "rate2_m_s", static_cast<double>(pt.rate2_m_s.size()), "beside rate_m_s only");
+  }
   if (!pt.rate_m_s.empty()) {
-    double slip = 0;
-    for (std::size_t i = 0; i < pt.rate_m_s.size(); ++i) {
-      if (!std::isfinite(pt.rate_m_s[i])) {
-        throw parameter_error("rate_m_s", "sample " + std::to_string(i) + " " + shortest_text(pt.rate_m_s[i]), "finite");
-      }
-      slip = slip + pt.rate_m_s[i] * pt.p.dt;
-    }
+    const double slip = detail::kept_rate_slip(pt.rate_m_s, pt.p.dt);
     require(std::fabs(slip - pt.p.dmax) <= 1e-9 * std::fabs(pt.p.dmax), "rate_m_s", slip,
             "a slip (the samples' sum times dt, m) within 1e-9 of dmax");
   }

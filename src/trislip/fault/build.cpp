@@ -31,6 +31,14 @@ double normalised_rake(double r) {
   return r;
 }
 
+// The first few lines of `count` found, and "..." for the rest.
+std::string lines_text(const std::vector<std::size_t>& lines, std::size_t count) {
+  std::string l;
+  for (std::size_t k = 0; k < lines.size(); ++k) l += (k ? ", " : "") + std::to_string(lines[k]);
+  if (count > lines.size()) l += ", ...";
+  return l;
+}
+
 // A fill-in of one kind: how many subfaults took it, from where, which lines.
 struct fill {
   std::size_t count = 0;
@@ -42,11 +50,8 @@ struct fill {
   }
   void say(std::vector<fault_warning>& to, const char* check, const char* what, std::size_t of) const {
     if (count == 0) return;
-    std::string l;
-    for (std::size_t k = 0; k < lines.size(); ++k) l += (k ? ", " : "") + std::to_string(lines[k]);
-    if (count > lines.size()) l += ", ...";
     to.push_back({check, std::string(what) + " of " + std::to_string(count) + " of " + std::to_string(of) +
-                             " subfaults filled in from " + from + " (lines " + l + ")"});
+                             " subfaults filled in from " + from + " (lines " + lines_text(lines, count) + ")"});
   }
 };
 
@@ -111,8 +116,8 @@ struct own_rates {
 
 own_rates own_rates_of(const model_subfault& s) {
   own_rates r;
-  r.slip1 = detail::kept_rate_cumulative(s.rate1_m_s, s.rate_dt_s).back();
-  r.slip2 = detail::kept_rate_cumulative(s.rate2_m_s, s.rate_dt_s).back();
+  r.slip1 = detail::kept_rate_slip(s.rate1_m_s, s.rate_dt_s);
+  r.slip2 = detail::kept_rate_slip(s.rate2_m_s, s.rate_dt_s);
   r.net = std::hypot(r.slip1, r.slip2);
   if (!(r.net > 0)) return r;
   const double along1 = r.slip1 / r.net, along2 = r.slip2 / r.net;
@@ -142,11 +147,8 @@ struct tally {
   void say(std::vector<fault_warning>& to, const char* check, const std::string& what, std::size_t of,
            bool strict) const {
     if (count == 0) return;
-    std::string l;
-    for (std::size_t k = 0; k < lines.size(); ++k) l += (k ? ", " : "") + std::to_string(lines[k]);
-    if (count > lines.size()) l += ", ...";
-    to.push_back({check, std::to_string(count) + " of " + std::to_string(of) + " points " + what + " (lines " + l +
-                             "); the first: " + first,
+    to.push_back({check, std::to_string(count) + " of " + std::to_string(of) + " points " + what + " (lines " +
+                             lines_text(lines, count) + "); the first: " + first,
                   strict});
   }
 };
@@ -524,7 +526,7 @@ fault build_fault(const model& m, const fault_options& o) {
       // direction is the point's rake, and across it where the slip turns.
       pt.rake = normalised_rake(s.srf_rake + std::atan2(own.slip2, own.slip1) * (180 / 3.14159265358979323846));
       pt.rate_m_s = resampled_rate(own.along, s.rate_dt_s, o.p.dt, line);
-      pt.p.dmax = detail::kept_rate_cumulative(pt.rate_m_s, o.p.dt).back();
+      pt.p.dmax = detail::kept_rate_slip(pt.rate_m_s, o.p.dt);
       pt.p.nt = static_cast<std::int32_t>(std::max<std::size_t>(pt.rate_m_s.size(), min_samples));
       if (own.across_peak > 1e-6 * own.peak) {
         pt.rate2_m_s = resampled_rate(own.across, s.rate_dt_s, o.p.dt, line);

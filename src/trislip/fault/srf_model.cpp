@@ -122,6 +122,7 @@ double spacing(std::vector<double> x, double near, bool& on_grid) {
 // none, and the points have no segment geometry, as a table's.
 bool segments_of_points(model& m) {
   std::vector<std::pair<double, double>> sets;  // strike and dip
+  std::vector<std::vector<std::size_t>> members;  // each set's points
   std::vector<std::size_t> set_of(m.subfaults.size());
   for (std::size_t k = 0; k < m.subfaults.size(); ++k) {
     const std::pair<double, double> key{m.subfaults[k].strike, m.subfaults[k].dip};
@@ -130,25 +131,26 @@ bool segments_of_points(model& m) {
     if (at == sets.end()) {
       if (sets.size() == 100) return false;
       sets.push_back(key);
+      members.emplace_back();
     }
+    members[set_of[k]].push_back(k);
   }
   std::vector<model_segment> segments;
   for (std::size_t g = 0; g < sets.size(); ++g) {
     const auto [strike, dip] = sets[g];
+    if (members[g].size() < 4) return false;
     // Positions in the frame of a plane through the points' middle.
-    double lon = 0, lat = 0, depth = 0, n = 0;
-    for (std::size_t k = 0; k < m.subfaults.size(); ++k) {
-      if (set_of[k] != g) continue;
+    double lon = 0, lat = 0, depth = 0;
+    for (std::size_t k : members[g]) {
       lon += m.subfaults[k].lon;
       lat += m.subfaults[k].lat;
       depth += m.subfaults[k].depth_km;
-      ++n;
     }
+    const auto n = static_cast<double>(members[g].size());
     std::vector<double> along, down;
     double largest_area = 0;
     bool on_grid = true;
-    for (std::size_t k = 0; k < m.subfaults.size(); ++k) {
-      if (set_of[k] != g) continue;
+    for (std::size_t k : members[g]) {
       const model_subfault& s = m.subfaults[k];
       const detail::plane_position p =
           detail::in_plane(lon / n, lat / n, depth / n, strike, dip, s.lon, s.lat, s.depth_km);
@@ -158,7 +160,7 @@ bool segments_of_points(model& m) {
       // Off the plane, or nowhere (a latitude far out of range, say).
       if (!(std::fabs(p.off) <= 0.5 * std::sqrt(s.area_m2) / 1000 && std::isfinite(p.along + p.down))) on_grid = false;
     }
-    if (along.size() < 4 || !on_grid) return false;
+    if (!on_grid) return false;
     const double area_km2 = largest_area * 1e-6, near = std::sqrt(area_km2) / 4;
     double dx = spacing(along, near, on_grid), dz = spacing(down, near, on_grid);
     if (dx == 0 && dz == 0) dx = dz = std::sqrt(area_km2);
@@ -171,8 +173,8 @@ bool segments_of_points(model& m) {
       dx *= to_area;
       dz *= to_area;
     }
-    for (std::size_t k = 0; k < m.subfaults.size(); ++k) {
-      if (set_of[k] == g && std::fabs(m.subfaults[k].area_m2 * 1e-6 - dx * dz) > 0.02 * dx * dz) on_grid = false;
+    for (std::size_t k : members[g]) {
+      if (std::fabs(m.subfaults[k].area_m2 * 1e-6 - dx * dz) > 0.02 * dx * dz) on_grid = false;
     }
     if (!on_grid || !std::isfinite(dx * dz)) return false;
     model_segment seg;
@@ -304,8 +306,8 @@ model read_srf_model(const std::string& text, const std::string& name) {
       // not 0, and one step beyond it, where the rate has stopped.
       double span = 0;
       // Components 1 and 2 as written, in m/s; no more room than the file
-      // has fields, so that a count the file cannot
-      // hold is refused where it runs out, not first allocated.
+      // has fields, so that a count the file cannot hold is refused where
+      // it runs out, not first allocated.
       s.rate1_m_s.resize(std::min(nt[0], in.left()));
       s.rate2_m_s.resize(std::min(nt[1], in.left()));
       for (int c = 0; c < 3; ++c) {
